@@ -1,0 +1,72 @@
+// Drop Shadow: casts the layer's blurred shadow onto what lies behind it.
+// Complete in the module but not registered with the host (no PiPL), so its
+// name and description ids have no texts.
+#include "effects/shadow.h"
+#include "host/effect_factory.h"
+#include "host/effect_of.h"
+#include "host/result_codes.h"
+#include "noise/rgb_color.h"
+#include "raster/numeric.h"
+
+namespace zoka {
+
+namespace {
+
+constexpr ParamSpec kDropShadowParams[] = {
+    Angle("Shadow Direction", 315, "ShadowDirection"),
+    Slider("Shadow Distance", 0, 600, 0, 600, 10, "ShadowDistance"),
+    Slider("Blur", 0, 100, 0, 100, 10, "Blur"),
+    Slider("Opacity", 0, 100, 0, 100, 90, "Opacity"),
+    Color("Shadow Color", {255, 0, 0, 0}, "ShadowColor"),
+    Checkbox("Draw Everywhere", "Draw Everywhere", false, "DrawEverywhere"),
+};
+
+struct DropShadowParams {
+    int16_t direction = 315;  // degrees counter-clockwise from +x, truncated
+    int16_t distance = 10;
+    int16_t blur = 10;
+    int16_t opacity = 90;
+    RgbColor shadowColour = RgbColor::Bytes(0, 0, 0);
+    int16_t drawEverywhere = 0;
+};
+
+class DropShadow final : public EffectOf<DropShadow, DropShadowParams> {
+public:
+    static constexpr int kIndex = 4;
+    static constexpr int kNameId = 24500;
+    static constexpr int kDescriptionId = 24501;
+    static constexpr const char* kKey = "DropShadow";
+    static constexpr const auto& kParams = kDropShadowParams;
+
+    bool SpareFlagA() const override { return true; }
+    bool ExpandsOutput() const override { return true; }
+    bool MasksWithSelection() const override { return false; }
+    bool SpareFlagC() const override { return true; }
+
+    void ReadBlock(HostParamDef** params, DropShadowParams& block) const {
+        block.direction = TruncToInt16(ParamDirection(params, 0));
+        block.distance = static_cast<int16_t>(ParamInt(params, 1));
+        block.blur = static_cast<int16_t>(ParamInt(params, 2));
+        block.opacity = static_cast<int16_t>(ParamInt(params, 3));
+        block.shadowColour.FromParamPixel(ParamColor(params, 4));
+        block.drawEverywhere = ParamBool(params, 5) ? 1 : 0;
+    }
+
+    // The input moved by the unscaled shadow offset and grown by the blur.
+    void OutputRect(PixelRect& result, const PixelRect& input, const void* block,
+                    double) override {
+        const auto& p = *static_cast<const DropShadowParams*>(block);
+        const ShadowVector offset = ShadowOffset(p.direction, p.distance);
+        result = input;
+        OffsetRect(result, TruncToInt32(offset.x), TruncToInt32(offset.y));
+        OutsetRect(result, p.blur);
+    }
+
+    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+};
+
+}  // namespace
+
+extern const EffectMaker kDropShadowMaker = MakerFor<DropShadow>();
+
+}  // namespace zoka

@@ -1,0 +1,243 @@
+// The frame-render driver: Effect::Render answers the host's render command
+// for every effect.
+#include "host/render_driver.h"
+
+#include <cmath>
+#include <initializer_list>
+
+#include "host/effect.h"
+#include "host/module_memory.h"
+#include "host/result_codes.h"
+#include "host/string_ids.h"
+#include "raster/pixel_ops.h"
+
+namespace zoka {
+
+namespace {
+
+const HostInputRecord* gAbortRecord = nullptr;
+
+// Transparent white in host order: what an expanded border starts as.
+constexpr uint8_t kExpandedFill[4] = {0, 255, 255, 255};
+constexpr uint8_t kTransparent[4] = {0, 0, 0, 0};
+
+// Everything one render holds, released on every path.
+class RenderResources {
+public:
+    RenderResources(Effect& effect, HostInputRecord* in) : effect_(effect), in_(in) {
+        InitRasterView(selectionView, 4, 1);
+        InitRasterView(inputView, 4, 1);
+        InitRasterView(outputView, 4, 1);
+    }
+    ~RenderResources() {
+        if (selectionCheckedOut) in_->checkinParam(in_->effectRef, &selectionParam);
+        if (block != nullptr) {
+            effect_.ReleaseParamBlock(block);
+            HostFree(block);
+        }
+        DestroyRaster(work);
+        DestroyRaster(mask);
+        ReleaseRasterView(selectionView);
+        ReleaseRasterView(inputView);
+        ReleaseRasterView(outputView);
+    }
+    RenderResources(const RenderResources&) = delete;
+    RenderResources& operator=(const RenderResources&) = delete;
+
+    HostParamDef selectionParam{};
+    bool selectionCheckedOut = false;
+    Raster selectionView;
+    Raster inputView;
+    Raster outputView;
+    Raster* work = nullptr;
+    Raster* mask = nullptr;
+    void* block = nullptr;
+
+private:
+    Effect& effect_;
+    HostInputRecord* in_;
+};
+
+// The areas of one render, in working coordinates once shifted.
+struct RenderAreas {
+    PixelRect input;
+    PixelRect output;
+    PixelRect destination;
+    PixelRect selection;
+    RealRect bounds;  // the selection before the floor
+    bool hasSelection = false;
+    int32_t shiftX = 0;  // from host layer coordinates to working coordinates
+    int32_t shiftY = 0;
+};
+
+// Checks out the selection layer and, when it has pixels, places it at its
+// origin and makes a view of its pixels.
+int CheckOutSelection(RenderResources& r, HostInputRecord* in, HostOutputRecord* out,
+                      HostParamDef** params, RenderAreas& a) {
+    const int error =
+        in->checkoutParam(in->effectRef, 1, in->currentTime, 0, in->timeScale, &r.selectionParam);
+    if (error == kHostErrorCancelled) return error;
+    if (error != kOk) {
+        EffectError(in, out, kStringCheckoutError);
+        return error;
+    }
+    r.selectionCheckedOut = true;
+    const HostLayer& layer = r.selectionParam.u.layer.layer;
+    if (layer.data == nullptr) return kOk;
+    const double x = params[2]->u.point.x / 65536.0;
+    const double y = params[2]->u.point.y / 65536.0;
+    a.bounds = RealRect{y, x, y + layer.height, x + layer.width};
+    const auto top = static_cast<int32_t>(std::floor(y));
+    const auto left = static_cast<int32_t>(std::floor(x));
+    a.selection = PixelRect{top, left, top + layer.height, left + layer.width};
+    a.hasSelection = true;
+    return AttachRasterView(r.selectionView, a.selection, layer.data, layer.rowBytes);
+}
+
+// Lays out the working coordinates: the destination starts at (0, 0) and
+// never reaches beyond the output image. An effect that does not expand
+// renders into the input's own area, which is what the host sizes its output
+// image by; the bands stay inside the destination.
+void LayOutAreas(Effect& effect, const void* block, double divisor, const HostLayer& inputLayer,
+                 const HostLayer& image, RenderAreas& a) {
+    a.input = PixelRect{0, 0, inputLayer.height, inputLayer.width};
+    effect.OutputRect(a.output, a.hasSelection ? a.selection : a.input, block, divisor);
+    if (effect.ExpandsOutput()) {
+        UnionRect(a.input, a.output, a.destination);
+    } else {
+        a.destination = a.input;
+    }
+    if (!a.hasSelection) {
+        a.selection = a.destination;
+        a.bounds = RealRect{double(a.destination.top), double(a.destination.left),
+                            double(a.destination.bottom), double(a.destination.right)};
+    }
+    a.shiftX = -a.destination.left;
+    a.shiftY = -a.destination.top;
+    for (PixelRect* area : {&a.input, &a.output, &a.destination, &a.selection}) {
+        OffsetRect(*area, a.shiftX, a.shiftY);
+    }
+    OffsetRect(a.bounds, a.shiftX, a.shiftY);
+    IntersectRect(a.destination, PixelRect{0, 0, image.height, image.width}, a.destination);
+    IntersectRect(a.output, a.destination, a.output);
+}
+
+// The work raster: the input in work order over the destination, with the
+// part outside the input transparent (white where the output expands).
+int BuildWorkRaster(RenderResources& r, Effect& effect, const HostLayer& inputLayer,
+                    const RenderAreas& a) {
+    int result = AttachRasterView(r.inputView, a.input, inputLayer.data, inputLayer.rowBytes);
+    if (result != kOk) return result;
+    result = CreateRaster(a.destination, 4, 1, r.work);
+    if (result != kOk) return result;
+    PixelRect covered;
+    IntersectRect(a.destination, a.input, covered);
+    if (covered != a.destination) {
+        FillRectPixels(*r.work, a.destination, effect.ExpandsOutput() ? kExpandedFill : kTransparent);
+    }
+    CopyRasterOverlap(r.inputView, *r.work);
+    ReleaseRasterView(r.inputView);
+    if (!effect.KeepsHostPixelOrder()) HostToWorkOrder(*r.work);
+    return kOk;
+}
+
+int BuildMask(RenderResources& r, const RenderAreas& a) {
+    if (!a.hasSelection) return ExtractAlpha(a.destination, *r.work, r.mask);
+    ShiftRasterView(r.selectionView, a.shiftX, a.shiftY);
+    const int result = ExtractSelection(a.destination, r.selectionView, r.mask);
+    ReleaseRasterView(r.selectionView);
+    return result;
+}
+
+int RenderAllBands(Effect& effect, RenderContext& context, HostInputRecord* in) {
+    BandEntry table[kMaxBands];
+    int count = 0;
+    PixelRect band;
+    for (NextBand(*context.outputArea, band); !IsEmpty(band) && count < kMaxBands;
+         NextBand(*context.outputArea, band)) {
+        table[count++] = BandEntry{band, &effect, &context};
+    }
+    return RunBands(in, table, count);
+}
+
+int RenderFrame(Effect& effect, RenderResources& r, HostInputRecord* in, HostOutputRecord* out,
+                HostParamDef** params, HostLayer* image) {
+    RenderAreas a;
+    if (effect.UsesSelectionLayer()) {
+        const int result = CheckOutSelection(r, in, out, params, a);
+        if (result != kOk) return result;
+    }
+    r.block = effect.ReadParams(params);
+    if (r.block == nullptr) return kOutOfMemory;
+    const HostLayer& inputLayer = params[0]->u.layer.layer;
+    const double divisor = ResolutionDivisor(in);
+    LayOutAreas(effect, r.block, divisor, inputLayer, *image, a);
+
+    int result = BuildWorkRaster(r, effect, inputLayer, a);
+    if (result != kOk) return result;
+    result = AttachRasterView(r.outputView, a.destination, image->data, image->rowBytes);
+    if (result != kOk) return result;
+    CopyRasterOverlap(*r.work, r.outputView);
+    result = BuildMask(r, a);
+    if (result != kOk) return result;
+    IntersectRect(a.selection, a.destination, a.selection);
+    AbortPoll(in);
+
+    RenderContext context{in, out, params, &a.destination, &a.selection, &a.selection,
+                          &a.bounds, &a.output,
+                          // The selection's fractional placement (the areas hold its floor).
+                          a.bounds.left - std::floor(a.bounds.left),
+                          a.bounds.top - std::floor(a.bounds.top), r.work, &r.outputView, r.mask,
+                          r.block, AbortPoll, 1, divisor};
+    result = effect.PrepareRender(context);
+    if (result != kOk) return result;
+    result = RenderAllBands(effect, context, in);
+    if (result != kOk) return result;
+    if (effect.MasksWithSelection() && a.hasSelection) {
+        BlendByMaskShifted(*r.work, r.outputView, *r.mask, context.maskOffsetX, context.maskOffsetY);
+    }
+    if (!effect.KeepsHostPixelOrder()) WorkToHostOrder(r.outputView);
+    return kOk;
+}
+
+}  // namespace
+
+void NextBand(const PixelRect& area, PixelRect& band) {
+    const int64_t width = int64_t{area.right} - area.left;
+    const auto w = static_cast<int32_t>((width + kWorkerCount - 1) / kWorkerCount);
+    if (IsEmpty(band)) {
+        band.top = area.top;
+        band.bottom = area.bottom;
+        band.left = area.left;
+    } else {
+        band.left = band.right;
+    }
+    band.right = band.left + w;
+    IntersectRect(band, area, band);
+}
+
+int RunBands(HostInputRecord*, BandEntry* table, int count) {
+    if (count == 0) return kOk;
+    return table[0].effect->RenderBand(*table[0].context, table[0].band);
+}
+
+int AbortPoll(const void* record) {
+    if (record != nullptr) {
+        gAbortRecord = static_cast<const HostInputRecord*>(record);
+        return 0;
+    }
+    if (kWorkerCount <= 1 && gAbortRecord != nullptr) {
+        return gAbortRecord->abortQuery(gAbortRecord->effectRef);
+    }
+    return 0;
+}
+
+int CancelToHost(int code) { return code == kCancelled ? kHostErrorCancelled : code; }
+
+int Effect::Render(HostInputRecord* in, HostOutputRecord* out, HostParamDef** params,
+                   HostLayer* image) {
+    RenderResources resources(*this, in);
+    return CancelToHost(RenderFrame(*this, resources, in, out, params, image));
+}
+
+}  // namespace zoka

@@ -1,0 +1,284 @@
+#include "ourhost/effect_instance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "ourhost/host.h"
+
+namespace ourhost {
+
+namespace {
+
+// The host's own code for a call it refuses (an unknown parameter index).
+constexpr HostError kBadCallback = kHostErrorBase + 1;
+// Frames are kFrameTicks ticks apart; the time scale is fps * kFrameTicks.
+constexpr int32_t kFrameTicks = 1000;
+
+EffectInstance* Instance(HostEffectRef ref) { return reinterpret_cast<EffectInstance*>(ref); }
+
+HostError HOST_CALL CheckoutCallback(HostEffectRef ref, int32_t index, int32_t time,
+                                     int32_t timeStep, uint32_t timeScale, HostParamDef* param) {
+    return Instance(ref)->Checkout(index, time, timeStep, timeScale, param);
+}
+HostError HOST_CALL CheckinCallback(HostEffectRef ref, HostParamDef* param) {
+    return Instance(ref)->Checkin(param);
+}
+HostError HOST_CALL AddParamCallback(HostEffectRef ref, int32_t index, HostParamDef* param) {
+    return Instance(ref)->AddParam(index, param);
+}
+HostError HOST_CALL AbortCallback(HostEffectRef ref) { return Instance(ref)->Abort(); }
+HostError HOST_CALL ProgressCallback(HostEffectRef, int32_t, int32_t) { return kHostNoError; }
+
+int32_t Lerp(int32_t a, int32_t b, double f) {
+    return static_cast<int32_t>(std::lround(a + (double(b) - a) * f));
+}
+
+// The value between two keyframes: numbers, points and colours move
+// linearly; checkboxes, popups and layers hold until the next key.
+HostParamValue Interpolate(int32_t kind, const HostParamValue& a, const HostParamValue& b,
+                           double f) {
+    HostParamValue v = a;
+    switch (kind) {
+        case kParamSlider:
+        case kParamFixedSlider:
+        case kParamAngle:
+            v.slider.value = Lerp(a.slider.value, b.slider.value, f);
+            break;
+        case kParamPoint:
+            v.point.x = Lerp(a.point.x, b.point.x, f);
+            v.point.y = Lerp(a.point.y, b.point.y, f);
+            break;
+        case kParamColor:
+            v.color.value.alpha = uint8_t(Lerp(a.color.value.alpha, b.color.value.alpha, f));
+            v.color.value.red = uint8_t(Lerp(a.color.value.red, b.color.value.red, f));
+            v.color.value.green = uint8_t(Lerp(a.color.value.green, b.color.value.green, f));
+            v.color.value.blue = uint8_t(Lerp(a.color.value.blue, b.color.value.blue, f));
+            break;
+        default:
+            break;
+    }
+    return v;
+}
+
+HostParamValue ValueOverTime(const ParamSlot& slot, double seconds) {
+    const auto after = slot.keys.lower_bound(seconds);
+    if (after == slot.keys.begin()) return after->second;
+    if (after == slot.keys.end()) return std::prev(after)->second;
+    const auto before = std::prev(after);
+    const double f = (seconds - before->first) / (after->first - before->first);
+    return Interpolate(slot.def.kind, before->second, after->second, f);
+}
+
+}  // namespace
+
+EffectInstance::EffectInstance(Host& host, EffectEntryPoint entry) : host_(host), entry_(entry) {
+    in_.checkoutParam = CheckoutCallback;
+    in_.checkinParam = CheckinCallback;
+    in_.addParam = AddParamCallback;
+    in_.abortQuery = AbortCallback;
+    in_.progress = ProgressCallback;
+    in_.utils = host.Utilities();
+    in_.effectRef = reinterpret_cast<HostEffectRef>(this);
+    PrepareTime(FrameOptions{});
+    ParamSlot input;
+    input.def.kind = kParamLayer;
+    std::strcpy(input.def.name, "Input");
+    params_.push_back(input);
+    PrepareParams(HostLayer{}, 0);
+}
+
+HostError EffectInstance::Call(int32_t command, HostLayer* output, void* extra) {
+    host_.SetCalling(this);
+    const HostError result = entry_(command, &in_, &out_, paramList_.data(), output, extra);
+    host_.SetCalling(nullptr);
+    if (outstanding_ != 0) {
+        host_.Fault("a parameter was checked out and never checked in");
+        outstanding_ = 0;
+    }
+    return result;
+}
+
+HostError EffectInstance::CallClean(int32_t command, HostLayer* output, void* extra) {
+    out_.flags = 0;
+    out_.message[0] = '\0';
+    return Call(command, output, extra);
+}
+
+HostError EffectInstance::About(std::string& text) {
+    const HostError result = CallClean(kCmdAbout);
+    text = out_.message;
+    return result;
+}
+
+HostError EffectInstance::GlobalSetup() {
+    const HostError result = CallClean(kCmdGlobalSetup);
+    version_ = out_.version;
+    globalFlags_ = out_.flags;
+    return result;
+}
+
+HostError EffectInstance::SetupParams() {
+    params_.resize(1);
+    out_.paramCount = 0;
+    const HostError result = CallClean(kCmdParamsSetup);
+    if (result == kHostNoError && out_.paramCount != static_cast<int32_t>(params_.size())) {
+        host_.Fault("the parameter count differs from the parameters added");
+    }
+    PrepareParams(HostLayer{}, 0);
+    return result;
+}
+
+HostError EffectInstance::SequenceSetup() { return CallClean(kCmdSequenceSetup); }
+HostError EffectInstance::SequenceResetup() { return CallClean(kCmdSequenceResetup); }
+HostError EffectInstance::SequenceSetdown() { return CallClean(kCmdSequenceSetdown); }
+HostError EffectInstance::FrameSetdown() { return CallClean(kCmdFrameSetdown); }
+HostError EffectInstance::GlobalSetdown() { return CallClean(kCmdGlobalSetdown); }
+HostError EffectInstance::Event(void* extra) { return CallClean(kCmdEvent, nullptr, extra); }
+
+HostError EffectInstance::FrameSetup(const Image& input, const FrameOptions& options) {
+    PrepareTime(options);
+    PrepareParams(input.Layer(), options.time);
+    return CallClean(kCmdFrameSetup);
+}
+
+HostError EffectInstance::Render(const Image& input, Image& output, const FrameOptions& options) {
+    PrepareTime(options);
+    PrepareParams(input.Layer(), options.time);
+    HostLayer outputLayer = output.Layer();
+    return CallClean(kCmdRender, &outputLayer);
+}
+
+FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& options) {
+    const int32_t n = std::max(1, options.downsample);
+    const Image draft = input.Shrunk(n);
+    if (selection_) {
+        draftSelection_ = selection_->Shrunk(n);
+        selectionLayer_ = draftSelection_.Layer();
+    }
+    FrameResult frame;
+    frame.code = FrameSetup(draft, options);
+    if (frame.code == kHostNoError) {
+        const bool expands = (globalFlags_ & kOutFlagExpandsOutput) != 0;
+        frame.image = expands ? Image(out_.width, out_.height) : Image(draft.Width(), draft.Height());
+        frame.originX = expands ? out_.originH : 0;
+        frame.originY = expands ? out_.originV : 0;
+        frame.code = Render(draft, frame.image, options);
+    }
+    frame.message = out_.message;
+    frame.displayError = (out_.flags & kOutFlagDisplayError) != 0;
+    FrameSetdown();
+    return frame;
+}
+
+void EffectInstance::SetSelection(const Image& selection, double originX, double originY) {
+    selection_ = selection;
+    draftSelection_ = selection;
+    selectionLayer_ = draftSelection_.Layer();
+    if (params_.size() > 2 && params_[2].def.kind == kParamPoint) {
+        params_[2].def.u.point.x = static_cast<HostFixed>(std::lround(originX * 65536));
+        params_[2].def.u.point.y = static_cast<HostFixed>(std::lround(originY * 65536));
+    }
+}
+
+void EffectInstance::PrepareTime(const FrameOptions& options) {
+    const double fps = options.fps > 0 ? options.fps : 30;
+    in_.timeScale = static_cast<uint32_t>(std::max(1L, std::lround(fps * kFrameTicks)));
+    in_.localTimeStep = kFrameTicks;
+    in_.timeStep = options.still ? 0 : kFrameTicks;
+    in_.currentTime = static_cast<int32_t>(std::lround(options.time * in_.timeScale));
+    downsample_ = std::max(1, options.downsample);
+    in_.downsampleX = HostRatio{1, static_cast<uint32_t>(downsample_)};
+    in_.downsampleY = in_.downsampleX;
+}
+
+// A parameter's value at a time, as the host hands it to the module: points
+// in the coordinates of the (possibly shrunk) layer, layers as the current
+// input and selection, texts pointing into the slot.
+HostParamDef EffectInstance::ValueAt(size_t index, double seconds) const {
+    const ParamSlot& slot = params_[index];
+    HostParamDef def = slot.def;
+    if (!slot.keys.empty()) def.u = ValueOverTime(slot, seconds);
+    switch (def.kind) {
+        case kParamLayer:
+            def.u.layer.layer = index == 0 ? current_[0].u.layer.layer
+                                           : (selection_ ? selectionLayer_ : HostLayer{});
+            break;
+        case kParamPoint:
+            def.u.point.x /= downsample_;
+            def.u.point.y /= downsample_;
+            break;
+        case kParamCheckbox:
+            def.u.checkbox.text = slot.checkboxText.c_str();
+            break;
+        case kParamPopup:
+            def.u.popup.choices = slot.choices.c_str();
+            break;
+        default:
+            break;
+    }
+    return def;
+}
+
+void EffectInstance::PrepareParams(const HostLayer& input, double seconds) {
+    current_.resize(params_.size());
+    current_[0] = params_[0].def;
+    current_[0].u.layer.layer = input;
+    for (size_t i = 1; i < params_.size(); ++i) current_[i] = ValueAt(i, seconds);
+    paramList_.resize(current_.size());
+    for (size_t i = 0; i < current_.size(); ++i) paramList_[i] = &current_[i];
+}
+
+HostError EffectInstance::Checkout(int32_t index, int32_t time, int32_t, uint32_t timeScale,
+                                   HostParamDef* param) {
+    const HostError injected = host_.TakeCheckoutFailure();
+    if (injected != kHostNoError) return injected;
+    if (index < 0 || static_cast<size_t>(index) >= params_.size()) {
+        host_.Fault("checkout of an unknown parameter");
+        return kBadCallback;
+    }
+    const double seconds = timeScale != 0 ? double(time) / timeScale : 0;
+    *param = index == 0 ? current_[0] : ValueAt(static_cast<size_t>(index), seconds);
+    ++outstanding_;
+    return kHostNoError;
+}
+
+HostError EffectInstance::Checkin(HostParamDef*) {
+    if (outstanding_ == 0) {
+        host_.Fault("checkin without a checkout");
+        return kBadCallback;
+    }
+    --outstanding_;
+    return kHostNoError;
+}
+
+HostError EffectInstance::AddParam(int32_t index, HostParamDef* param) {
+    const HostError injected = host_.TakeAddParamFailure();
+    if (injected != kHostNoError) return injected;
+    if (index != kParamAppend) {
+        host_.Fault("add-parameter with an index other than append");
+        return kBadCallback;
+    }
+    ParamSlot slot;
+    slot.def = *param;
+    if (param->kind == kParamCheckbox && param->u.checkbox.text != nullptr) {
+        slot.checkboxText = param->u.checkbox.text;
+    }
+    if (param->kind == kParamPopup && param->u.popup.choices != nullptr) {
+        slot.choices = param->u.popup.choices;
+    }
+    // The texts lived only for the call; the slot holds its own copies.
+    if (param->kind == kParamCheckbox) slot.def.u.checkbox.text = nullptr;
+    if (param->kind == kParamPopup) slot.def.u.popup.choices = nullptr;
+    // A new point starts at its default.
+    if (param->kind == kParamPoint) {
+        slot.def.u.point.x = param->u.point.defaultX;
+        slot.def.u.point.y = param->u.point.defaultY;
+    }
+    params_.push_back(std::move(slot));
+    return kHostNoError;
+}
+
+HostError EffectInstance::Abort() { return host_.AbortQuery(); }
+
+}  // namespace ourhost

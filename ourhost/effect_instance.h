@@ -1,0 +1,114 @@
+// One effect applied to a layer in our host: its parameters (declared by the
+// module, with keyframes over time) and the host calls of its life.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "interface/host_records.h"
+#include "ourhost/image.h"
+
+namespace ourhost {
+
+class Host;
+
+// One parameter as the module declared it, with its value over time.
+struct ParamSlot {
+    HostParamDef def{};  // the declaration, holding the value at time 0 or without keys
+    std::string checkboxText;
+    std::string choices;                      // popup items, '|'-separated
+    std::map<double, HostParamValue> keys;    // keyframes by time in seconds
+};
+
+// When and at what resolution a frame is computed.
+struct FrameOptions {
+    double time = 0;         // seconds
+    double fps = 30;
+    bool still = false;      // a still image: the frame's time step is 0
+    int32_t downsample = 1;  // render at 1/downsample of the size
+};
+
+// What a rendered frame came to.
+struct FrameResult {
+    HostError code = kHostNoError;
+    Image image;
+    int32_t originX = 0;  // where the input's top-left pixel lies in image
+    int32_t originY = 0;
+    std::string message;  // the module's message buffer
+    bool displayError = false;
+};
+
+class EffectInstance {
+public:
+    EffectInstance(Host& host, EffectEntryPoint entry);
+
+    // One raw host call with the records as they stand.
+    HostError Call(int32_t command, HostLayer* output = nullptr, void* extra = nullptr);
+    HostInputRecord& Input() { return in_; }
+    HostOutputRecord& Output() { return out_; }
+
+    // The command sequence. Each clears the flags and message first, as the
+    // host prepares its records.
+    HostError About(std::string& text);
+    HostError GlobalSetup();
+    HostError SetupParams();
+    HostError SequenceSetup();
+    HostError SequenceResetup();
+    HostError SequenceSetdown();
+    HostError FrameSetup(const Image& input, const FrameOptions& options);
+    HostError Render(const Image& input, Image& output, const FrameOptions& options);
+    HostError FrameSetdown();
+    HostError GlobalSetdown();
+    HostError Event(void* extra);
+
+    // Frame setup, render and frame setdown of one frame, the output sized
+    // as the effect asked (only an effect that expands its output may change
+    // it). The input and the selection are shrunk first when drafting.
+    FrameResult RenderFrame(const Image& input, const FrameOptions& options);
+
+    // From global setup.
+    uint32_t Version() const { return version_; }
+    int32_t GlobalFlags() const { return globalFlags_; }
+
+    // Parameters: index 0 is the input layer, the module's follow.
+    std::vector<ParamSlot>& Params() { return params_; }
+    // The selection layer ("Alpha Layer") and where its top-left corner lies.
+    void SetSelection(const Image& selection, double originX, double originY);
+    void ClearSelection() { selection_.reset(); }
+
+    // Callback bodies.
+    HostError Checkout(int32_t index, int32_t time, int32_t timeStep, uint32_t timeScale,
+                       HostParamDef* param);
+    HostError Checkin(HostParamDef* param);
+    HostError AddParam(int32_t index, HostParamDef* param);
+    HostError Abort();
+
+    // The number of parameters checked out and not yet checked in.
+    int32_t OutstandingCheckouts() const { return outstanding_; }
+
+private:
+    void PrepareTime(const FrameOptions& options);
+    HostParamDef ValueAt(size_t index, double seconds) const;
+    void PrepareParams(const HostLayer& input, double seconds);
+    HostError CallClean(int32_t command, HostLayer* output = nullptr, void* extra = nullptr);
+
+    Host& host_;
+    EffectEntryPoint entry_;
+    HostInputRecord in_{};
+    HostOutputRecord out_{};
+    std::vector<ParamSlot> params_;
+    std::vector<HostParamDef> current_;      // the values of one call
+    std::vector<HostParamDef*> paramList_;
+    std::optional<Image> selection_;
+    Image draftSelection_;
+    HostLayer selectionLayer_{};
+    int32_t downsample_ = 1;
+    uint32_t version_ = 0;
+    int32_t globalFlags_ = 0;
+    int32_t outstanding_ = 0;
+};
+
+}  // namespace ourhost

@@ -1,0 +1,147 @@
+#include "ourhost/host.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "ourhost/effect_instance.h"
+#include "ourhost/image.h"
+
+namespace ourhost {
+
+namespace {
+
+thread_local Host* gCurrent = nullptr;
+
+// New handle memory is filled with this pattern, so a module that reads what
+// it never wrote gets the same wrong result every time.
+constexpr uint8_t kFreshFill = 0xA5;
+
+HostHandle HOST_CALL NewHandleCallback(uint32_t size) {
+    return gCurrent ? gCurrent->NewHandle(size) : nullptr;
+}
+void* HOST_CALL LockHandleCallback(HostHandle h) { return gCurrent ? gCurrent->LockHandle(h) : nullptr; }
+void HOST_CALL UnlockHandleCallback(HostHandle h) {
+    if (gCurrent) gCurrent->UnlockHandle(h);
+}
+void HOST_CALL DisposeHandleCallback(HostHandle h) {
+    if (gCurrent) gCurrent->DisposeHandle(h);
+}
+
+HostError HOST_CALL CopyImageCallback(HostEffectRef, HostLayer* source, HostLayer* destination,
+                                      const HostRect* sourceRect, const HostRect* destinationRect) {
+    if (sourceRect != nullptr || destinationRect != nullptr) {
+        if (gCurrent) gCurrent->Fault("image copy with rectangles is not supported");
+        return kHostErrorBase + 1;
+    }
+    CopyWhole(*source, *destination);
+    return kHostNoError;
+}
+
+// The module prints only into the message buffer of the call in progress, so
+// the print is bounded by it.
+int FormatPrintCallback(char* buffer, const char* format, ...) {
+    EffectInstance* calling = gCurrent ? gCurrent->Calling() : nullptr;
+    if (calling == nullptr || buffer != calling->Output().message) {
+        if (gCurrent) gCurrent->Fault("formatted print outside the message buffer");
+        return 0;
+    }
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buffer, kMessageBytes, format, args);
+    va_end(args);
+    return n;
+}
+
+// The module copies parameter names only, into 32-byte name fields.
+char* HOST_CALL StringCopyCallback(char* destination, const char* source) {
+    if (std::strlen(source) >= kParamNameBytes && gCurrent) {
+        gCurrent->Fault(std::string("name longer than its field: ") + source);
+    }
+    std::strncpy(destination, source, kParamNameBytes - 1);
+    destination[kParamNameBytes - 1] = '\0';
+    return destination;
+}
+
+}  // namespace
+
+Host::Host() : previous_(gCurrent) {
+    utilities_.copyImage = CopyImageCallback;
+    utilities_.newHandle = NewHandleCallback;
+    utilities_.lockHandle = LockHandleCallback;
+    utilities_.unlockHandle = UnlockHandleCallback;
+    utilities_.disposeHandle = DisposeHandleCallback;
+    utilities_.formatPrint = FormatPrintCallback;
+    utilities_.stringCopy = StringCopyCallback;
+    gCurrent = this;
+}
+
+Host::~Host() { gCurrent = previous_; }
+
+Host* Host::Current() { return gCurrent; }
+
+void Host::FailAllocation(uint64_t n) { failAllocationAt_ = n == 0 ? 0 : handlesMade_ + n; }
+
+void Host::CancelFromPoll(uint64_t n) { cancelFromPoll_ = n == 0 ? 0 : polls_ + n; }
+
+void Host::FailCheckout(uint64_t n, HostError code) {
+    failCheckoutAt_ = n == 0 ? 0 : checkouts_ + n;
+    failCheckoutCode_ = code;
+}
+
+HostError Host::TakeCheckoutFailure() {
+    ++checkouts_;
+    return checkouts_ == failCheckoutAt_ ? failCheckoutCode_ : kHostNoError;
+}
+
+void Host::FailAddParam(uint64_t n, HostError code) {
+    failAddParamAt_ = n == 0 ? 0 : addParams_ + n;
+    failAddParamCode_ = code;
+}
+
+HostError Host::TakeAddParamFailure() {
+    ++addParams_;
+    return addParams_ == failAddParamAt_ ? failAddParamCode_ : kHostNoError;
+}
+
+HostHandle Host::NewHandle(uint32_t size) {
+    ++handlesMade_;
+    if (handlesMade_ == failAllocationAt_) return nullptr;
+    auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
+    handles_[handle].bytes.assign(size, kFreshFill);
+    return handle;
+}
+
+void* Host::LockHandle(HostHandle handle) {
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) {
+        Fault("lock of an unknown handle");
+        return nullptr;
+    }
+    ++it->second.locks;
+    return it->second.bytes.data();
+}
+
+void Host::UnlockHandle(HostHandle handle) {
+    auto it = handles_.find(handle);
+    if (it == handles_.end() || it->second.locks == 0) {
+        Fault("unlock of an unknown or unlocked handle");
+        return;
+    }
+    --it->second.locks;
+}
+
+void Host::DisposeHandle(HostHandle handle) {
+    if (handle == nullptr) {
+        ++nullDisposals_;
+        return;
+    }
+    if (handles_.erase(handle) == 0) Fault("dispose of an unknown handle");
+}
+
+HostError Host::AbortQuery() {
+    ++polls_;
+    return cancelFromPoll_ != 0 && polls_ >= cancelFromPoll_ ? kHostErrorCancelled : kHostNoError;
+}
+
+}  // namespace ourhost

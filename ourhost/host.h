@@ -1,0 +1,95 @@
+// The stand-in for the compositing host: the utility callbacks a module
+// uses, handle memory that is counted (a leak is a test failure), and
+// injected failures (the Nth handle allocation fails; the abort query
+// cancels from the Nth poll on; the Nth parameter checkout fails).
+//
+// Handle callbacks carry no effect reference, so they reach the host that is
+// current on the calling thread: the most recently constructed one.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "interface/host_records.h"
+
+namespace ourhost {
+
+class EffectInstance;
+
+class Host {
+public:
+    Host();
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    static Host* Current();
+
+    HostUtilityTable* Utilities() { return &utilities_; }
+
+    // Handle memory.
+    size_t LiveHandles() const { return handles_.size(); }
+    uint64_t HandlesMade() const { return handlesMade_; }
+    uint64_t NullDisposals() const { return nullDisposals_; }
+    // The n-th handle allocation from now fails (1: the next); 0 disarms.
+    void FailAllocation(uint64_t n);
+
+    // Abort queries.
+    uint64_t Polls() const { return polls_; }
+    // The abort query answers cancel from the n-th poll from now on; 0 disarms.
+    void CancelFromPoll(uint64_t n);
+
+    // Parameter checkouts.
+    // The n-th checkout from now fails with code (1: the next); 0 disarms.
+    void FailCheckout(uint64_t n, HostError code);
+    HostError TakeCheckoutFailure();
+    // The n-th add-parameter from now fails with code (1: the next); 0 disarms.
+    void FailAddParam(uint64_t n, HostError code);
+    HostError TakeAddParamFailure();
+
+    // Calls into a module that broke the host's rules (unknown handles,
+    // unbalanced checkins, overlong names, prints outside the message
+    // buffer). Tests expect none.
+    const std::vector<std::string>& Faults() const { return faults_; }
+    void Fault(std::string what) { faults_.push_back(std::move(what)); }
+
+    // The instance whose call is in progress, for callbacks without an
+    // effect reference (formatted print).
+    void SetCalling(EffectInstance* instance) { calling_ = instance; }
+    EffectInstance* Calling() const { return calling_; }
+
+    // Callback bodies.
+    HostHandle NewHandle(uint32_t size);
+    void* LockHandle(HostHandle handle);
+    void UnlockHandle(HostHandle handle);
+    void DisposeHandle(HostHandle handle);
+    HostError AbortQuery();
+
+private:
+    struct Block {
+        std::vector<uint8_t> bytes;
+        int locks = 0;
+    };
+
+    HostUtilityTable utilities_{};
+    std::map<HostHandle, Block> handles_;
+    uint64_t handlesMade_ = 0;
+    uint64_t nullDisposals_ = 0;
+    uint64_t failAllocationAt_ = 0;
+    uint64_t polls_ = 0;
+    uint64_t cancelFromPoll_ = 0;
+    uint64_t checkouts_ = 0;
+    uint64_t failCheckoutAt_ = 0;
+    HostError failCheckoutCode_ = 0;
+    uint64_t addParams_ = 0;
+    uint64_t failAddParamAt_ = 0;
+    HostError failAddParamCode_ = 0;
+    uint64_t nextHandleId_ = 1;
+    std::vector<std::string> faults_;
+    EffectInstance* calling_ = nullptr;
+    Host* previous_ = nullptr;
+};
+
+}  // namespace ourhost

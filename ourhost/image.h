@@ -1,0 +1,53 @@
+// An 8-bit layer image in host order (alpha, red, green, blue), as the host
+// hands layers to a module.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "interface/host_records.h"
+
+namespace ourhost {
+
+struct Pixel {
+    uint8_t a, r, g, b;
+    friend bool operator==(const Pixel&, const Pixel&) = default;
+};
+
+class Image {
+public:
+    Image() = default;
+    Image(int32_t width, int32_t height, Pixel fill = Pixel{0, 0, 0, 0});
+
+    int32_t Width() const { return width_; }
+    int32_t Height() const { return height_; }
+    int32_t RowBytes() const { return width_ * 4; }
+    bool Empty() const { return width_ == 0 || height_ == 0; }
+
+    Pixel At(int32_t x, int32_t y) const;
+    void Set(int32_t x, int32_t y, Pixel p);
+    uint8_t* Data() { return bytes_.data(); }
+    const uint8_t* Data() const { return bytes_.data(); }
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+    // A layer record over these pixels (no pixels: null data). The module
+    // writes only through the output layer it is given.
+    HostLayer Layer() const;
+
+    // 1/factor of the size: each pixel the mean of its factor x factor block
+    // (weighted by alpha for the colour), as the host makes a draft layer.
+    Image Shrunk(int32_t factor) const;
+
+    friend bool operator==(const Image&, const Image&) = default;
+
+private:
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    std::vector<uint8_t> bytes_;
+};
+
+// Copies the overlap of source into destination at the top-left corner and
+// clears the rest of destination to transparent.
+void CopyWhole(const HostLayer& source, HostLayer& destination);
+
+}  // namespace ourhost

@@ -1,0 +1,29 @@
+#include "raster/numeric.h"
+
+#include <cmath>
+#include <limits>
+
+namespace zoka {
+
+double SafeReciprocal(double x) {
+    if (x > 1e-7 || x < -1e-7) return 1.0 / x;
+    return x > 0 ? 1e7 : -1e7;
+}
+
+int HighestBit(int32_t n) {
+    int bit = 0;
+    while (n > 1) {
+        n >>= 1;
+        ++bit;
+    }
+    return bit;
+}
+
+int32_t TruncToInt32(double x) {
+    if (std::isnan(x)) return 0;
+    if (x <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    if (x >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(x);
+}
+
+}  // namespace zoka

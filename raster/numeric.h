@@ -1,0 +1,27 @@
+// Numeric helpers shared by the engines and effects.
+#pragma once
+
+#include <cstdint>
+
+namespace zoka {
+
+// 1 / x, or +-1e7 when |x| <= 1e-7 (0 gives -1e7).
+double SafeReciprocal(double x);
+
+// Index of the highest set bit of n for n > 0; 0 otherwise.
+int HighestBit(int32_t n);
+
+// Truncation toward zero that is defined for every double: NaN gives 0 and
+// values beyond the int32 range saturate. Equal to a plain cast wherever the
+// cast is defined.
+int32_t TruncToInt32(double x);
+
+}  // namespace zoka
+
+namespace zoka {
+
+// Truncation into a 16-bit field: toward zero, then the low 16 bits, as a
+// 16-bit variable keeps them.
+inline int16_t TruncToInt16(double x) { return static_cast<int16_t>(TruncToInt32(x)); }
+
+}  // namespace zoka

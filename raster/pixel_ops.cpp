@@ -1,0 +1,167 @@
+#include "raster/pixel_ops.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "host/result_codes.h"
+#include "raster/sampler.h"
+
+namespace zoka {
+
+static_assert(std::endian::native == std::endian::little, "pixel rotation assumes little endian");
+
+namespace {
+
+template <typename PixelFn>
+void ForEachPixel32(const Raster& raster, PixelFn fn) {
+    const int32_t width = raster.bounds.Width();
+    for (int32_t y = raster.bounds.top; y < raster.bounds.bottom; ++y) {
+        uint8_t* p = raster.Row(y);
+        for (int32_t x = 0; x < width; ++x, p += 4) {
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            v = fn(v);
+            std::memcpy(p, &v, 4);
+        }
+    }
+}
+
+// Creates a one-byte mask over rect holding byte `offset` of each source pixel.
+int ExtractByte(const PixelRect& rect, const Raster& source, int32_t offset, Raster*& mask) {
+    const int result = CreateRaster(rect, 1, 1, mask);
+    if (result != kOk) return result;
+    PixelRect overlap;
+    IntersectRect(mask->bounds, source, overlap);
+    const int32_t step = source.PixelBytes();
+    for (int32_t y = rect.top; y < rect.bottom; ++y) {
+        uint8_t* out = mask->Row(y);
+        std::memset(out, 0, static_cast<size_t>(mask->bounds.Width()));
+        if (y < overlap.top || y >= overlap.bottom) continue;
+        const uint8_t* in = source.Pixel(overlap.left, y) + offset;
+        for (int32_t x = overlap.left; x < overlap.right; ++x, in += step) out[x - rect.left] = *in;
+    }
+    return kOk;
+}
+
+// Selection weight: 255 counts as 256 so that a full mask keeps the result.
+inline uint32_t MaskWeight(uint32_t m) { return m > 127 ? m + 1 : m; }
+
+inline void MixPixel(const uint8_t* source, uint8_t* destination, int32_t bytes, uint32_t w) {
+    for (int32_t c = 0; c < bytes; ++c) {
+        destination[c] = static_cast<uint8_t>(((256 - w) * source[c] + w * destination[c]) >> 8);
+    }
+}
+
+PixelRect BlendArea(const Raster& source, const Raster& destination, const Raster& mask) {
+    PixelRect area;
+    IntersectRect(mask.bounds, destination.bounds, area);
+    IntersectRect(area, source.bounds, area);
+    return area;
+}
+
+}  // namespace
+
+void CopyRasterOverlap(const Raster& source, const Raster& destination) {
+    PixelRect overlap;
+    IntersectRect(source.bounds, destination.bounds, overlap);
+    const int32_t bytes = std::min(source.channels, destination.channels);
+    const int32_t inStep = source.PixelBytes();
+    const int32_t outStep = destination.PixelBytes();
+    for (int32_t y = overlap.top; y < overlap.bottom; ++y) {
+        const uint8_t* in = source.Pixel(overlap.left, y);
+        uint8_t* out = destination.Pixel(overlap.left, y);
+        if (bytes == inStep && bytes == outStep) {
+            std::memcpy(out, in, static_cast<size_t>(overlap.Width()) * static_cast<size_t>(bytes));
+            continue;
+        }
+        for (int32_t x = overlap.left; x < overlap.right; ++x, in += inStep, out += outStep) {
+            std::memcpy(out, in, static_cast<size_t>(bytes));
+        }
+    }
+}
+
+void FillRectPixels(const Raster& raster, const PixelRect& rect, const uint8_t (&pixel)[4]) {
+    PixelRect area;
+    IntersectRect(rect, raster, area);
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+        uint8_t* p = raster.Pixel(area.left, y);
+        for (int32_t x = area.left; x < area.right; ++x, p += 4) std::memcpy(p, pixel, 4);
+    }
+}
+
+void FillRaster32(const Raster& raster, uint32_t value) {
+    ForEachPixel32(raster, [value](uint32_t) { return value; });
+}
+
+void HostToWorkOrder(const Raster& raster) {
+    ForEachPixel32(raster, [](uint32_t v) { return std::rotr(v, 8); });
+}
+
+void WorkToHostOrder(const Raster& raster) {
+    ForEachPixel32(raster, [](uint32_t v) { return std::rotl(v, 8); });
+}
+
+int ExtractAlpha(const PixelRect& rect, const Raster& source, Raster*& mask) {
+    return ExtractByte(rect, source, source.PixelBytes() - 1, mask);
+}
+
+int ExtractSelection(const PixelRect& rect, const Raster& view, Raster*& mask) {
+    return ExtractByte(rect, view, 0, mask);
+}
+
+int CropToContent(const Raster& source, Raster*& mask) {
+    PixelRect content{source.bounds.top, source.bounds.left, source.bounds.top, source.bounds.left};
+    bool found = false;
+    for (int32_t y = source.bounds.top; y < source.bounds.bottom; ++y) {
+        const uint8_t* row = source.Row(y);
+        for (int32_t x = source.bounds.left; x < source.bounds.right; ++x) {
+            if (row[x - source.bounds.left] == 0) continue;
+            if (!found) {
+                content = PixelRect{y, x, y + 1, x + 1};
+                found = true;
+            }
+            content.top = std::min(content.top, y);
+            content.left = std::min(content.left, x);
+            content.bottom = std::max(content.bottom, y + 1);
+            content.right = std::max(content.right, x + 1);
+        }
+    }
+    const int result = CreateRaster(content, 1, 1, mask);
+    if (result != kOk) return result;
+    CopyRasterOverlap(source, *mask);
+    return kOk;
+}
+
+void BlendByMask(const Raster& source, const Raster& destination, const Raster& mask) {
+    const PixelRect area = BlendArea(source, destination, mask);
+    const int32_t bytes = destination.PixelBytes();
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+        const uint8_t* m = mask.Pixel(area.left, y);
+        const uint8_t* in = source.Pixel(area.left, y);
+        uint8_t* out = destination.Pixel(area.left, y);
+        for (int32_t x = area.left; x < area.right; ++x, in += bytes, out += bytes) {
+            MixPixel(in, out, bytes, MaskWeight(*m++));
+        }
+    }
+}
+
+void BlendByMaskShifted(const Raster& source, const Raster& destination, const Raster& mask,
+                        double dx, double dy) {
+    if (dx == 0 && dy == 0) {
+        BlendByMask(source, destination, mask);
+        return;
+    }
+    const PixelRect area = BlendArea(source, destination, mask);
+    const int32_t bytes = destination.PixelBytes();
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+        const uint8_t* in = source.Pixel(area.left, y);
+        uint8_t* out = destination.Pixel(area.left, y);
+        for (int32_t x = area.left; x < area.right; ++x, in += bytes, out += bytes) {
+            const int m = SampleBilinearClamped(mask, x - dx, y - dy);
+            MixPixel(in, out, bytes, MaskWeight(static_cast<uint32_t>(m)));
+        }
+    }
+}
+
+}  // namespace zoka

@@ -1,0 +1,83 @@
+#include "raster/sampler.h"
+
+#include <algorithm>
+
+#include "host/result_codes.h"
+
+namespace zoka {
+
+namespace {
+
+// s in double precision; NaN and negative give 0, above 255 gives 255.
+int ToMaskValue(double s) {
+    if (!(s >= 0)) return 0;
+    if (s > 255) return 255;
+    return static_cast<int>(s);
+}
+
+double Bilinear(double fx, double fy, int a, int b, int c, int d) {
+    return (1 - fy) * ((1 - fx) * a + fx * b) + fy * ((1 - fx) * c + fx * d);
+}
+
+}  // namespace
+
+int PixelOrZero(const Raster& mask, int32_t x, int32_t y) {
+    return mask.Contains(x, y) ? *mask.Pixel(x, y) : 0;
+}
+
+int SampleBilinearZero(const Raster& mask, double x, double y) {
+    const PixelRect& b = mask.bounds;
+    // Beyond these limits all four neighbours lie outside (with truncation
+    // toward zero), so the result is 0; NaN fails the tests as well.
+    if (!(x > b.left - 2.0 && x < b.right + 1.0 && y > b.top - 2.0 && y < b.bottom + 1.0)) return 0;
+    const auto xi = static_cast<int32_t>(x);
+    const auto yi = static_cast<int32_t>(y);
+    const double fx = x - xi;
+    const double fy = y - yi;
+    const int a = PixelOrZero(mask, xi, yi);
+    const int bb = PixelOrZero(mask, xi + 1, yi);
+    const int c = PixelOrZero(mask, xi, yi + 1);
+    const int d = PixelOrZero(mask, xi + 1, yi + 1);
+    return ToMaskValue(Bilinear(fx, fy, a, bb, c, d));
+}
+
+int SampleBilinearClamped(const Raster& mask, double x, double y) {
+    const PixelRect& b = mask.bounds;
+    if (IsEmpty(b)) return 0;
+    const double maxX = std::max(b.left, b.right - 2);
+    const double maxY = std::max(b.top, b.bottom - 2);
+    if (!(x >= b.left)) x = b.left;
+    if (x > maxX) x = maxX;
+    if (!(y >= b.top)) y = b.top;
+    if (y > maxY) y = maxY;
+    const auto xi = static_cast<int32_t>(x);
+    const auto yi = static_cast<int32_t>(y);
+    const double fx = x - xi;
+    const double fy = y - yi;
+    const int32_t x1 = std::min(xi + 1, b.right - 1);
+    const int32_t y1 = std::min(yi + 1, b.bottom - 1);
+    const uint8_t* row0 = mask.Row(yi);
+    const uint8_t* row1 = mask.Row(y1);
+    const int a = row0[xi - b.left];
+    const int bb = row0[x1 - b.left];
+    const int c = row1[xi - b.left];
+    const int d = row1[x1 - b.left];
+    return ToMaskValue(Bilinear(fx, fy, a, bb, c, d));
+}
+
+int ResampleShifted(const PixelRect& rect, const Raster& source, double dx, double dy,
+                    Raster*& mask) {
+    PixelRect area = rect;
+    OutsetRect(area, 1);
+    const int result = CreateRaster(area, 1, 1, mask);
+    if (result != kOk) return result;
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+        uint8_t* out = mask->Row(y);
+        for (int32_t x = area.left; x < area.right; ++x) {
+            *out++ = static_cast<uint8_t>(SampleBilinearZero(source, x - dx, y - dy));
+        }
+    }
+    return kOk;
+}
+
+}  // namespace zoka

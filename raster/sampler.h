@@ -1,0 +1,21 @@
+// Samplers over mask rasters (one 8-bit channel); results are 0..255.
+#pragma once
+
+#include "raster/raster.h"
+
+namespace zoka {
+
+// The pixel's value, or 0 outside the bounds.
+int PixelOrZero(const Raster& mask, int32_t x, int32_t y);
+// Bilinear interpolation, neighbours outside the bounds counting as 0.
+int SampleBilinearZero(const Raster& mask, double x, double y);
+// Bilinear interpolation with the position clamped to [left, right - 2] and
+// [top, bottom - 2], so the last column and row are reached with weight 0.
+// A raster one pixel wide or high samples its single column or row; an empty
+// raster gives 0.
+int SampleBilinearClamped(const Raster& mask, double x, double y);
+// A mask over rect outset by 1 holding source moved by (dx, dy).
+int ResampleShifted(const PixelRect& rect, const Raster& source, double dx, double dy,
+                    Raster*& mask);
+
+}  // namespace zoka
