@@ -29,7 +29,7 @@ struct BevelParams {
 static_assert(sizeof(BevelParams) == 72);
 
 // Carve's parameters; Inner and Outer Bevel declare the first eight.
-inline constexpr ParamSpec kBevelParams[] = {
+inline constexpr ParamDecl kBevelParams[] = {
     FixedSlider(22001, 0, 180, 0, 600, 20, "Width"),
     FixedSlider(22002, 0, 100, 0, 100, 50, "Shadow"),
     FixedSlider(22003, 0, 10, 0, 10, 5, "Antialias"),
@@ -40,7 +40,7 @@ inline constexpr ParamSpec kBevelParams[] = {
     FixedSlider(22009, 0, 90, 0, 90, 45, "Inclination"),
     FixedSlider(22006, 0, 100, 0, 100, 50, "DarkenDepths"),
 };
-inline constexpr std::span<const ParamSpec> kRaisedBevelParams = std::span(kBevelParams).first(8);
+inline constexpr std::span<const ParamDecl> kRaisedBevelParams = std::span(kBevelParams).first(8);
 
 class BevelEffect : public Effect {
 public:

@@ -8,7 +8,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kAntimatterParams[] = {
+constexpr ParamDecl kAntimatterParams[] = {
     FixedSlider(21001, 0, 100, 0, 100, 100, "Amount", true),
 };
 

@@ -9,7 +9,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kChromeParams[] = {
+constexpr ParamDecl kChromeParams[] = {
     FixedSlider(23001, 0, 100, 0, 100, 10, "Softness"),
     FixedSlider(23002, 0, 100, 0, 100, 50, "Variation"),
     FixedSlider(23003, 0, 100, 0, 100, 50, "Contrast"),

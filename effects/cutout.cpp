@@ -9,7 +9,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kCutoutParams[] = {
+constexpr ParamDecl kCutoutParams[] = {
     Angle(22008, 135, "ShadowDirection"),
     FixedSlider(24001, 0, 100, 0, 600, 10, "ShadowDistance"),
     FixedSlider(24002, 0, 100, 0, 100, 5, "Blur"),

@@ -12,7 +12,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kDropShadowParams[] = {
+constexpr ParamDecl kDropShadowParams[] = {
     Angle("Shadow Direction", 315, "ShadowDirection"),
     Slider("Shadow Distance", 0, 600, 0, 600, 10, "ShadowDistance"),
     Slider("Blur", 0, 100, 0, 100, 10, "Blur"),

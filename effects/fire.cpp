@@ -10,7 +10,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kFireParams[] = {
+constexpr ParamDecl kFireParams[] = {
     Slider(26001, 5, 50, 5, 600, 15, "WispWidth"),
     Slider(26002, 10, 200, 10, 3000, 45, "WispHeight"),
     FixedSlider(26003, 0, 100, 0, 100, 30, "Movement"),

@@ -8,7 +8,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kFurParams[] = {
+constexpr ParamDecl kFurParams[] = {
     FixedSlider(27001, 5, 150, 5, 999, 60, "WaveSpacing"),
     FixedSlider(27002, 0, 100, 0, 100, 20, "WaveSize"),
     FixedSlider(27003, 3, 30, 3, 100, 5, "HairLength"),

@@ -11,7 +11,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kGaussianBlurParams[] = {
+constexpr ParamDecl kGaussianBlurParams[] = {
     Slider(21001, 0, 100, 0, 999, 20, "Width"),
 };
 

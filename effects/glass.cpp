@@ -9,7 +9,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kGlassParams[] = {
+constexpr ParamDecl kGlassParams[] = {
     Popup(22007, 42000, 4, 3, "BevelType"),
     FixedSlider(22001, 0, 50, 0, 300, 20, "Width"),
     FixedSlider(28001, 5, 50, 5, 600, 30, "FlawSpacing"),

@@ -12,7 +12,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kGlowParams[] = {
+constexpr ParamDecl kGlowParams[] = {
     FixedSlider(29001, 0, 100, 0, 999, 20, "Width"),
     FixedSlider(24003, 0, 100, 0, 100, 100, "Opacity"),
     Color(28004, {255, 255, 255, 255}, "Color"),

@@ -8,7 +8,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kHsbNoiseParams[] = {
+constexpr ParamDecl kHsbNoiseParams[] = {
     FixedSlider(30001, 0, 100, 0, 100, 5, "Hue"),
     FixedSlider(30002, 0, 100, 0, 100, 30, "Saturation"),
     FixedSlider(30003, 0, 100, 0, 100, 40, "Brightness"),

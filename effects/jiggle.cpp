@@ -9,7 +9,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kJiggleParams[] = {
+constexpr ParamDecl kJiggleParams[] = {
     FixedSlider(32001, 1, 100, 1, 999, 30, "BubbleSize"),
     FixedSlider(32002, 1, 100, 1, 199, 30, "WarpAmount"),
     Angle(32003, 20, "Twist"),

@@ -11,7 +11,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kMotionTrailParams[] = {
+constexpr ParamDecl kMotionTrailParams[] = {
     Slider(33001, 0, 200, 0, 999, 50, "Length"),
     Slider(24003, 0, 100, 0, 100, 100, "Opacity"),
     Angle(22008, 200, "Direction"),

@@ -13,7 +13,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kPerspectiveShadowParams[] = {
+constexpr ParamDecl kPerspectiveShadowParams[] = {
     Angle(34001, 45, "VanishingPointDirection"),
     FixedSlider(34002, 1, 100, 1, 100, 40, "VanishingPointDistance"),
     FixedSlider(34003, 0, 100, 0, 100, 50, "Length"),

@@ -10,7 +10,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kSmokeParams[] = {
+constexpr ParamDecl kSmokeParams[] = {
     Slider(36001, 5, 50, 5, 600, 20, "WispWidth"),
     Slider(36002, 10, 200, 10, 3000, 100, "WispHeight"),
     Slider(36003, 0, 100, 0, 100, 30, "BreakupAmount"),

@@ -11,7 +11,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kSquintParams[] = {
+constexpr ParamDecl kSquintParams[] = {
     FixedSlider(35001, 0, 30, 0, 150, 5, "Radius"),
 };
 

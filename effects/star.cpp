@@ -8,7 +8,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kStarParams[] = {
+constexpr ParamDecl kStarParams[] = {
     Slider(37001, 3, 50, 3, 50, 5, "Sides"),
     FixedSlider(37002, 0, 95, 0, 95, 50, "Indentation"),
     FixedSlider(37003, 20, 200, 20, 200, 100, "Scale"),

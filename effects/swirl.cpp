@@ -10,7 +10,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kSwirlParams[] = {
+constexpr ParamDecl kSwirlParams[] = {
     Slider(38001, 5, 100, 5, 999, 30, "WhirlpoolSpacing"),
     Slider(38002, 3, 30, 3, 100, 5, "SmearLength"),
     Angle(32003, 45, "Twist"),

@@ -9,7 +9,7 @@ namespace zoka {
 
 namespace {
 
-constexpr ParamSpec kWeaveParams[] = {
+constexpr ParamDecl kWeaveParams[] = {
     Slider(40001, 1, 50, 1, 600, 30, "RibbonWidth"),
     Slider(40002, 0, 50, 0, 50, 2, "GapWidth"),
     Checkbox(41001, 40006, true, "GapFill"),

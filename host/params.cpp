@@ -33,34 +33,34 @@ void LoadLabel(ResString& text, const Label& label) {
     }
 }
 
-int DeclareParam(HostInputRecord* in, const ParamSpec& spec) {
+int DeclareParam(HostInputRecord* in, const ParamDecl& decl) {
     ResString label;
-    LoadLabel(label, spec.label);
+    LoadLabel(label, decl.label);
     ResString text;
-    switch (spec.kind) {
+    switch (decl.kind) {
         case kParamLayer:
             return AddLayerParam(in, label, 0);
         case kParamSlider:
-            return AddSliderParam(in, label, int32_t(spec.sliderMin), int32_t(spec.sliderMax),
-                                  int32_t(spec.defaultValue), int32_t(spec.validMin),
-                                  int32_t(spec.validMax));
+            return AddSliderParam(in, label, int32_t(decl.sliderMin), int32_t(decl.sliderMax),
+                                  int32_t(decl.defaultValue), int32_t(decl.validMin),
+                                  int32_t(decl.validMax));
         case kParamFixedSlider:
-            return AddFixedSliderParam(in, label, spec.sliderMin, spec.sliderMax,
-                                       spec.defaultValue, spec.validMin, spec.validMax,
-                                       spec.percent);
+            return AddFixedSliderParam(in, label, decl.sliderMin, decl.sliderMax,
+                                       decl.defaultValue, decl.validMin, decl.validMax,
+                                       decl.percent);
         case kParamAngle:
-            return AddAngleParam(in, label, spec.defaultValue);
+            return AddAngleParam(in, label, decl.defaultValue);
         case kParamCheckbox:
-            LoadLabel(text, spec.text);
-            return AddCheckboxParam(in, label, text, uint8_t(spec.defaultValue));
+            LoadLabel(text, decl.text);
+            return AddCheckboxParam(in, label, text, uint8_t(decl.defaultValue));
         case kParamColor:
-            return AddColorParam(in, label, &spec.color);
+            return AddColorParam(in, label, &decl.color);
         case kParamPoint:
-            return AddPointParam(in, label, spec.pointX, spec.pointY);
+            return AddPointParam(in, label, decl.pointX, decl.pointY);
         case kParamPopup:
-            LoadLabel(text, spec.text);
-            return AddPopupParam(in, label, text, uint8_t(spec.choices),
-                                 uint8_t(spec.defaultValue));
+            LoadLabel(text, decl.text);
+            return AddPopupParam(in, label, text, uint8_t(decl.choices),
+                                 uint8_t(decl.defaultValue));
     }
     return kOk;
 }
@@ -145,10 +145,10 @@ int AddPopupParam(HostInputRecord* in, const ResString& label, const ResString& 
     return Append(in, def);
 }
 
-int DeclareParams(HostInputRecord* in, HostOutputRecord* out, std::span<const ParamSpec> table,
+int DeclareParams(HostInputRecord* in, HostOutputRecord* out, std::span<const ParamDecl> table,
                   int countSoFar) {
-    for (const ParamSpec& spec : table) {
-        const int result = DeclareParam(in, spec);
+    for (const ParamDecl& decl : table) {
+        const int result = DeclareParam(in, decl);
         if (result != kOk) return result;
     }
     out->paramCount = countSoFar + static_cast<int>(table.size());
@@ -160,7 +160,7 @@ void CopyKey(const char* text, KeyText& key) {
     key.text[sizeof key.text - 1] = '\0';
 }
 
-void CopyParamKey(std::span<const ParamSpec> table, int number, KeyText& key) {
+void CopyParamKey(std::span<const ParamDecl> table, int number, KeyText& key) {
     if (number < 0 || static_cast<size_t>(number) >= table.size()) return;
     if (table[number].key != nullptr) CopyKey(table[number].key, key);
 }

@@ -1,5 +1,5 @@
 // Declaring parameters to the host. Each effect states its parameters once,
-// as a table of ParamSpec; the table drives the host declarations (command 4)
+// as a table of ParamDecl; the table drives the host declarations (command 4)
 // and the parameter keys.
 #pragma once
 
@@ -20,7 +20,7 @@ struct Label {
     constexpr Label(const char* fixed) : text(fixed) {}  // NOLINT
 };
 
-struct ParamSpec {
+struct ParamDecl {
     HostParamKind kind;
     Label label;
     const char* key;  // null: the parameter has no key
@@ -38,43 +38,43 @@ struct ParamSpec {
     HostFixed pointY = 0;
 };
 
-constexpr ParamSpec Slider(Label label, int32_t sliderMin, int32_t sliderMax, int32_t validMin,
+constexpr ParamDecl Slider(Label label, int32_t sliderMin, int32_t sliderMax, int32_t validMin,
                            int32_t validMax, int32_t defaultValue, const char* key) {
-    return ParamSpec{.kind = kParamSlider, .label = label, .key = key,
+    return ParamDecl{.kind = kParamSlider, .label = label, .key = key,
                      .sliderMin = double(sliderMin), .sliderMax = double(sliderMax),
                      .validMin = double(validMin), .validMax = double(validMax),
                      .defaultValue = double(defaultValue)};
 }
 
-constexpr ParamSpec FixedSlider(Label label, double sliderMin, double sliderMax, double validMin,
+constexpr ParamDecl FixedSlider(Label label, double sliderMin, double sliderMax, double validMin,
                                 double validMax, double defaultValue, const char* key,
                                 bool percent = false) {
-    return ParamSpec{.kind = kParamFixedSlider, .label = label, .key = key,
+    return ParamDecl{.kind = kParamFixedSlider, .label = label, .key = key,
                      .sliderMin = sliderMin, .sliderMax = sliderMax, .validMin = validMin,
                      .validMax = validMax, .defaultValue = defaultValue, .percent = percent};
 }
 
-constexpr ParamSpec Angle(Label label, double degrees, const char* key) {
-    return ParamSpec{.kind = kParamAngle, .label = label, .key = key, .defaultValue = degrees};
+constexpr ParamDecl Angle(Label label, double degrees, const char* key) {
+    return ParamDecl{.kind = kParamAngle, .label = label, .key = key, .defaultValue = degrees};
 }
 
 // Every checkbox is labelled with three blanks; `text` is shown beside it.
-constexpr ParamSpec Checkbox(Label label, Label text, bool on, const char* key) {
-    return ParamSpec{.kind = kParamCheckbox, .label = label, .key = key,
+constexpr ParamDecl Checkbox(Label label, Label text, bool on, const char* key) {
+    return ParamDecl{.kind = kParamCheckbox, .label = label, .key = key,
                      .defaultValue = on ? 1.0 : 0.0, .text = text};
 }
 
-constexpr ParamSpec Color(Label label, HostColor color, const char* key) {
-    return ParamSpec{.kind = kParamColor, .label = label, .key = key, .color = color};
+constexpr ParamDecl Color(Label label, HostColor color, const char* key) {
+    return ParamDecl{.kind = kParamColor, .label = label, .key = key, .color = color};
 }
 
-constexpr ParamSpec Point(Label label, HostFixed x, HostFixed y, const char* key) {
-    return ParamSpec{.kind = kParamPoint, .label = label, .key = key, .pointX = x, .pointY = y};
+constexpr ParamDecl Point(Label label, HostFixed x, HostFixed y, const char* key) {
+    return ParamDecl{.kind = kParamPoint, .label = label, .key = key, .pointX = x, .pointY = y};
 }
 
-constexpr ParamSpec Popup(Label label, Label list, int16_t choices, int16_t item,
+constexpr ParamDecl Popup(Label label, Label list, int16_t choices, int16_t item,
                           const char* key) {
-    return ParamSpec{.kind = kParamPopup, .label = label, .key = key, .defaultValue = double(item),
+    return ParamDecl{.kind = kParamPopup, .label = label, .key = key, .defaultValue = double(item),
                      .text = list, .choices = choices};
 }
 
@@ -99,10 +99,10 @@ HostFixed ToFixed(double x);
 
 // Declares the table's parameters in order, stopping at the first failure;
 // on success writes countSoFar + the table's size as the parameter count.
-int DeclareParams(HostInputRecord* in, HostOutputRecord* out, std::span<const ParamSpec> table,
+int DeclareParams(HostInputRecord* in, HostOutputRecord* out, std::span<const ParamDecl> table,
                   int countSoFar);
 // Copies the key of parameter `number`, if it has one.
-void CopyParamKey(std::span<const ParamSpec> table, int number, KeyText& key);
+void CopyParamKey(std::span<const ParamDecl> table, int number, KeyText& key);
 void CopyKey(const char* text, KeyText& key);
 
 // Command 4: the selection-layer parameters when the effect uses them, then

@@ -89,9 +89,9 @@ EffectInstance::EffectInstance(Host& host, EffectEntryPoint entry) : host_(host)
 }
 
 HostError EffectInstance::Call(int32_t command, HostLayer* output, void* extra) {
-    host_.SetCalling(this);
+    host_.SetCallingOutput(&out_);
     const HostError result = entry_(command, &in_, &out_, paramList_.data(), output, extra);
-    host_.SetCalling(nullptr);
+    host_.SetCallingOutput(nullptr);
     if (outstanding_ != 0) {
         host_.Fault("a parameter was checked out and never checked in");
         outstanding_ = 0;

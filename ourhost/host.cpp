@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ourhost/effect_instance.h"
 #include "ourhost/image.h"
 
 namespace ourhost {
@@ -41,8 +40,8 @@ HostError HOST_CALL CopyImageCallback(HostEffectRef, HostLayer* source, HostLaye
 // The module prints only into the message buffer of the call in progress, so
 // the print is bounded by it.
 int FormatPrintCallback(char* buffer, const char* format, ...) {
-    EffectInstance* calling = gCurrent ? gCurrent->Calling() : nullptr;
-    if (calling == nullptr || buffer != calling->Output().message) {
+    HostOutputRecord* out = gCurrent ? gCurrent->CallingOutput() : nullptr;
+    if (out == nullptr || buffer != out->message) {
         if (gCurrent) gCurrent->Fault("formatted print outside the message buffer");
         return 0;
     }
@@ -80,7 +79,10 @@ Host::~Host() { gCurrent = previous_; }
 
 Host* Host::Current() { return gCurrent; }
 
-void Host::FailAllocation(uint64_t n) { failAllocationAt_ = n == 0 ? 0 : handlesMade_ + n; }
+void Host::FailAllocation(uint64_t n, uint64_t count) {
+    failAllocationAt_ = n == 0 ? 0 : handlesMade_ + n;
+    failAllocationEnd_ = failAllocationAt_ + count;
+}
 
 void Host::CancelFromPoll(uint64_t n) { cancelFromPoll_ = n == 0 ? 0 : polls_ + n; }
 
@@ -106,7 +108,7 @@ HostError Host::TakeAddParamFailure() {
 
 HostHandle Host::NewHandle(uint32_t size) {
     ++handlesMade_;
-    if (handlesMade_ == failAllocationAt_) return nullptr;
+    if (handlesMade_ >= failAllocationAt_ && handlesMade_ < failAllocationEnd_) return nullptr;
     auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
     handles_[handle].bytes.assign(size, kFreshFill);
     return handle;

@@ -16,8 +16,6 @@
 
 namespace ourhost {
 
-class EffectInstance;
-
 class Host {
 public:
     Host();
@@ -33,8 +31,9 @@ public:
     size_t LiveHandles() const { return handles_.size(); }
     uint64_t HandlesMade() const { return handlesMade_; }
     uint64_t NullDisposals() const { return nullDisposals_; }
-    // The n-th handle allocation from now fails (1: the next); 0 disarms.
-    void FailAllocation(uint64_t n);
+    // The n-th handle allocation from now fails (1: the next), and the
+    // count - 1 after it as well; 0 disarms.
+    void FailAllocation(uint64_t n, uint64_t count = 1);
 
     // Abort queries.
     uint64_t Polls() const { return polls_; }
@@ -55,10 +54,10 @@ public:
     const std::vector<std::string>& Faults() const { return faults_; }
     void Fault(std::string what) { faults_.push_back(std::move(what)); }
 
-    // The instance whose call is in progress, for callbacks without an
-    // effect reference (formatted print).
-    void SetCalling(EffectInstance* instance) { calling_ = instance; }
-    EffectInstance* Calling() const { return calling_; }
+    // The output record of the call in progress: formatted print writes
+    // only into its message buffer.
+    void SetCallingOutput(HostOutputRecord* out) { callingOutput_ = out; }
+    HostOutputRecord* CallingOutput() const { return callingOutput_; }
 
     // Callback bodies.
     HostHandle NewHandle(uint32_t size);
@@ -78,6 +77,7 @@ private:
     uint64_t handlesMade_ = 0;
     uint64_t nullDisposals_ = 0;
     uint64_t failAllocationAt_ = 0;
+    uint64_t failAllocationEnd_ = 0;
     uint64_t polls_ = 0;
     uint64_t cancelFromPoll_ = 0;
     uint64_t checkouts_ = 0;
@@ -88,7 +88,7 @@ private:
     HostError failAddParamCode_ = 0;
     uint64_t nextHandleId_ = 1;
     std::vector<std::string> faults_;
-    EffectInstance* calling_ = nullptr;
+    HostOutputRecord* callingOutput_ = nullptr;
     Host* previous_ = nullptr;
 };
 
