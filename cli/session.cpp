@@ -4,6 +4,8 @@
 #include <cctype>
 #include <iostream>
 
+#include "ourhost/text.h"
+
 namespace zoka_cli {
 
 namespace {
@@ -15,6 +17,14 @@ bool SameText(const std::string& a, const std::string& b) {
            });
 }
 
+// "Drop_Shadow_Entry_Point" shows as "Drop Shadow".
+std::string NameFromEntryPoint(std::string entry) {
+    const std::string suffix = "_Entry_Point";
+    if (entry.size() > suffix.size()) entry.resize(entry.size() - suffix.size());
+    std::replace(entry.begin(), entry.end(), '_', ' ');
+    return entry;
+}
+
 }  // namespace
 
 Session::Session(const std::string& modulePath) {
@@ -24,25 +34,41 @@ Session::Session(const std::string& modulePath) {
         std::cerr << "zoka: cannot load the module " << modulePath << ": " << error << "\n";
         return;
     }
-    for (const auto& descriptor : module_->Effects()) {
-        EffectEntry entry{descriptor, {}};
-        if (auto keys = module_->Keys(descriptor.entryName)) entry.keys = *keys;
+    for (const ZokaEffectKeys& keys : module_->AllEffects()) {
+        EffectEntry entry{NameFromEntryPoint(keys.entryName), keys, nullptr};
+        for (const auto& pipl : module_->Effects()) {
+            if (pipl.entryName == keys.entryName) {
+                entry.pipl = &pipl;
+                entry.name = ourhost::Utf8FromAnsi(pipl.name);
+            }
+        }
         effects_.push_back(entry);
     }
 }
 
 const EffectEntry* Session::Find(const std::string& nameOrKey) const {
     for (const EffectEntry& e : effects_) {
-        if (SameText(e.descriptor.name, nameOrKey) || SameText(e.keys.effectKey, nameOrKey)) {
-            return &e;
-        }
+        if (SameText(e.name, nameOrKey) || SameText(e.keys.effectKey, nameOrKey)) return &e;
     }
+    std::cerr << "zoka: no effect named \"" << nameOrKey << "\" (see 'zoka list')\n";
     return nullptr;
 }
 
 std::unique_ptr<ourhost::EffectInstance> Session::Instantiate(const EffectEntry& effect) {
-    return std::make_unique<ourhost::EffectInstance>(
-        host_, module_->EntryPoint(effect.descriptor.entryName));
+    return std::make_unique<ourhost::EffectInstance>(host_,
+                                                      module_->EntryPoint(effect.keys.entryName));
+}
+
+std::unique_ptr<ourhost::EffectInstance> SetUpEffect(Session& session, const EffectEntry& effect) {
+    auto instance = session.Instantiate(effect);
+    HostError result = instance->GlobalSetup();
+    if (result == kHostNoError) result = instance->SetupParams();
+    if (result != kHostNoError) {
+        std::cerr << "zoka: " << effect.name << ": setup failed with code " << result << ": "
+                  << ourhost::Utf8FromAnsi(instance->Output().message) << "\n";
+        return nullptr;
+    }
+    return instance;
 }
 
 }  // namespace zoka_cli

@@ -13,10 +13,19 @@
 
 namespace zoka_cli {
 
-// An effect as the tool shows it: what its PiPL says, plus its keys.
+// Exit statuses.
+inline constexpr int kModuleError = 1;  // the module reported an error
+inline constexpr int kUsageError = 2;   // the request itself was wrong
+inline constexpr int kFileError = 3;    // an image could not be read or written
+
+// An effect as the tool shows it: its keys, and its PiPL when the host
+// lists it.
 struct EffectEntry {
-    ourhost::EffectDescriptor descriptor;
+    std::string name;  // UTF-8; for an effect without a PiPL, from its entry point
     ZokaEffectKeys keys{};
+    const ourhost::EffectDescriptor* pipl = nullptr;
+
+    bool Registered() const { return pipl != nullptr; }
 };
 
 class Session {
@@ -25,8 +34,10 @@ public:
     explicit Session(const std::string& modulePath);
     bool Loaded() const { return module_ != nullptr; }
 
+    // Every effect with code in the module, in index order.
     const std::vector<EffectEntry>& Effects() const { return effects_; }
-    // By display name or effect key, case-insensitive; null when none.
+    // By display name or effect key, case-insensitive; prints an error line
+    // and gives null when there is none.
     const EffectEntry* Find(const std::string& nameOrKey) const;
 
     // A new instance of the effect in this session's host.
@@ -38,5 +49,9 @@ private:
     std::unique_ptr<ourhost::Module> module_;
     std::vector<EffectEntry> effects_;
 };
+
+// An instance after global setup and parameter setup, or null after an error
+// line.
+std::unique_ptr<ourhost::EffectInstance> SetUpEffect(Session& session, const EffectEntry& effect);
 
 }  // namespace zoka_cli

@@ -10,43 +10,45 @@ namespace zoka {
 
 namespace {
 
-const RegisteredEffect* FindByEntryName(const char* entryName) {
+const RegisteredEffect* FindByIndex(int32_t index) {
     for (const RegisteredEffect& e : RegisteredEffects()) {
-        if (std::strcmp(e.entryName, entryName) == 0) return &e;
+        if (e.index == index) return &e;
     }
     return nullptr;
 }
 
-void CopyText(char (&out)[kZokaKeyBytes], const KeyText& key) {
-    std::memcpy(out, key.text, kZokaKeyBytes);
-    out[kZokaKeyBytes - 1] = '\0';
+template <size_t N>
+void CopyText(char (&out)[N], const char* text) {
+    const size_t n = strnlen(text, N - 1);
+    std::memcpy(out, text, n);
+    out[n] = '\0';
 }
 
 }  // namespace
 
 }  // namespace zoka
 
-extern "C" ZOKA_EXPORT int32_t ZokaDescribeEffect(const char* entryName, ZokaEffectKeys* keys) {
+extern "C" ZOKA_EXPORT int32_t ZokaDescribeEffect(int32_t effectIndex, ZokaEffectKeys* keys) {
     using namespace zoka;
-    const RegisteredEffect* registered = entryName != nullptr ? FindByEntryName(entryName) : nullptr;
+    const RegisteredEffect* registered = FindByIndex(effectIndex);
     if (registered == nullptr || keys == nullptr) return -1;
     // Effect objects own nothing, so one can be built on the stack without a
     // host call in progress.
     alignas(std::max_align_t) unsigned char storage[512];
-    static_assert(sizeof(KeyText) == kZokaKeyBytes);
     if (registered->maker->size > sizeof storage) return -1;
     const Effect* effect = registered->maker->construct(storage);
 
     *keys = ZokaEffectKeys{};
     keys->effectIndex = effect->EffectIndex();
+    CopyText(keys->entryName, registered->entryName);
     KeyText key;
     effect->EffectKey(key);
-    CopyText(keys->effectKey, key);
+    CopyText(keys->effectKey, key.text);
     keys->paramCount = effect->ParamCount();
     for (int i = 0; i < keys->paramCount && i < kZokaMaxParams; ++i) {
         KeyText paramKey;
         effect->ParamKey(i, paramKey);
-        CopyText(keys->paramKeys[i], paramKey);
+        CopyText(keys->paramKeys[i], paramKey.text);
     }
     return 0;
 }

@@ -22,7 +22,7 @@
 extern "C" {
 #endif
 
-enum { kZokaKeyBytes = 32, kZokaMaxParams = 32 };
+enum { kZokaKeyBytes = 32, kZokaMaxParams = 32, kZokaEntryNameBytes = 64, kZokaMaxEffectIndex = 21 };
 
 /* One resource of the module file. */
 typedef struct ZokaResource {
@@ -39,15 +39,16 @@ typedef const ZokaResource* (*ZokaModuleResourcesFn)(int32_t* count);
 
 typedef struct ZokaEffectKeys {
     int32_t effectIndex;
+    char entryName[kZokaEntryNameBytes]; /* the exported entry point */
     char effectKey[kZokaKeyBytes];
     int32_t paramCount; /* the effect's own parameters */
     char paramKeys[kZokaMaxParams][kZokaKeyBytes]; /* "" for a parameter without a key */
 } ZokaEffectKeys;
 
-/* Fills keys for the effect exported as entryName; returns 0, or -1 when the
- * module exports no such entry point. Needs no host call in progress. */
-ZOKA_EXPORT int32_t ZokaDescribeEffect(const char* entryName, ZokaEffectKeys* keys);
-typedef int32_t (*ZokaDescribeEffectFn)(const char* entryName, ZokaEffectKeys* keys);
+/* Fills keys for the effect of index 0..kZokaMaxEffectIndex; returns 0, or -1
+ * when no effect has that index. Needs no host call in progress. */
+ZOKA_EXPORT int32_t ZokaDescribeEffect(int32_t effectIndex, ZokaEffectKeys* keys);
+typedef int32_t (*ZokaDescribeEffectFn)(int32_t effectIndex, ZokaEffectKeys* keys);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 #include "ourhost/host.h"
 
@@ -12,8 +13,6 @@ namespace {
 
 // The host's own code for a call it refuses (an unknown parameter index).
 constexpr HostError kBadCallback = kHostErrorBase + 1;
-// Frames are kFrameTicks ticks apart; the time scale is fps * kFrameTicks.
-constexpr int32_t kFrameTicks = 1000;
 
 EffectInstance* Instance(HostEffectRef ref) { return reinterpret_cast<EffectInstance*>(ref); }
 
@@ -71,6 +70,20 @@ HostParamValue ValueOverTime(const ParamSlot& slot, double seconds) {
 }
 
 }  // namespace
+
+FrameRate RateOf(double fps) {
+    if (!(fps > 0)) fps = 30;
+    const double ntsc = fps * 1001.0 / 1000.0;
+    if (std::fabs(ntsc - std::round(ntsc)) < 0.01 && std::fabs(fps - std::round(fps)) > 0.01) {
+        return FrameRate{static_cast<uint32_t>(std::lround(ntsc) * 1000), 1001};
+    }
+    int64_t scale = std::llround(fps * 1000);
+    int64_t ticks = 1000;
+    const int64_t common = std::gcd(scale, ticks);
+    scale /= common;
+    ticks /= common;
+    return FrameRate{static_cast<uint32_t>(std::max<int64_t>(1, scale)), static_cast<int32_t>(ticks)};
+}
 
 EffectInstance::EffectInstance(Host& host, EffectEntryPoint entry) : host_(host), entry_(entry) {
     in_.checkoutParam = CheckoutCallback;
@@ -182,11 +195,11 @@ void EffectInstance::SetSelection(const Image& selection, double originX, double
 }
 
 void EffectInstance::PrepareTime(const FrameOptions& options) {
-    const double fps = options.fps > 0 ? options.fps : 30;
-    in_.timeScale = static_cast<uint32_t>(std::max(1L, std::lround(fps * kFrameTicks)));
-    in_.localTimeStep = kFrameTicks;
-    in_.timeStep = options.still ? 0 : kFrameTicks;
-    in_.currentTime = static_cast<int32_t>(std::lround(options.time * in_.timeScale));
+    const FrameRate rate = RateOf(options.fps);
+    in_.timeScale = rate.timeScale;
+    in_.localTimeStep = rate.frameTicks;
+    in_.timeStep = options.still ? 0 : rate.frameTicks;
+    in_.currentTime = static_cast<int32_t>(std::lround(options.time * rate.timeScale));
     downsample_ = std::max(1, options.downsample);
     in_.downsampleX = HostRatio{1, static_cast<uint32_t>(downsample_)};
     in_.downsampleY = in_.downsampleX;

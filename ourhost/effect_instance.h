@@ -23,6 +23,17 @@ struct ParamSlot {
     std::map<double, HostParamValue> keys;    // keyframes by time in seconds
 };
 
+// A frame rate as the host's time records hold it: a time scale (ticks per
+// second) and the ticks of one frame.
+struct FrameRate {
+    uint32_t timeScale;
+    int32_t frameTicks;
+};
+
+// The NTSC rates (29.97, 23.976, 59.94 ...) become n * 1000 / 1001; others
+// are kept to a thousandth of a frame per second.
+FrameRate RateOf(double fps);
+
 // When and at what resolution a frame is computed.
 struct FrameOptions {
     double time = 0;         // seconds

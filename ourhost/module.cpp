@@ -31,6 +31,12 @@ std::unique_ptr<Module> Module::Load(const std::string& path, std::string& error
         descriptor->resourceId = table[i].id;
         module->effects_.push_back(*descriptor);
     }
+    if (auto describe = reinterpret_cast<ZokaDescribeEffectFn>(module->Symbol("ZokaDescribeEffect"))) {
+        for (int32_t index = 0; index <= kZokaMaxEffectIndex; ++index) {
+            ZokaEffectKeys keys{};
+            if (describe(index, &keys) == 0) module->allEffects_.push_back(keys);
+        }
+    }
     return module;
 }
 
@@ -43,10 +49,10 @@ EffectEntryPoint Module::EntryPoint(const std::string& name) const {
 }
 
 std::optional<ZokaEffectKeys> Module::Keys(const std::string& entryName) const {
-    auto describe = reinterpret_cast<ZokaDescribeEffectFn>(Symbol("ZokaDescribeEffect"));
-    ZokaEffectKeys keys{};
-    if (describe == nullptr || describe(entryName.c_str(), &keys) != 0) return std::nullopt;
-    return keys;
+    for (const ZokaEffectKeys& keys : allEffects_) {
+        if (entryName == keys.entryName) return keys;
+    }
+    return std::nullopt;
 }
 
 std::string DefaultModulePath() {

@@ -21,12 +21,16 @@ public:
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    // Every effect with a PiPL resource, in resource order.
+    // Every effect with a PiPL resource, in resource order: what the host
+    // lists.
     const std::vector<EffectDescriptor>& Effects() const { return effects_; }
+    // Every effect the module has code for, registered or not, in index
+    // order, from the module's documented key query.
+    const std::vector<ZokaEffectKeys>& AllEffects() const { return allEffects_; }
+    // The keys of the effect exported as entryName.
+    std::optional<ZokaEffectKeys> Keys(const std::string& entryName) const;
     // The entry point exported under name, or null.
     EffectEntryPoint EntryPoint(const std::string& name) const;
-    // The module's documented key query for an effect.
-    std::optional<ZokaEffectKeys> Keys(const std::string& entryName) const;
 
 private:
     explicit Module(void* handle) : handle_(handle) {}
@@ -34,6 +38,7 @@ private:
 
     void* handle_;
     std::vector<EffectDescriptor> effects_;
+    std::vector<ZokaEffectKeys> allEffects_;
 };
 
 // The module built beside this program: next to the executable, or in the

@@ -102,6 +102,7 @@ std::optional<EffectDescriptor> ParsePipl(const uint8_t* data, size_t size) {
         if (vendor == "8BIM") Apply(d, key, p, static_cast<size_t>(length));
     }
     if (d.kind != "eFKT" || d.entryName.empty()) return std::nullopt;
+    d.bytes.assign(data, data + size);
     return d;
 }
 

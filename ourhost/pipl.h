@@ -20,6 +20,7 @@ struct EffectDescriptor {
     int32_t specVersion = 0;
     uint32_t version = 0;
     int32_t globalFlags = 0;
+    std::vector<uint8_t> bytes;  // the resource as stored
 };
 
 // The descriptor, or nothing when the bytes are not a well-formed PiPL (every

@@ -1,8 +1,8 @@
-#include "cli/text.h"
+#include "ourhost/text.h"
 
 #include <cstdint>
 
-namespace zoka_cli {
+namespace ourhost {
 
 namespace {
 
@@ -40,4 +40,4 @@ std::string Utf8FromAnsi(const std::string& text) {
     return out;
 }
 
-}  // namespace zoka_cli
+}  // namespace ourhost

@@ -4,8 +4,8 @@
 
 #include <string>
 
-namespace zoka_cli {
+namespace ourhost {
 
 std::string Utf8FromAnsi(const std::string& text);
 
-}  // namespace zoka_cli
+}  // namespace ourhost

@@ -1,0 +1,72 @@
+#include "cli/frame_request.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "ourhost/param_values.h"
+
+namespace zoka_cli {
+
+void AddFrameOptions(CLI::App& command, FrameRequest& request) {
+    command.add_option("--set", request.sets,
+                       "KEY=VALUE: a parameter by key, label or number; VALUE@SECONDS;... "
+                       "for keyframes");
+    command.add_option("--time", request.time, "The frame's time in seconds")
+        ->capture_default_str();
+    command.add_option("--fps", request.fps, "Frames per second (29.97 is 30000/1001)")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    command.add_flag("--still", request.still, "A still image: the frame's time step is 0");
+    command.add_option("--downsample", request.downsample, "Render at 1/N resolution, as a draft")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
+}
+
+bool ApplySettings(const EffectEntry& effect, ourhost::EffectInstance& instance,
+                   const std::vector<std::string>& sets) {
+    const auto names = ourhost::ParamNames(instance, effect.keys);
+    for (const std::string& set : sets) {
+        const size_t equals = set.find('=');
+        if (equals == std::string::npos) {
+            std::cerr << "zoka: --set takes KEY=VALUE, not \"" << set << "\"\n";
+            return false;
+        }
+        const std::string what = set.substr(0, equals);
+        const auto name = ourhost::FindParam(names, what);
+        if (!name) {
+            std::cerr << "zoka: " << effect.name << " has no parameter \"" << what
+                      << "\" (see 'zoka params " << effect.keys.effectKey << "')\n";
+            return false;
+        }
+        std::string error;
+        if (!ourhost::SetParam(instance.Params()[name->hostIndex], set.substr(equals + 1), error)) {
+            std::cerr << "zoka: " << effect.name << ": " << error << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::pair<int32_t, int32_t>> ParseSize(const std::string& text) {
+    const size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) return std::nullopt;
+    char* end = nullptr;
+    const long w = std::strtol(text.c_str(), &end, 10);
+    if (end != text.c_str() + x) return std::nullopt;
+    const long h = std::strtol(text.c_str() + x + 1, &end, 10);
+    if (*end != '\0' || w < 1 || h < 1 || w > 32000 || h > 32000) return std::nullopt;
+    return std::make_pair(static_cast<int32_t>(w), static_cast<int32_t>(h));
+}
+
+std::optional<std::pair<double, double>> ParsePoint(const std::string& text) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return std::nullopt;
+    char* end = nullptr;
+    const double x = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + comma) return std::nullopt;
+    const double y = std::strtod(text.c_str() + comma + 1, &end);
+    if (*end != '\0') return std::nullopt;
+    return std::make_pair(x, y);
+}
+
+}  // namespace zoka_cli

@@ -1,0 +1,39 @@
+// The options shared by the commands that compute frames: parameter values,
+// time, draft resolution and the selection layer's placement.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/session.h"
+#include "ourhost/effect_instance.h"
+
+namespace zoka_cli {
+
+struct FrameRequest {
+    std::vector<std::string> sets;  // KEY=VALUE
+    double time = 0;
+    double fps = 30;
+    bool still = false;
+    int32_t downsample = 1;
+    std::string selectionOrigin = "0,0";
+
+    ourhost::FrameOptions Options() const {
+        return ourhost::FrameOptions{time, fps, still, downsample};
+    }
+};
+
+void AddFrameOptions(CLI::App& command, FrameRequest& request);
+
+// Applies every --set to the instance; prints one line and returns false at
+// the first refusal.
+bool ApplySettings(const EffectEntry& effect, ourhost::EffectInstance& instance,
+                   const std::vector<std::string>& sets);
+
+// "WxH" and "X,Y".
+std::optional<std::pair<int32_t, int32_t>> ParseSize(const std::string& text);
+std::optional<std::pair<double, double>> ParsePoint(const std::string& text);
+
+}  // namespace zoka_cli

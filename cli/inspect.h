@@ -1,0 +1,26 @@
+// The commands that inspect the module: list, about, params, pipl, frame.
+#pragma once
+
+#include <string>
+
+#include "cli/frame_request.h"
+#include "cli/session.h"
+
+namespace zoka_cli {
+
+int ListEffects(Session& session, bool json);
+// An effect's about text; every effect's when name is empty.
+int ShowAbout(Session& session, const std::string& name);
+int ShowParams(Session& session, const std::string& name, bool json);
+int WritePipl(Session& session, const std::string& name);
+
+struct FrameQuery {
+    std::string size;           // WxH of the layer
+    std::string selectionSize;  // WxH, empty without a selection layer
+    bool json = false;
+};
+// Global setup, parameter setup and frame setup: the output size and origin.
+int ShowFrame(Session& session, const std::string& name, const FrameRequest& request,
+              const FrameQuery& query);
+
+}  // namespace zoka_cli
