@@ -20,6 +20,9 @@ void AddFrameOptions(CLI::App& command, FrameRequest& request) {
     command.add_option("--downsample", request.downsample, "Render at 1/N resolution, as a draft")
         ->check(CLI::Range(1, 64))
         ->capture_default_str();
+    // Hidden: our host's failure injection, for tests of the error paths.
+    command.add_option("--inject-allocation-failure", request.failAllocation)->group("");
+    command.add_option("--inject-cancel", request.cancelAtPoll)->group("");
 }
 
 bool ApplySettings(const EffectEntry& effect, ourhost::EffectInstance& instance,

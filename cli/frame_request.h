@@ -19,6 +19,9 @@ struct FrameRequest {
     bool still = false;
     int32_t downsample = 1;
     std::string selectionOrigin = "0,0";
+    // Failures our host injects into the render, for testing the error paths.
+    uint64_t failAllocation = 0;
+    uint64_t cancelAtPoll = 0;
 
     ourhost::FrameOptions Options() const {
         return ourhost::FrameOptions{time, fps, still, downsample};

@@ -1,9 +1,12 @@
 // zoka: the effects module from the command line, through our host.
 #include <CLI/CLI.hpp>
+#include <iostream>
 #include <string>
 
+#include "cli/demo.h"
 #include "cli/frame_request.h"
 #include "cli/inspect.h"
+#include "cli/render.h"
 #include "cli/session.h"
 #include "ourhost/module.h"
 
@@ -42,14 +45,57 @@ int Main(int argc, char** argv) {
         ->capture_default_str();
     frame->add_flag("--json", query.json, "Print JSON, with the flags and version words");
 
+    RenderFiles files;
+    bool renderJson = false;
+    auto* render = app.add_subcommand("render", "Render one frame of an effect into an image file");
+    render->add_option("effect", effect, "Effect name or key")->required();
+    render->add_option("input", files.input, "The layer image")->required();
+    render->add_option("output", files.output, "The image to write (its format by its extension)")
+        ->required();
+    AddFrameOptions(*render, request);
+    render->add_option("--selection", files.selection, "A selection layer (\"Alpha Layer\") image");
+    render->add_option("--selection-origin", request.selectionOrigin,
+                       "Where the selection layer's top-left corner lies, X,Y")
+        ->capture_default_str();
+    render->add_flag("--json", renderJson, "Print size, origin, result code and message as JSON");
+
+    Animation animation;
+    std::string frameRange;
+    auto* animate = app.add_subcommand("animate", "Render a range of frames to a numbered sequence");
+    animate->add_option("effect", effect, "Effect name or key")->required();
+    animate->add_option("input", files.input, "The layer image")->required();
+    animate->add_option("pattern", files.output, "The images to write, e.g. out_%04d.png")->required();
+    animate->add_option("--frames", frameRange, "The frames A-B (frame n at n / fps seconds)")
+        ->required();
+    animate->add_option("-j,--jobs", animation.jobs, "Frames rendered at once (default: every core)")
+        ->check(CLI::NonNegativeNumber);
+    AddFrameOptions(*animate, request);
+    animate->add_option("--selection", files.selection, "A selection layer (\"Alpha Layer\") image");
+    animate->add_option("--selection-origin", request.selectionOrigin,
+                        "Where the selection layer's top-left corner lies, X,Y")
+        ->capture_default_str();
+
+    std::string demoFolder = "zoka-demo";
+    auto* demo = app.add_subcommand("demo", "Render every effect on the built-in sample layer into a gallery");
+    demo->add_option("-o,--output", demoFolder, "The gallery's folder")->capture_default_str();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : kUsageError;
     }
 
+    if (*animate) {
+        if (!ParseFrameRange(frameRange, animation)) {
+            std::cerr << "zoka: --frames takes A-B, not \"" << frameRange << "\"\n";
+            return kUsageError;
+        }
+        return AnimateCommand(modulePath, effect, files, request, animation);
+    }
     Session session(modulePath);
     if (!session.Loaded()) return kModuleError;
+    if (*render) return RenderCommand(session, effect, files, request, renderJson);
+    if (*demo) return DemoCommand(session, demoFolder);
     if (*list) return ListEffects(session, json);
     if (*about) return ShowAbout(session, effect);
     if (*params) return ShowParams(session, effect, json);

@@ -1,9 +1,13 @@
 // Motion Trail: smears the layer along one direction over a length and lays
 // the smear under the layer; the output grows toward the trail.
+#include <algorithm>
 #include <cmath>
 
+#include "effects/motion_trail.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
+#include "host/module_memory.h"
+#include "host/render_context.h"
 #include "host/result_codes.h"
 #include "raster/numeric.h"
 
@@ -62,8 +66,235 @@ public:
         if (e < 0) result.top += TruncToInt32(n * e);
     }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    int RenderBand(RenderContext& context, const PixelRect& band) override;
 };
+
+// ---- Kernel ------------------------------------------------------------------
+//
+// The smear runs along parallel lines one pixel apart. The sweep walks the
+// main axis in the trail's direction, one column (or row) at a time; at each
+// step every line takes a sample of the source, interpolated across the
+// lines' common 16.16 position, into its running accumulators, and every
+// destination pixel of the step is composited from the two lines around it.
+// Directions nearer the horizontal sweep columns; the others sweep rows, the
+// same kernel with the axes exchanged.
+
+constexpr int kColours = 3;  // R, G, B; alpha is the fourth byte
+
+// The main axis is the one swept; the cross axis runs along a step.
+struct SweepAxes {
+    bool rows;  // false: columns are swept (main = x); true: rows (main = y)
+
+    const uint8_t* Source(const Raster& r, int32_t main, int32_t cross) const {
+        return rows ? r.Pixel(cross, main) : r.Pixel(main, cross);
+    }
+    uint8_t* Destination(const Raster& r, int32_t main, int32_t cross) const {
+        return rows ? r.Pixel(cross, main) : r.Pixel(main, cross);
+    }
+    int32_t MainLo(const PixelRect& a) const { return rows ? a.top : a.left; }
+    int32_t MainHi(const PixelRect& a) const { return rows ? a.bottom : a.right; }
+    int32_t CrossLo(const PixelRect& a) const { return rows ? a.left : a.top; }
+    int32_t CrossHi(const PixelRect& a) const { return rows ? a.right : a.bottom; }
+};
+
+// A source sample: the interpolated colour and mask value.
+struct TrailSample {
+    int32_t colour[kColours];
+    int32_t mask;
+};
+
+struct TrailSweep {
+    const RenderContext& context;
+    const TrailParams& params;
+    SweepAxes axes;
+    int32_t length;      // L: at least 3 rendered pixels
+    int32_t step;        // +1 or -1 along the main axis
+    int32_t start;       // the main position the sweep starts at
+    int32_t end;         // the last main position, inclusive
+    int64_t crossStart;  // 16.16 cross position of line 0 at the start
+    int64_t crossStep;   // its change per step
+    int32_t tailSteps;   // the uniform smear's box length in steps
+    int32_t decay;       // the fading smear's weight loss per step
+    int32_t lines;
+    int32_t* acc = nullptr;     // kColours per line
+    int32_t* weight = nullptr;  // one per line
+
+    int64_t CrossAt(int32_t main) const { return crossStart + int64_t{(main - start) * step} * crossStep; }
+    bool Sample(int32_t main, int64_t cross, int32_t line, TrailSample& sample) const;
+    void Accumulate(int32_t main);
+    void Write(int32_t main, const PixelRect& band) const;
+    void Decay();
+};
+
+// Line `line` at main position `main` lies between cross rows r and r + 1 by
+// the fraction of `cross`; a line whose row lies outside the source takes no
+// sample, and the last line, or one on the mask's last row, reads row r alone.
+bool TrailSweep::Sample(int32_t main, int64_t cross, int32_t line, TrailSample& sample) const {
+    const Raster& source = *context.source;
+    const Raster& mask = *context.mask;
+    const int64_t r64 = (cross >> 16) + line;
+    if (r64 < axes.CrossLo(source.bounds) || r64 >= axes.CrossHi(source.bounds)) return false;
+    const auto r = static_cast<int32_t>(r64);
+    const auto f = static_cast<int32_t>(cross & 0xFFFF);
+    const bool alone = line == lines - 1 || r + 1 >= axes.CrossHi(mask.bounds);
+    const uint8_t* p0 = axes.Source(source, main, r);
+    const uint8_t* p1 = alone ? p0 : axes.Source(source, main, r + 1);
+    for (int c = 0; c < kColours; ++c) sample.colour[c] = (p0[c] * (65536 - f) + p1[c] * f) >> 16;
+    const bool inMask = main >= axes.MainLo(mask.bounds) && main < axes.MainHi(mask.bounds) &&
+                        r >= axes.CrossLo(mask.bounds);
+    if (!inMask) {
+        sample.mask = 0;
+        return true;
+    }
+    const int32_t m0 = *axes.Source(mask, main, r);
+    const int32_t m1 = alone ? m0 : *axes.Source(mask, main, r + 1);
+    sample.mask = (m0 * (65536 - f) + m1 * f) >> 16;
+    return true;
+}
+
+void TrailSweep::Accumulate(int32_t main) {
+    const int64_t cross = CrossAt(main);
+    const int32_t tail = main - step * tailSteps;
+    const bool tailInside = (tail - start) * step >= 0;
+    for (int32_t j = 0; j < lines; ++j) {
+        int32_t* a = acc + j * kColours;
+        TrailSample s;
+        if (params.taper) {
+            if (!Sample(main, cross, j, s)) continue;
+            const int32_t w = s.mask * s.mask / 254;  // 255 gives 256: replaces at once
+            for (int c = 0; c < kColours; ++c) a[c] = (a[c] * (256 - w) + s.colour[c] * w) >> 8;
+            weight[j] = (weight[j] * (256 - w) >> 8) + w * 255;
+            continue;
+        }
+        if (Sample(main, cross, j, s)) {
+            const int32_t w = 256 * s.mask / 255;
+            for (int c = 0; c < kColours; ++c) a[c] += w * s.colour[c];
+            weight[j] += w;
+        }
+        if (tailInside && Sample(tail, CrossAt(tail), j, s)) {
+            const int32_t w = 256 * s.mask / 255;
+            for (int c = 0; c < kColours; ++c) a[c] = std::max(0, a[c] - w * s.colour[c]);
+            weight[j] = std::max(0, weight[j] - w);
+        }
+    }
+}
+
+// Composites every destination pixel of the step that lies in the band from
+// the two lines around it, the lower weighted 1 - f and the upper f (top 8
+// bits of the fraction); the first pixel below line 0 uses that line alone.
+void TrailSweep::Write(int32_t main, const PixelRect& band) const {
+    const int64_t cross = CrossAt(main);
+    const int64_t base = cross >> 16;
+    const auto f = static_cast<int32_t>((cross & 0xFFFF) >> 8);
+    const int32_t from = static_cast<int32_t>(std::max<int64_t>(axes.CrossLo(band), base));
+    for (int32_t v = from; v < axes.CrossHi(band); ++v) {
+        const auto lower = static_cast<int32_t>(v - base);
+        const int32_t upper = lower - 1;
+        const int32_t* al = acc + lower * kColours;
+        const int32_t* au = acc + upper * kColours;
+        int32_t trail[kColours];
+        int32_t w;
+        int32_t k;
+        if (params.taper) {
+            w = upper < 0 ? weight[lower] : (weight[lower] * (256 - f) + weight[upper] * f) >> 8;
+            for (int c = 0; c < kColours; ++c) {
+                trail[c] = upper < 0 ? al[c] : (al[c] * (256 - f) + au[c] * f) >> 8;
+            }
+            k = (params.opacity * 258 / 100) * w >> 16;
+        } else {
+            w = upper < 0 ? weight[lower] : (weight[lower] * (256 - f) + weight[upper] * f) / 256;
+            for (int c = 0; c < kColours; ++c) {
+                const int32_t mixed =
+                    upper < 0 ? al[c] : (al[c] >> 8) * (256 - f) + (au[c] >> 8) * f;
+                trail[c] = mixed / std::max(1, w);
+            }
+            k = (w / length) * (params.opacity * 256 / 100) >> 8;
+        }
+        k = std::clamp(k, 0, 256);
+        const uint8_t* s = axes.Source(*context.source, main, v);
+        uint8_t* d = axes.Destination(*context.destination, main, v);
+        // The trail takes weight k and the layer A (256 - k) / 255; the alpha
+        // is their sum, so it grows where the trail is.
+        const int32_t sw = s[3] * (256 - k) / 255;
+        const int32_t t = k + sw;
+        for (int c = 0; c < kColours; ++c) d[c] = static_cast<uint8_t>((sw * s[c] + k * trail[c]) / std::max(1, t));
+        d[3] = static_cast<uint8_t>(t * 255 / 256);
+    }
+}
+
+void TrailSweep::Decay() {
+    for (int32_t j = 0; j < lines; ++j) weight[j] = std::max(0, weight[j] - decay);
+}
+
+int RunSweep(TrailSweep& sweep, const PixelRect& band) {
+    const PixelRect& dest = *sweep.context.destArea;
+    for (int32_t main = sweep.start;; main += sweep.step) {
+        if (sweep.context.abort(nullptr) != 0) return kCancelled;
+        sweep.Accumulate(main);
+        const bool inBand = main >= sweep.axes.MainLo(band) && main < sweep.axes.MainHi(band);
+        if (inBand && main >= sweep.axes.MainLo(dest) && main < sweep.axes.MainHi(dest)) {
+            sweep.Write(main, band);
+        }
+        if (sweep.params.taper) sweep.Decay();
+        if (main == sweep.end) return kOk;
+    }
+}
+
+}  // namespace
+
+bool TrailSweepsRows(double direction) {
+    return (direction >= 45 && direction <= 135) || (direction >= 225 && direction <= 315);
+}
+
+namespace {
+
+int MotionTrail::RenderBand(RenderContext& context, const PixelRect& band) {
+    const auto& p = *static_cast<const TrailParams*>(context.params);
+    if (p.length <= 0) return kOk;
+    const bool rows = TrailSweepsRows(p.direction);
+    const double c = std::cos(p.direction * kTrailDegToRad);
+    const double s = std::sin(p.direction * kTrailDegToRad);
+    // The main axis's component of the trail in image coordinates (rows grow
+    // downward), and the cross component's trigonometric partner.
+    const double mainImage = rows ? -s : c;
+    const double mainTrig = rows ? s : c;
+    const double crossTrig = rows ? c : s;
+    const int32_t step = mainImage >= 0 ? 1 : -1;
+    const SweepAxes axes{rows};
+    const PixelRect& source = context.source->bounds;
+    const PixelRect& dest = *context.destArea;
+    const int32_t length = std::max<int32_t>(3, p.length / WholeDivisor(context.divisor));
+
+    TrailSweep sweep{context, p, axes, length, step,
+                     step > 0 ? axes.MainLo(source) : axes.MainHi(source) - 1,
+                     step > 0 ? axes.MainHi(dest) - 1 : axes.MainLo(dest),
+                     int64_t{axes.CrossLo(dest)} * 65536,
+                     TruncToInt32(-step * crossTrig / mainTrig * 65536 + 0.5),
+                     TruncToInt32(length * std::fabs(mainTrig)),
+                     65535 / std::max(1, TruncToInt32(std::fabs(mainTrig) * length)) + 1, 0};
+    if ((sweep.end - sweep.start) * step < 0) return kOk;
+    // Lines that drift away from the first cross row would leave the pixels
+    // behind them uncovered at later steps: start that many whole rows
+    // earlier, so every row of every step lies between two lines and each
+    // line keeps its position and fraction.
+    const int64_t drift = sweep.CrossAt(sweep.end) - sweep.crossStart;
+    if (drift > 0) sweep.crossStart -= ((drift + 0xFFFF) >> 16) << 16;
+    const int64_t lowest = std::min(sweep.crossStart, sweep.CrossAt(sweep.end)) >> 16;
+    sweep.lines = static_cast<int32_t>(std::max<int64_t>(0, axes.CrossHi(dest) - lowest));
+    if (sweep.lines == 0) return kOk;
+
+    const size_t lines = static_cast<size_t>(sweep.lines);
+    int result = HostAllocChecked(sweep.acc, sizeof(int32_t) * kColours * lines);
+    if (result == kOk) result = HostAllocChecked(sweep.weight, sizeof(int32_t) * lines);
+    if (result == kOk) {
+        std::fill_n(sweep.acc, kColours * lines, 0);
+        std::fill_n(sweep.weight, lines, 0);
+        result = RunSweep(sweep, band);
+    }
+    if (sweep.acc != nullptr) HostFree(sweep.acc);
+    if (sweep.weight != nullptr) HostFree(sweep.weight);
+    return result;
+}
 
 }  // namespace
 

@@ -23,7 +23,11 @@ HostError DispatchCommand(int32_t command, HostInputRecord* in, HostOutputRecord
                           HostParamDef** params, HostLayer* image, void* extra, int effectIndex) {
     CurrentInputRecord = in;
     Effect* effect = CreateEffect(effectIndex, in);
-    if (effect == nullptr) return ReportResult(in, out, EffectError(in, out, kStringCreateError));
+    if (effect == nullptr) {
+        // A render that cannot start still leaves the layer in the output.
+        if (command == kCmdRender) CopyInputToOutput(in, params, image);
+        return ReportResult(in, out, EffectError(in, out, kStringCreateError));
+    }
     const int result = RunCommand(*effect, command, in, out, params, image, extra);
     DestroyEffect(effect);
     return ReportResult(in, out, result);

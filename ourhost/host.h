@@ -44,6 +44,7 @@ public:
     // The n-th checkout from now fails with code (1: the next); 0 disarms.
     void FailCheckout(uint64_t n, HostError code);
     HostError TakeCheckoutFailure();
+    uint64_t Checkouts() const { return checkouts_; }
     // The n-th add-parameter from now fails with code (1: the next); 0 disarms.
     void FailAddParam(uint64_t n, HostError code);
     HostError TakeAddParamFailure();

@@ -1,0 +1,189 @@
+#include "cli/demo.h"
+
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "cli/image_files.h"
+#include "cli/sample_layer.h"
+#include "ourhost/text.h"
+
+namespace zoka_cli {
+
+namespace {
+
+// The system's code for a request the module does not support yet: an
+// effect whose kernel is still to come.
+constexpr HostError kNotBuiltYet = 50;
+
+struct Shown {
+    std::string name;
+    std::string description;
+    std::string file;  // in the gallery folder
+    ourhost::Image image;
+};
+
+// The description is what follows the about box's blank line.
+std::string Description(const std::string& about) {
+    const size_t gap = about.find("\r\r");
+    return ourhost::Utf8FromAnsi(gap == std::string::npos ? about : about.substr(gap + 2));
+}
+
+std::string Html(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+bool WriteGallery(const std::string& folder, const Shown& original, const std::vector<Shown>& shown,
+                  const std::vector<std::string>& pending) {
+    std::ofstream html(folder + "/index.html");
+    html << "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+            "<title>Lumetta AE Demo: the effects of ZOKA-ENG</title>\n<style>\n"
+            "body{font-family:sans-serif;background:#202226;color:#e8e8e8;margin:2em}\n"
+            "figure{display:inline-block;margin:0 1em 0 0;vertical-align:top}\n"
+            "img{background:repeating-conic-gradient(#888 0 25%,#bbb 0 50%) 0 0/16px 16px}\n"
+            "section{margin:0 0 2.5em}\nh2{margin:.2em 0}\np{color:#b8bcc4;margin:.2em 0 .8em}\n"
+            "</style></head><body>\n<h1>Lumetta AE Demo</h1>\n"
+            "<p>Every effect of the module at its default settings, on the built-in sample layer "
+            "(transparency shows as a checkerboard).</p>\n";
+    for (const Shown& s : shown) {
+        html << "<section><h2>" << Html(s.name) << "</h2><p>" << Html(s.description)
+             << "</p>\n<figure><img src=\"" << original.file << "\" alt=\"before\"><figcaption>"
+             << "Before</figcaption></figure>\n<figure><img src=\"" << s.file << "\" alt=\""
+             << Html(s.name) << "\"><figcaption>After</figcaption></figure></section>\n";
+    }
+    if (!pending.empty()) {
+        html << "<p>Not built yet:";
+        for (const std::string& name : pending) html << " " << Html(name);
+        html << ".</p>\n";
+    }
+    html << "</body></html>\n";
+    return static_cast<bool>(html);
+}
+
+OIIO::ImageBuf Premultiplied(const ourhost::Image& image) {
+    OIIO::ImageBuf buffer(OIIO::ImageSpec(image.Width(), image.Height(), 4, OIIO::TypeDesc::FLOAT));
+    std::vector<float> pixels;
+    pixels.reserve(static_cast<size_t>(image.Width()) * image.Height() * 4);
+    for (int y = 0; y < image.Height(); ++y) {
+        for (int x = 0; x < image.Width(); ++x) {
+            const ourhost::Pixel p = image.At(x, y);
+            const float a = p.a / 255.0f;
+            pixels.insert(pixels.end(), {p.r / 255.0f * a, p.g / 255.0f * a, p.b / 255.0f * a, a});
+        }
+    }
+    buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::FLOAT, pixels.data());
+    return buffer;
+}
+
+// A grid of thumbnails over a checkerboard, each labelled with its name when
+// the font (Debian's fonts-dejavu-core) can be found.
+bool WriteContactSheet(const std::string& path, const std::vector<Shown>& cells) {
+    constexpr int kCellWidth = 240, kThumbHeight = 180, kLabel = 26, kColumns = 4;
+    const int rows = (static_cast<int>(cells.size()) + kColumns - 1) / kColumns;
+    OIIO::ImageBuf sheet(OIIO::ImageSpec(kCellWidth * kColumns, (kThumbHeight + kLabel) * rows, 4,
+                                         OIIO::TypeDesc::FLOAT));
+    const float ink[4] = {0.93f, 0.93f, 0.93f, 1};
+    const float page[4] = {0.13f, 0.14f, 0.15f, 1};
+    OIIO::ImageBufAlgo::fill(sheet, page);
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const int x = static_cast<int>(i % kColumns) * kCellWidth;
+        const int y = static_cast<int>(i / kColumns) * (kThumbHeight + kLabel);
+        const OIIO::ROI area(0, kCellWidth - 8, 0, kThumbHeight - 8, 0, 1, 0, 4);
+        OIIO::ImageBuf thumb = OIIO::ImageBufAlgo::fit(Premultiplied(cells[i].image), "", 0,
+                                                       "letterbox", false, area, 1);
+        const float light[4] = {0.73f, 0.73f, 0.73f, 1}, dark[4] = {0.53f, 0.53f, 0.53f, 1};
+        OIIO::ImageBuf board = OIIO::ImageBufAlgo::checker(8, 8, 1, light, dark, 0, 0, 0, area, 1);
+        OIIO::ImageBuf cell = OIIO::ImageBufAlgo::over(thumb, board, area, 1);
+        OIIO::ImageBufAlgo::paste(sheet, x + 4, y + 4, 0, 0, cell, {}, 1);
+        OIIO::ImageBufAlgo::render_text(sheet, x + 6, y + kThumbHeight + 16, cells[i].name, 15, "DejaVuSans",
+                                        ink, OIIO::ImageBufAlgo::TextAlignX::Left,
+                                        OIIO::ImageBufAlgo::TextAlignY::Baseline, 0, {}, 1);
+    }
+    ourhost::Image out(sheet.spec().width, sheet.spec().height);
+    std::vector<float> pixels(static_cast<size_t>(out.Width()) * out.Height() * 4);
+    sheet.get_pixels(sheet.roi(), OIIO::TypeDesc::FLOAT, pixels.data());
+    const auto byte = [](float v) { return static_cast<uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255 + 0.5f); };
+    for (int py = 0; py < out.Height(); ++py) {
+        for (int px = 0; px < out.Width(); ++px) {
+            const float* p = &pixels[(static_cast<size_t>(py) * out.Width() + px) * 4];
+            out.Set(px, py, ourhost::Pixel{255, byte(p[0]), byte(p[1]), byte(p[2])});
+        }
+    }
+    std::string error;
+    if (!WriteImage(path, out, error)) {
+        std::cerr << "zoka: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int DemoCommand(Session& session, const std::string& folder) {
+    std::error_code made;
+    std::filesystem::create_directories(folder, made);
+    if (made) {
+        std::cerr << "zoka: cannot make the folder " << folder << ": " << made.message() << "\n";
+        return kFileError;
+    }
+    std::string error;
+    const Shown original{"Original", "The built-in sample layer", "sample.png", SampleLayer()};
+    if (!WriteImage(folder + "/" + original.file, original.image, error)) {
+        std::cerr << "zoka: " << error << "\n";
+        return kFileError;
+    }
+    std::vector<Shown> shown;
+    std::vector<std::string> pending;
+    int status = 0;
+    for (const EffectEntry& effect : session.Effects()) {
+        auto instance = SetUpEffect(session, effect);
+        if (!instance) return kModuleError;
+        std::string about;
+        instance->About(about);
+        const ourhost::FrameResult frame = instance->RenderFrame(original.image, {});
+        instance->GlobalSetdown();
+        if (frame.code == kNotBuiltYet) {
+            pending.push_back(effect.name);
+            continue;
+        }
+        if (frame.code != kHostNoError) {
+            std::cerr << "zoka: " << effect.name << " failed with code " << frame.code << "\n";
+            status = kModuleError;
+            continue;
+        }
+        Shown s{effect.name, Description(about), std::string(effect.keys.effectKey) + ".png", frame.image};
+        if (!WriteImage(folder + "/" + s.file, s.image, error)) {
+            std::cerr << "zoka: " << error << "\n";
+            return kFileError;
+        }
+        std::printf("%-20s %s\n", s.name.c_str(), s.file.c_str());
+        shown.push_back(std::move(s));
+    }
+    std::vector<Shown> cells{original};
+    cells.insert(cells.end(), shown.begin(), shown.end());
+    if (!WriteGallery(folder, original, shown, pending) ||
+        !WriteContactSheet(folder + "/contact-sheet.png", cells)) {
+        std::cerr << "zoka: cannot write the gallery in " << folder << "\n";
+        return kFileError;
+    }
+    std::printf("%zu effects rendered into %s/ (index.html, contact-sheet.png)", shown.size(),
+                folder.c_str());
+    if (!pending.empty()) std::printf("; %zu not built yet", pending.size());
+    std::printf("\n");
+    return status;
+}
+
+}  // namespace zoka_cli

@@ -1,0 +1,103 @@
+#include "cli/sample_layer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zoka_cli {
+
+namespace {
+
+constexpr int kWidth = 400;
+constexpr int kHeight = 300;
+constexpr int kSamples = 4;  // per axis, for antialiased hard edges
+
+struct Rgba {
+    double r, g, b, a;
+};
+
+Rgba HueColour(double hue, double saturation) {
+    const double h = std::fmod(hue, 1.0) * 6;
+    const double f = h - std::floor(h);
+    const double p = 1 - saturation;
+    const double q = 1 - saturation * f;
+    const double t = 1 - saturation * (1 - f);
+    switch (static_cast<int>(h) % 6) {
+        case 0: return {1, t, p, 1};
+        case 1: return {q, 1, p, 1};
+        case 2: return {p, 1, t, 1};
+        case 3: return {p, q, 1, 1};
+        case 4: return {t, p, 1, 1};
+        default: return {1, p, q, 1};
+    }
+}
+
+// The disc: colour by angle and distance, coverage by supersampling.
+Rgba Disc(int x, int y) {
+    constexpr double cx = 140, cy = 150, radius = 95;
+    int inside = 0;
+    for (int sy = 0; sy < kSamples; ++sy) {
+        for (int sx = 0; sx < kSamples; ++sx) {
+            const double dx = x + (sx + 0.5) / kSamples - cx;
+            const double dy = y + (sy + 0.5) / kSamples - cy;
+            inside += dx * dx + dy * dy <= radius * radius;
+        }
+    }
+    const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+    const double angle = std::atan2(dy, dx) / (2 * 3.14159265358979) + 0.5;
+    Rgba c = HueColour(angle, std::min(1.0, std::sqrt(dx * dx + dy * dy) / radius));
+    c.a = double(inside) / (kSamples * kSamples);
+    return c;
+}
+
+// Signed distance to a rounded rectangle (negative inside).
+double RoundedBox(double x, double y) {
+    constexpr double cx = 282.5, cy = 152.5, halfWidth = 82.5, halfHeight = 92.5, corner = 34;
+    const double qx = std::fabs(x - cx) - (halfWidth - corner);
+    const double qy = std::fabs(y - cy) - (halfHeight - corner);
+    const double outside = std::hypot(std::max(qx, 0.0), std::max(qy, 0.0));
+    return outside + std::min(std::max(qx, qy), 0.0) - corner;
+}
+
+// The panel: warm stripes fading to violet, a soft outer edge, a round hole.
+Rgba Panel(int x, int y) {
+    const double px = x + 0.5, py = y + 0.5;
+    const double edge = std::clamp(-RoundedBox(px, py) / 16.0, 0.0, 1.0);
+    int outsideHole = 0;
+    for (int sy = 0; sy < kSamples; ++sy) {
+        for (int sx = 0; sx < kSamples; ++sx) {
+            const double dx = x + (sx + 0.5) / kSamples - 300;
+            const double dy = y + (sy + 0.5) / kSamples - 175;
+            outsideHole += dx * dx + dy * dy > 22 * 22;
+        }
+    }
+    const double t = (py - 60) / 185;
+    const double stripe = 0.85 + 0.15 * std::cos(py / 6.0);
+    return Rgba{stripe * (1 - 0.45 * t), stripe * (0.55 - 0.35 * t), stripe * (0.1 + 0.75 * t),
+                edge * outsideHole / (kSamples * kSamples)};
+}
+
+// Straight-alpha "over".
+Rgba Over(const Rgba& top, const Rgba& bottom) {
+    const double a = top.a + bottom.a * (1 - top.a);
+    if (a <= 0) return {0, 0, 0, 0};
+    const auto mix = [&](double t, double b) { return (t * top.a + b * bottom.a * (1 - top.a)) / a; };
+    return {mix(top.r, bottom.r), mix(top.g, bottom.g), mix(top.b, bottom.b), a};
+}
+
+uint8_t Byte(double v) { return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
+
+}  // namespace
+
+ourhost::Image SampleLayer() {
+    ourhost::Image layer(kWidth, kHeight);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const Rgba c = Over(Panel(x, y), Disc(x, y));
+            layer.Set(x, y, c.a > 0 ? ourhost::Pixel{Byte(c.a), Byte(c.r), Byte(c.g), Byte(c.b)}
+                                    : ourhost::Pixel{0, 0, 0, 0});
+        }
+    }
+    return layer;
+}
+
+}  // namespace zoka_cli

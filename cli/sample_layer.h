@@ -1,0 +1,13 @@
+// The demo's built-in layer, drawn by the program itself.
+#pragma once
+
+#include "ourhost/image.h"
+
+namespace zoka_cli {
+
+// A 400 x 300 layer on transparency: a hue-wheel disc with a hard edge,
+// overlapped by a striped rounded panel with a soft edge and a round hole, so
+// that bevels, glows, shadows and flames all have edges to work on.
+ourhost::Image SampleLayer();
+
+}  // namespace zoka_cli

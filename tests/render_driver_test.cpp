@@ -1,0 +1,242 @@
+// The frame-render driver, through a probe effect that records what the
+// driver hands it and paints its band.
+#include <gtest/gtest.h>
+
+#include "host/dispatcher.h"
+#include "host/effect.h"
+#include "host/module_memory.h"
+#include "host/params.h"
+#include "host/render_context.h"
+#include "host/render_driver.h"
+#include "host/result_codes.h"
+#include "raster/sampler.h"
+#include "tests/support/render_checks.h"
+
+namespace zoka {
+namespace {
+
+using ourhost::FrameOptions;
+using ourhost::Image;
+using ourhost::Pixel;
+
+struct ProbeSetup {
+    bool selection = true;
+    bool expands = false;
+    bool masks = true;
+    int32_t grow = 0;
+    bool pollInBand = false;
+    bool paint = true;
+};
+
+struct ProbeSeen {
+    PixelRect dest, selection, output, band;
+    RealRect bounds;
+    double maskOffsetX = -1, maskOffsetY = -1;
+    int maskAtOrigin = -1;
+    uint8_t sourceAtOrigin[4] = {};
+};
+
+ProbeSetup gSetup;
+ProbeSeen gSeen;
+
+constexpr uint8_t kPaint[4] = {11, 22, 33, 44};  // R, G, B, A in work order
+
+class Probe final : public Effect {
+public:
+    Probe() : Effect(0, 0, 0) {}
+    int EffectIndex() const override { return 99; }
+    int ParamBlockSize() const override { return 8; }
+    bool UsesSelectionLayer() const override { return gSetup.selection; }
+    bool ExpandsOutput() const override { return gSetup.expands; }
+    bool MasksWithSelection() const override { return gSetup.masks; }
+    void InitParamBlock(void*) const override {}
+    void OutputRect(PixelRect& result, const PixelRect& input, const void*, double) override {
+        result = input;
+        OutsetRect(result, gSetup.grow);
+    }
+    int PrepareRender(RenderContext& c) override {
+        gSeen.dest = *c.destArea;
+        gSeen.selection = *c.selectionArea;
+        gSeen.output = *c.outputArea;
+        gSeen.bounds = *c.selectionBounds;
+        gSeen.maskOffsetX = c.maskOffsetX;
+        gSeen.maskOffsetY = c.maskOffsetY;
+        gSeen.maskAtOrigin = PixelOrZero(*c.mask, 0, 0);
+        if (c.source->Contains(0, 0)) std::copy_n(c.source->Pixel(0, 0), 4, gSeen.sourceAtOrigin);
+        return kOk;
+    }
+    int RenderBand(RenderContext& c, const PixelRect& band) override {
+        gSeen.band = band;
+        for (int32_t y = band.top; y < band.bottom; ++y) {
+            if (gSetup.pollInBand && c.abort(nullptr) != 0) return kCancelled;
+            for (int32_t x = band.left; x < band.right && gSetup.paint; ++x) {
+                std::copy(kPaint, kPaint + 4, c.destination->Pixel(x, y));
+            }
+        }
+        return kOk;
+    }
+    int ParamsSetup(HostInputRecord* in, HostOutputRecord* out, HostParamDef**, HostLayer*,
+                    int countSoFar) override {
+        return DeclareParams(in, out, {}, countSoFar);
+    }
+    void* ReadParams(HostParamDef**) override { return HostAlloc(8); }
+    void ParamKey(int, KeyText&) const override {}
+    void EffectKey(KeyText&) const override {}
+};
+
+HostError HOST_CALL ProbeEntry(int32_t command, HostInputRecord* in, HostOutputRecord* out,
+                               HostParamDef** params, HostLayer* image, void* extra) {
+    CurrentInputRecord = in;
+    Probe probe;
+    return ReportResult(in, out, RunCommand(probe, command, in, out, params, image, extra));
+}
+
+class Driver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gSeen = ProbeSeen{};
+        gSetup = ProbeSetup{};
+    }
+    ourhost::FrameResult Run(const std::function<void(ourhost::EffectInstance&)>& configure = {}) {
+        ourhost::EffectInstance instance(host, ProbeEntry);
+        EXPECT_EQ(instance.GlobalSetup(), kHostNoError);
+        EXPECT_EQ(instance.SetupParams(), kHostNoError);
+        if (configure) configure(instance);
+        checkoutsBefore = host.Checkouts();
+        ourhost::FrameResult frame = instance.RenderFrame(layer, FrameOptions{});
+        EXPECT_EQ(host.LiveHandles(), 0u);
+        EXPECT_TRUE(host.Faults().empty()) << host.Faults().front();
+        return frame;
+    }
+    ourhost::Host host;
+    Image layer{20, 16, Pixel{200, 90, 100, 110}};
+    uint64_t checkoutsBefore = 0;
+};
+
+const Pixel kPainted{44, 11, 22, 33};  // kPaint in host order
+
+TEST_F(Driver, WithoutASelectionLayerNothingIsCheckedOutAndTheMaskIsTheLayersAlpha) {
+    gSetup.selection = false;
+    layer.Set(0, 0, Pixel{77, 1, 2, 3});
+    const auto frame = Run();
+    ASSERT_EQ(frame.code, kHostNoError);
+    EXPECT_EQ(host.Checkouts(), checkoutsBefore) << "frame setup and render check out nothing";
+    EXPECT_EQ(gSeen.maskAtOrigin, 77);
+    EXPECT_EQ(gSeen.dest, (PixelRect{0, 0, 16, 20}));
+    EXPECT_EQ(gSeen.band, gSeen.dest);
+    EXPECT_EQ(frame.image.At(5, 5), kPainted) << "no blend without a selection";
+}
+
+TEST_F(Driver, ASelectionParameterWithoutALayerIsCheckedOutAndBackIn) {
+    layer.Set(0, 0, Pixel{77, 1, 2, 3});
+    const auto frame = Run();
+    ASSERT_EQ(frame.code, kHostNoError);
+    EXPECT_EQ(host.Checkouts(), checkoutsBefore + 2) << "once for frame setup, once to render";
+    EXPECT_EQ(gSeen.maskAtOrigin, 77);
+    EXPECT_EQ(gSeen.selection, gSeen.dest);
+    EXPECT_EQ(frame.image.At(5, 5), kPainted);
+}
+
+TEST_F(Driver, AFractionalSelectionOriginGivesMaskOffsets) {
+    layer = Image(40, 30, Pixel{200, 90, 100, 110});
+    const auto frame = Run([](ourhost::EffectInstance& i) {
+        i.SetSelection(Image(6, 5, Pixel{255, 0, 0, 0}), 10.5, 20.25);
+    });
+    ASSERT_EQ(frame.code, kHostNoError);
+    EXPECT_DOUBLE_EQ(gSeen.maskOffsetX, 0.5);
+    EXPECT_DOUBLE_EQ(gSeen.maskOffsetY, 0.25);
+    EXPECT_EQ(gSeen.bounds, (RealRect{20.25, 10.5, 25.25, 16.5}));
+    EXPECT_EQ(gSeen.selection, (PixelRect{20, 10, 25, 16}));
+    EXPECT_EQ(gSeen.output, gSeen.selection);
+}
+
+TEST_F(Driver, ASelectionInsideTheLayerLimitsTheBandAndBlendsTheRestBack) {
+    const auto frame = Run([](ourhost::EffectInstance& i) {
+        i.SetSelection(Image(4, 3, Pixel{255, 0, 0, 0}), 5, 6);
+    });
+    ASSERT_EQ(frame.code, kHostNoError);
+    EXPECT_EQ(gSeen.dest, (PixelRect{0, 0, 16, 20}));
+    EXPECT_EQ(gSeen.band, (PixelRect{6, 5, 9, 9}));
+    EXPECT_EQ(frame.image.At(5, 6), kPainted);
+    EXPECT_EQ(frame.image.At(8, 8), kPainted);
+    EXPECT_EQ(frame.image.At(4, 6), layer.At(4, 6));
+    EXPECT_EQ(frame.image.At(9, 9), layer.At(9, 9));
+    EXPECT_EQ(frame.originX, 0);
+}
+
+TEST_F(Driver, ASelectionAlphaOfHalfMixesResultAndInput) {
+    const auto frame = Run([](ourhost::EffectInstance& i) {
+        i.SetSelection(Image(20, 16, Pixel{128, 0, 0, 0}), 0, 0);
+    });
+    ASSERT_EQ(frame.code, kHostNoError);
+    const Pixel in = layer.At(3, 3);
+    const Pixel out = frame.image.At(3, 3);
+    EXPECT_EQ(out.r, (127 * in.r + 129 * kPainted.r) >> 8);
+    EXPECT_EQ(out.a, (127 * in.a + 129 * kPainted.a) >> 8);
+}
+
+TEST_F(Driver, AnExpandingEffectStartsFromTransparentWhiteOutsideTheLayer) {
+    gSetup.expands = true;
+    gSetup.selection = false;
+    gSetup.masks = false;
+    gSetup.grow = 3;
+    gSetup.paint = false;
+    const auto frame = Run();
+    ASSERT_EQ(frame.code, kHostNoError);
+    EXPECT_EQ(frame.image.Width(), 26);
+    EXPECT_EQ(frame.originX, 3);
+    EXPECT_EQ(gSeen.dest, (PixelRect{0, 0, 22, 26}));
+    const uint8_t transparentWhite[4] = {255, 255, 255, 0};
+    EXPECT_TRUE(std::equal(transparentWhite, transparentWhite + 4, gSeen.sourceAtOrigin));
+    EXPECT_EQ(gSeen.maskAtOrigin, 0);
+    EXPECT_EQ(frame.image.At(0, 0), (Pixel{0, 255, 255, 255}));
+    EXPECT_EQ(frame.image.At(3, 3), layer.At(0, 0));
+}
+
+TEST_F(Driver, ACancelDuringABandReturnsTheHostsCancelAndTheInput) {
+    gSetup.pollInBand = true;
+    host.CancelFromPoll(3);
+    const auto frame = Run();
+    EXPECT_EQ(frame.code, kHostErrorCancelled);
+    EXPECT_FALSE(frame.displayError);
+    EXPECT_EQ(frame.image, layer);
+}
+
+TEST_F(Driver, ASelectionBeyondTheLayerNeverWritesOutsideTheOutputImage) {
+    const auto frame = Run([](ourhost::EffectInstance& i) {
+        i.SetSelection(Image(40, 40, Pixel{255, 0, 0, 0}), -7, -9);
+    });
+    ASSERT_EQ(frame.code, kHostNoError);
+    EXPECT_EQ(frame.image.Width(), 20) << "an effect that does not expand keeps the layer's size";
+    EXPECT_EQ(gSeen.dest, (PixelRect{0, 0, 16, 20}));
+    EXPECT_EQ(gSeen.band, gSeen.dest);
+    EXPECT_EQ(frame.image.At(0, 0), kPainted);
+    EXPECT_EQ(frame.image.At(19, 15), kPainted);
+}
+
+TEST_F(Driver, NoMemoryForTheParameterBlockEndsTheRenderWithTheInput) {
+    ourhost::EffectInstance instance(host, ProbeEntry);
+    ASSERT_EQ(instance.GlobalSetup(), kHostNoError);
+    ASSERT_EQ(instance.SetupParams(), kHostNoError);
+    Image output(20, 16);
+    host.FailAllocation(1);
+    EXPECT_EQ(instance.Render(layer, output, FrameOptions{}), kOutOfMemory);
+    EXPECT_EQ(output, layer);
+    EXPECT_EQ(host.LiveHandles(), 0u);
+}
+
+TEST(Bands, OneWorkerMakesOneBandThatIsTheArea) {
+    PixelRect band;
+    NextBand(PixelRect{3, 4, 10, 12}, band);
+    EXPECT_EQ(band, (PixelRect{3, 4, 10, 12}));
+    NextBand(PixelRect{3, 4, 10, 12}, band);
+    EXPECT_TRUE(IsEmpty(band));
+    PixelRect none;
+    NextBand(PixelRect{3, 4, 10, 4}, none);
+    EXPECT_TRUE(IsEmpty(none));
+    EXPECT_EQ(CancelToHost(kCancelled), kHostErrorCancelled);
+    EXPECT_EQ(CancelToHost(kOutOfMemory), kOutOfMemory);
+}
+
+}  // namespace
+}  // namespace zoka
