@@ -16,7 +16,7 @@ bool ResString::Load(int id, size_t size) {
     text_[0] = '\0';
     // The loader is told the buffer holds size - 1 characters, so at most
     // size - 2 characters and a terminator arrive.
-    const int count = platform::LoadString(ModuleInstance, static_cast<uint32_t>(id), text_,
+    const int count = platform::LoadResourceString(ModuleInstance, static_cast<uint32_t>(id), text_,
                                            static_cast<int>(size - 1));
     return count > 0;
 }

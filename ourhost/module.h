@@ -15,8 +15,13 @@ namespace ourhost {
 
 class Module {
 public:
-    // The module file, or null with a reason in error.
+    // The module file (dlopen on Linux, LoadLibrary on Windows), or null with
+    // a reason in error.
     static std::unique_ptr<Module> Load(const std::string& path, std::string& error);
+    // A module linked into this program, its exports found by name through
+    // lookup (for static test builds, which cannot load a module file).
+    using ExportLookup = void* (*)(const char* name);
+    static std::unique_ptr<Module> Linked(ExportLookup lookup);
     ~Module();
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
@@ -33,10 +38,22 @@ public:
     EffectEntryPoint EntryPoint(const std::string& name) const;
 
 private:
-    explicit Module(void* handle) : handle_(handle) {}
-    void* Symbol(const char* name) const;
+    // A resource as stored in the module.
+    struct Resource {
+        int32_t id;
+        std::vector<uint8_t> bytes;
+    };
 
-    void* handle_;
+    Module() = default;
+    void* Symbol(const char* name) const;
+    // The module's PiPL resources, through the system's resource functions
+    // (Windows) or the module's resource stand-in (Linux, linked modules).
+    std::vector<Resource> PiplResources() const;
+    std::vector<Resource> StandInResources() const;
+    void Discover();
+
+    void* handle_ = nullptr;
+    ExportLookup lookup_ = nullptr;
     std::vector<EffectDescriptor> effects_;
     std::vector<ZokaEffectKeys> allEffects_;
 };

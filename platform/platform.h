@@ -13,7 +13,7 @@ using ModuleHandle = void*;
 // The system string loader: copies at most bufferMax - 1 characters of
 // string `id` and a terminator into buffer and returns the number of
 // characters copied; 0 when the module has no such string.
-int LoadString(ModuleHandle instance, uint32_t id, char* buffer, int bufferMax);
+int LoadResourceString(ModuleHandle instance, uint32_t id, char* buffer, int bufferMax);
 
 // The system's message text for an error code, from the system message table
 // in the user's default language, in a buffer the system allocates; null when

@@ -73,7 +73,7 @@ __attribute__((constructor)) void AttachModule() {
 
 }  // namespace
 
-int LoadString(ModuleHandle instance, uint32_t id, char* buffer, int bufferMax) {
+int LoadResourceString(ModuleHandle instance, uint32_t id, char* buffer, int bufferMax) {
     if (instance == nullptr || buffer == nullptr || bufferMax <= 0) return 0;
     const char* text = zoka::FindString(id);
     if (text == nullptr) return 0;

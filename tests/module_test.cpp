@@ -101,9 +101,9 @@ TEST(ModuleResources, TheKeyQueryNeedsNoHostCall) {
 TEST(StringTable, TheLoaderCopiesAtMostOneLessThanItsBufferAndATerminator) {
     char buffer[10];
     std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(platform::LoadString(ModuleInstance, 21002, buffer, 10), 9);
+    EXPECT_EQ(platform::LoadResourceString(ModuleInstance, 21002, buffer, 10), 9);
     EXPECT_STREQ(buffer, "Alters br");
-    EXPECT_EQ(platform::LoadString(ModuleInstance, 24500, buffer, 10), 0);
+    EXPECT_EQ(platform::LoadResourceString(ModuleInstance, 24500, buffer, 10), 0);
 }
 
 TEST(StringTable, AResStringHoldsTwoLessThanItsSize) {

@@ -3,19 +3,62 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+
+#ifdef ZOKA_LINKED_MODULE
+#include "host/effect_list.h"
+#include "interface/module_exports.h"
+
+#define ZOKA_DECLARE_ENTRY(index, cls, entry)                                                 \
+    extern "C" HostError HOST_CALL entry(int32_t, HostInputRecord*, HostOutputRecord*,        \
+                                         HostParamDef**, HostLayer*, void*);
+ZOKA_EFFECTS(ZOKA_DECLARE_ENTRY)
+#undef ZOKA_DECLARE_ENTRY
+#endif
 
 namespace zoka_test {
 
+namespace {
+
+#ifdef ZOKA_LINKED_MODULE
+// The module's exports by name, as the module file would give them.
+void* LinkedExport(const char* name) {
+    struct Export {
+        const char* name;
+        void* address;
+    };
+#define ZOKA_EXPORT_ENTRY(index, cls, entry) Export{#entry, reinterpret_cast<void*>(&entry)},
+    static const Export exports[] = {
+        ZOKA_EFFECTS(ZOKA_EXPORT_ENTRY)
+        Export{"ZokaDescribeEffect", reinterpret_cast<void*>(&ZokaDescribeEffect)},
+        Export{"ZokaModuleResources", reinterpret_cast<void*>(&ZokaModuleResources)},
+    };
+#undef ZOKA_EXPORT_ENTRY
+    for (const Export& e : exports) {
+        if (std::strcmp(e.name, name) == 0) return e.address;
+    }
+    return nullptr;
+}
+#endif
+
+std::unique_ptr<ourhost::Module> OpenModule() {
+#ifdef ZOKA_LINKED_MODULE
+    return ourhost::Module::Linked(LinkedExport);
+#else
+    std::string error;
+    auto loaded = ourhost::Module::Load(ZOKA_MODULE_PATH, error);
+    if (!loaded) {
+        ADD_FAILURE() << "cannot load " << ZOKA_MODULE_PATH << ": " << error;
+        std::abort();
+    }
+    return loaded;
+#endif
+}
+
+}  // namespace
+
 ourhost::Module& LoadedModule() {
-    static std::unique_ptr<ourhost::Module> module = [] {
-        std::string error;
-        auto loaded = ourhost::Module::Load(ZOKA_MODULE_PATH, error);
-        if (!loaded) {
-            ADD_FAILURE() << "cannot load " << ZOKA_MODULE_PATH << ": " << error;
-            std::abort();
-        }
-        return loaded;
-    }();
+    static std::unique_ptr<ourhost::Module> module = OpenModule();
     return *module;
 }
 

@@ -1,0 +1,99 @@
+// The module check: what a host sees of the module, printed the same way on
+// every platform, so the Linux module and the Windows module (under wine) can
+// be compared line by line. The system's text for code 8 is printed on its
+// own line, since each system words it its own way.
+//
+//   zoka_module_check [MODULE]
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cli/sample_layer.h"
+#include "ourhost/effect_instance.h"
+#include "ourhost/host.h"
+#include "ourhost/module.h"
+
+namespace {
+
+// The system's code for a render the module does not support yet.
+constexpr HostError kNotBuiltYet = 50;
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+    uint64_t hash = 1469598103934665603ull;
+    for (const uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+    return hash;
+}
+
+void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effect,
+                 const ourhost::Image& layer) {
+    ourhost::Host host;
+    ourhost::EffectInstance instance(host, module.EntryPoint(effect.entryName));
+    instance.GlobalSetup();
+    instance.SetupParams();
+    const ourhost::FrameResult frame = instance.RenderFrame(layer, {});
+    if (frame.code == kNotBuiltYet) return;
+    std::printf("%s: code %d, %dx%d at %d,%d, pixels %016llx, handles left %zu\n",
+                effect.name.c_str(), frame.code, frame.image.Width(), frame.image.Height(),
+                frame.originX, frame.originY,
+                static_cast<unsigned long long>(Fnv1a(frame.image.Bytes())), host.LiveHandles());
+}
+
+// A render whose third allocation fails: the system's text for code 8.
+void PrintOutOfMemory(ourhost::Module& module, const ourhost::Image& layer) {
+    ourhost::Host host;
+    ourhost::EffectInstance instance(host, module.EntryPoint("Antimatter_Entry_Point"));
+    instance.GlobalSetup();
+    instance.SetupParams();
+    instance.FrameSetup(layer, {});
+    ourhost::Image output(layer.Width(), layer.Height());
+    host.FailAllocation(3);
+    const HostError code = instance.Render(layer, output, {});
+    std::printf("code %d, flags 0x%x, output is the input: %s, handles left %zu\n", code,
+                instance.Output().flags, output == layer ? "yes" : "no", host.LiveHandles());
+    std::printf("system text: %s\n", Escaped(instance.Output().message).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string path = argc > 1 ? argv[1] : ourhost::DefaultModulePath();
+    std::string error;
+    auto module = ourhost::Module::Load(path, error);
+    if (!module) {
+        std::fprintf(stderr, "zoka_module_check: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("== effects\n");
+    for (const auto& e : module->Effects()) {
+        std::printf("%d %s %s %s 0x%08x 0x%x\n", e.resourceId, e.name.c_str(), e.entryName.c_str(),
+                    e.matchName.c_str(), e.version, e.globalFlags);
+    }
+    std::printf("== about\n");
+    for (const auto& e : module->Effects()) {
+        ourhost::Host host;
+        ourhost::EffectInstance instance(host, module->EntryPoint(e.entryName));
+        std::string text;
+        instance.About(text);
+        std::printf("%s\n", Escaped(text).c_str());
+    }
+    const ourhost::Image layer = zoka_cli::SampleLayer();
+    std::printf("== renders\n");
+    for (const auto& e : module->Effects()) PrintRender(*module, e, layer);
+    std::printf("== out of memory\n");
+    PrintOutOfMemory(*module, layer);
+    return 0;
+}
