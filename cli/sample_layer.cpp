@@ -7,8 +7,8 @@ namespace zoka_cli {
 
 namespace {
 
-constexpr int kWidth = 400;
-constexpr int kHeight = 300;
+constexpr double kDesignWidth = 400;
+constexpr double kDesignHeight = 300;
 constexpr int kSamples = 4;  // per axis, for antialiased hard edges
 
 struct Rgba {
@@ -31,18 +31,25 @@ Rgba HueColour(double hue, double saturation) {
     }
 }
 
+// Where a pixel's corner lies in the 400 x 300 design.
+struct Placement {
+    double scale, x0, y0;
+    double X(double x) const { return (x - x0) / scale; }
+    double Y(double y) const { return (y - y0) / scale; }
+};
+
 // The disc: colour by angle and distance, coverage by supersampling.
-Rgba Disc(int x, int y) {
+Rgba Disc(const Placement& at, int x, int y) {
     constexpr double cx = 140, cy = 150, radius = 95;
     int inside = 0;
     for (int sy = 0; sy < kSamples; ++sy) {
         for (int sx = 0; sx < kSamples; ++sx) {
-            const double dx = x + (sx + 0.5) / kSamples - cx;
-            const double dy = y + (sy + 0.5) / kSamples - cy;
+            const double dx = at.X(x + (sx + 0.5) / kSamples) - cx;
+            const double dy = at.Y(y + (sy + 0.5) / kSamples) - cy;
             inside += dx * dx + dy * dy <= radius * radius;
         }
     }
-    const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+    const double dx = at.X(x + 0.5) - cx, dy = at.Y(y + 0.5) - cy;
     const double angle = std::atan2(dy, dx) / (2 * 3.14159265358979) + 0.5;
     Rgba c = HueColour(angle, std::min(1.0, std::sqrt(dx * dx + dy * dy) / radius));
     c.a = double(inside) / (kSamples * kSamples);
@@ -59,14 +66,14 @@ double RoundedBox(double x, double y) {
 }
 
 // The panel: warm stripes fading to violet, a soft outer edge, a round hole.
-Rgba Panel(int x, int y) {
-    const double px = x + 0.5, py = y + 0.5;
+Rgba Panel(const Placement& at, int x, int y) {
+    const double px = at.X(x + 0.5), py = at.Y(y + 0.5);
     const double edge = std::clamp(-RoundedBox(px, py) / 16.0, 0.0, 1.0);
     int outsideHole = 0;
     for (int sy = 0; sy < kSamples; ++sy) {
         for (int sx = 0; sx < kSamples; ++sx) {
-            const double dx = x + (sx + 0.5) / kSamples - 300;
-            const double dy = y + (sy + 0.5) / kSamples - 175;
+            const double dx = at.X(x + (sx + 0.5) / kSamples) - 300;
+            const double dy = at.Y(y + (sy + 0.5) / kSamples) - 175;
             outsideHole += dx * dx + dy * dy > 22 * 22;
         }
     }
@@ -88,11 +95,13 @@ uint8_t Byte(double v) { return static_cast<uint8_t>(std::lround(std::clamp(v, 0
 
 }  // namespace
 
-ourhost::Image SampleLayer() {
-    ourhost::Image layer(kWidth, kHeight);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            const Rgba c = Over(Panel(x, y), Disc(x, y));
+ourhost::Image SampleLayer(int width, int height) {
+    const double scale = std::min(width / kDesignWidth, height / kDesignHeight);
+    const Placement at{scale, (width - kDesignWidth * scale) / 2, (height - kDesignHeight * scale) / 2};
+    ourhost::Image layer(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Rgba c = Over(Panel(at, x, y), Disc(at, x, y));
             layer.Set(x, y, c.a > 0 ? ourhost::Pixel{Byte(c.a), Byte(c.r), Byte(c.g), Byte(c.b)}
                                     : ourhost::Pixel{0, 0, 0, 0});
         }

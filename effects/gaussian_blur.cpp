@@ -2,10 +2,15 @@
 // the blur's reach.
 #include <cmath>
 
+#include <cstring>
+
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
+#include "host/render_context.h"
 #include "host/result_codes.h"
+#include "raster/blur.h"
 #include "raster/numeric.h"
+#include "raster/pixel_ops.h"
 
 namespace zoka {
 
@@ -41,8 +46,33 @@ public:
         OutsetRect(result, TruncToInt16(std::ceil(p.width / scale)) + 1);
     }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    int RenderBand(RenderContext& context, const PixelRect& band) override;
 };
+
+// ---- Kernel ------------------------------------------------------------------
+
+// Blurs the band grown by the blur's reach (clipped to the source), all four
+// channels alike; content fades toward transparent black where the grown
+// band meets the source's edge.
+int GaussianBlur::RenderBand(RenderContext& context, const PixelRect& band) {
+    const auto& p = *static_cast<const GaussianBlurParams*>(context.params);
+    const double r = p.width / context.divisor;
+    PixelRect area;
+    GrowWithin(band, *context.source, TruncToInt32(std::ceil(r)), area);
+    Raster* copy = nullptr;
+    int result = CreateRaster(area, 4, 1, copy);
+    if (result != kOk) return result;
+    CopyRasterOverlap(*context.source, *copy);
+    result = BlurRaster(*copy, r, context.abort);
+    if (result == kOk) {
+        for (int32_t y = band.top; y < band.bottom; ++y) {
+            std::memcpy(context.destination->Pixel(band.left, y), copy->Pixel(band.left, y),
+                        static_cast<size_t>(band.Width()) * 4);
+        }
+    }
+    DestroyRaster(copy);
+    return result;
+}
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
 #include "ourhost/module.h"
+#include "ourhost/param_values.h"
 
 namespace {
 
@@ -38,17 +39,32 @@ uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
     return hash;
 }
 
+// Settings beyond the defaults that take other paths through the engines.
+struct Variant {
+    const char* effect;
+    size_t hostIndex;
+    const char* value;
+};
+constexpr Variant kVariants[] = {
+    {"Gaussian Blur", 3, "45"},   // the FFT method
+    {"Motion Trail", 4, "off"},  // the uniform smear
+    {"Motion Trail", 3, "100"},  // the column sweep
+    {"Squint", 3, "12.5"},
+};
+
 void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effect,
-                 const ourhost::Image& layer) {
+                 const ourhost::Image& layer, const Variant* variant) {
     ourhost::Host host;
     ourhost::EffectInstance instance(host, module.EntryPoint(effect.entryName));
     instance.GlobalSetup();
     instance.SetupParams();
+    std::string error;
+    if (variant != nullptr) ourhost::SetParam(instance.Params()[variant->hostIndex], variant->value, error);
     const ourhost::FrameResult frame = instance.RenderFrame(layer, {});
     if (frame.code == kNotBuiltYet) return;
-    std::printf("%s: code %d, %dx%d at %d,%d, pixels %016llx, handles left %zu\n",
-                effect.name.c_str(), frame.code, frame.image.Width(), frame.image.Height(),
-                frame.originX, frame.originY,
+    std::printf("%s%s%s: code %d, %dx%d at %d,%d, pixels %016llx, handles left %zu\n",
+                effect.name.c_str(), variant ? " with " : "", variant ? variant->value : "",
+                frame.code, frame.image.Width(), frame.image.Height(), frame.originX, frame.originY,
                 static_cast<unsigned long long>(Fnv1a(frame.image.Bytes())), host.LiveHandles());
 }
 
@@ -92,7 +108,12 @@ int main(int argc, char** argv) {
     }
     const ourhost::Image layer = zoka_cli::SampleLayer();
     std::printf("== renders\n");
-    for (const auto& e : module->Effects()) PrintRender(*module, e, layer);
+    for (const auto& e : module->Effects()) {
+        PrintRender(*module, e, layer, nullptr);
+        for (const Variant& v : kVariants) {
+            if (e.name == v.effect) PrintRender(*module, e, layer, &v);
+        }
+    }
     std::printf("== out of memory\n");
     PrintOutOfMemory(*module, layer);
     return 0;

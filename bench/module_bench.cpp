@@ -1,0 +1,81 @@
+// The module's benchmark: every effect that exists, at its defaults, on a
+// 1920 x 1080 layer through the real render path (entry point, dispatcher,
+// driver, kernel), single-threaded; and the blur engine alone.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+#include "bench/engine_fixture.h"
+#include "ourhost/effect_instance.h"
+#include "ourhost/host.h"
+#include "ourhost/module.h"
+
+namespace zoka_bench {
+namespace {
+
+constexpr HostError kNotBuiltYet = 50;
+
+ourhost::Module& BenchModule() {
+    static std::unique_ptr<ourhost::Module> module = [] {
+        std::string error;
+        auto loaded = ourhost::Module::Load(ZOKA_MODULE_PATH, error);
+        if (!loaded) std::abort();
+        return loaded;
+    }();
+    return *module;
+}
+
+void RenderEffect(benchmark::State& state, std::string entry) {
+    ourhost::Host host;
+    ourhost::EffectInstance instance(host, BenchModule().EntryPoint(entry));
+    instance.GlobalSetup();
+    instance.SetupParams();
+    for (auto _ : state) {
+        const ourhost::FrameResult frame = instance.RenderFrame(BenchLayer(), {});
+        if (frame.code != kHostNoError) state.SkipWithError("the render failed");
+        benchmark::DoNotOptimize(frame.image.Data());
+    }
+}
+
+bool Renders(const std::string& entry) {
+    ourhost::Host host;
+    ourhost::EffectInstance instance(host, BenchModule().EntryPoint(entry));
+    instance.GlobalSetup();
+    instance.SetupParams();
+    return instance.RenderFrame(ourhost::Image(16, 16), {}).code != kNotBuiltYet;
+}
+
+void BlurEngine(benchmark::State& state, double radius) {
+    EngineRaster raster;
+    for (auto _ : state) {
+        state.PauseTiming();
+        raster.Refill();
+        state.ResumeTiming();
+        if (raster.Blur(radius) != zoka::kOk) state.SkipWithError("the blur failed");
+    }
+}
+
+int RegisterAll() {
+    for (const ZokaEffectKeys& keys : BenchModule().AllEffects()) {
+        if (!Renders(keys.entryName)) continue;
+        benchmark::RegisterBenchmark((std::string("Effect/") + keys.effectKey).c_str(), RenderEffect,
+                                     std::string(keys.entryName))
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    for (const double radius : {5.0, 20.0, 30.5, 100.0}) {
+        benchmark::RegisterBenchmark(("BlurEngine/r" + std::to_string(radius).substr(0, 5)).c_str(),
+                                     BlurEngine, radius)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    return 0;
+}
+
+const int kRegistered = RegisterAll();
+
+}  // namespace
+}  // namespace zoka_bench
+
+BENCHMARK_MAIN();

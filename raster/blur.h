@@ -1,0 +1,39 @@
+// The one Gaussian blur of the module. A raster of 8-bit or double channels
+// is blurred in place, every channel, rows then columns, with a Gaussian of
+// weight exp(-(2d / (r + 1))^2) and zeros outside the raster; by a direct
+// convolution (doubles, r <= 16), a convolution through a product table
+// (8-bit, r <= 30), or an FFT convolution (beyond).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "raster/abort_check.h"
+#include "raster/raster.h"
+
+namespace zoka {
+
+// 0 (also for r <= 0: nothing to do), 1 when abortCheck asked to stop
+// (lines done stay blurred), 8 out of memory (before the row pass: the
+// raster is untouched).
+int BlurRaster(const Raster& raster, double radius, AbortCheck abortCheck);
+
+// The weight at distance d for radius r: exp(-(2d / (r + 1))^2).
+double GaussWeight(double d, double r);
+// The half kernel of the direct methods: s = ceil(r) taps (at least 2), the
+// full symmetric kernel summing to 1.
+int32_t HalfKernelTaps(double r);
+void GaussKernelHalf(double r, int32_t taps, double* w);
+// The FFT method's circular kernel of length n, summing to 1 / n.
+void GaussKernelCircular(double r, int32_t n, double* k);
+
+// out[i] = w[0] in[i] + sum over d = 1..s-1 of w[d] (in[i - d] + in[i + d]),
+// in[] zero outside 0..length-1, for any length.
+void ConvolveSymmetric(int32_t length, int32_t taps, const double* w, const double* in,
+                       double* out);
+
+// The method BlurRaster chooses for a channel width and radius.
+enum class BlurMethod { kNone, kTable, kDirect, kFft };
+BlurMethod ChooseBlurMethod(int32_t channelBytes, double radius);
+
+}  // namespace zoka

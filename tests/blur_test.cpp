@@ -1,0 +1,264 @@
+// The blur engine: kernels, methods, the FFT, and the edges of a raster.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "host/result_codes.h"
+#include "raster/blur.h"
+#include "raster/fft.h"
+#include "tests/support/module_memory_scope.h"
+
+namespace zoka {
+namespace {
+
+using zoka_test::ModuleMemoryScope;
+
+int NeverAbort(const void*) { return 0; }
+int AlwaysAbort(const void*) { return 1; }
+
+struct OwnedRaster {
+    OwnedRaster(PixelRect rect, int32_t channels, int32_t channelBytes) {
+        EXPECT_EQ(CreateRaster(rect, channels, channelBytes, raster), kOk);
+    }
+    ~OwnedRaster() { DestroyRaster(raster); }
+    Raster* raster = nullptr;
+};
+
+double& At(Raster& r, int32_t x, int32_t y) { return *reinterpret_cast<double*>(r.Pixel(x, y)); }
+
+TEST(BlurKernel, TapsAreTheCeilingOfTheRadiusButAtLeastTwo) {
+    EXPECT_EQ(HalfKernelTaps(0.4), 2);
+    EXPECT_EQ(HalfKernelTaps(3.2), 4);
+    EXPECT_EQ(HalfKernelTaps(5), 5);
+    EXPECT_EQ(HalfKernelTaps(30), 30);
+}
+
+TEST(BlurKernel, TheHalfKernelSumsToOneWithTheWeightsOfRadiusFive) {
+    double w[5];
+    GaussKernelHalf(5, 5, w);
+    const double expected[] = {0.1943, 0.1739, 0.1246, 0.0715, 0.0328};
+    for (int d = 0; d < 5; ++d) EXPECT_NEAR(w[d], expected[d], 5e-5) << d;
+    EXPECT_NEAR(w[0] + 2 * (w[1] + w[2] + w[3] + w[4]), 1.0, 1e-15);
+}
+
+TEST(BlurKernel, TheCircularKernelSumsToOneOverItsLength) {
+    std::vector<double> k(144);
+    GaussKernelCircular(40, 144, k.data());
+    double sum = 0;
+    for (double v : k) sum += v;
+    EXPECT_NEAR(sum, 1.0 / 144, 1e-17);
+    EXPECT_EQ(k[72], 0);
+    EXPECT_DOUBLE_EQ(k[5], k[139]);
+}
+
+TEST(BlurMethodChoice, TheComparisonsAreStrict) {
+    EXPECT_EQ(ChooseBlurMethod(1, 0), BlurMethod::kNone);
+    EXPECT_EQ(ChooseBlurMethod(1, -3), BlurMethod::kNone);
+    EXPECT_EQ(ChooseBlurMethod(1, 30), BlurMethod::kTable);
+    EXPECT_EQ(ChooseBlurMethod(1, 30.5), BlurMethod::kFft);
+    EXPECT_EQ(ChooseBlurMethod(8, 16), BlurMethod::kDirect);
+    EXPECT_EQ(ChooseBlurMethod(8, 16.01), BlurMethod::kFft);
+    EXPECT_EQ(ChooseBlurMethod(8, std::nan("")), BlurMethod::kNone);
+}
+
+TEST(FftLength, TwiceTheFirstDivisorOf720720AtLeastHalfTheLine) {
+    EXPECT_EQ(FftSize(140), 140);
+    EXPECT_EQ(FftSize(141), 144);
+    EXPECT_EQ(FftSize(1), 2);
+    EXPECT_EQ(FftSize(2021), 2080);
+    EXPECT_EQ(FftSize(720720), 720720);
+    EXPECT_EQ(FftSize(720722), 1441440);
+    EXPECT_EQ(FftSize(2000000), 1441440);
+}
+
+// Every length whose factors the algorithm takes, in every combination.
+std::vector<int32_t> FactorCombinations() {
+    std::vector<int32_t> lengths;
+    for (int32_t two : {1, 2, 4, 8, 16}) {
+        for (int32_t three : {1, 3, 9}) {
+            for (int32_t others : {1, 5, 7, 11, 13, 35, 143, 5 * 7 * 11}) {
+                lengths.push_back(two * three * others);
+            }
+        }
+    }
+    return lengths;
+}
+
+TEST(Fft, TheComplexTransformIsTheDiscreteFourierTransform) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> value(-1, 1);
+    for (const int32_t n : FactorCombinations()) {
+        if (n > 4000) continue;
+        std::vector<double> z(2 * static_cast<size_t>(n));
+        for (double& v : z) v = value(random);
+        for (const int sign : {1, -1}) {
+            std::vector<double> transformed = z;
+            PfaComplexFft(sign, n, transformed.data());
+            double worst = 0;
+            for (int32_t k = 0; k < n; ++k) {
+                std::complex<double> sum = 0;
+                for (int32_t j = 0; j < n; ++j) {
+                    const double angle = sign * 2 * M_PI * double((int64_t{j} * k) % n) / n;
+                    sum += std::complex<double>(z[2 * j], z[2 * j + 1]) * std::polar(1.0, angle);
+                }
+                worst = std::max(worst, std::abs(sum - std::complex<double>(transformed[2 * k],
+                                                                              transformed[2 * k + 1])));
+            }
+            EXPECT_LT(worst, 1e-7 * std::sqrt(double(n))) << "length " << n << ", sign " << sign;
+        }
+    }
+}
+
+TEST(Fft, RealForwardThenInverseReturnsNTimesTheInput) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> value(-100, 100);
+    for (const int32_t half : FactorCombinations()) {
+        const int32_t n = 2 * half;
+        if (n > 30000) continue;
+        std::vector<double> x(static_cast<size_t>(n)), spectrum(static_cast<size_t>(n) + 2),
+            back(static_cast<size_t>(n));
+        for (double& v : x) v = value(random);
+        RealFftForward(1, n, x.data(), spectrum.data());
+        EXPECT_EQ(spectrum[1], 0);
+        EXPECT_EQ(spectrum[n + 1], 0);
+        RealFftInverse(-1, n, spectrum.data(), back.data());
+        double worst = 0;
+        for (int32_t j = 0; j < n; ++j) worst = std::max(worst, std::fabs(back[j] / n - x[j]));
+        // The constants' 2 pi is stored to 8 and 10 digits: a round trip holds
+        // to about 1e-9 of the values' range.
+        EXPECT_LT(worst / 100, 1e-8) << "length " << n;
+    }
+}
+
+TEST(Fft, RealForwardMatchesTheDiscreteTransform) {
+    const int32_t n = 140;
+    std::vector<double> x(n), spectrum(n + 2);
+    for (int32_t j = 0; j < n; ++j) x[j] = std::sin(j * 0.37) + (j % 7);
+    RealFftForward(1, n, x.data(), spectrum.data());
+    for (int32_t k = 0; k <= n / 2; ++k) {
+        std::complex<double> sum = 0;
+        for (int32_t j = 0; j < n; ++j) sum += x[j] * std::polar(1.0, 2 * M_PI * ((j * k) % n) / n);
+        EXPECT_NEAR(spectrum[2 * k], sum.real(), 1e-6) << k;
+        EXPECT_NEAR(spectrum[2 * k + 1], sum.imag(), 1e-6) << k;
+    }
+}
+
+TEST(Convolve, ZerosSurroundEveryLineWhateverItsLength) {
+    double w[4];
+    GaussKernelHalf(3.5, 4, w);
+    const double in[3] = {10, 20, 30};
+    double out[3];
+    ConvolveSymmetric(3, 4, w, in, out);
+    EXPECT_DOUBLE_EQ(out[0], w[0] * 10 + w[1] * (0 + 20) + w[2] * (0 + 30) + w[3] * (0 + 0));
+    EXPECT_DOUBLE_EQ(out[1], w[0] * 20 + w[1] * (10 + 30) + w[2] * (0 + 0) + w[3] * (0 + 0));
+}
+
+TEST(Blur, AConstantRasterAtRadiusFiveKeepsItsInteriorAndFadesAtTheEdges) {
+    ModuleMemoryScope memory;
+    OwnedRaster r(PixelRect{0, 0, 40, 40}, 1, 1);
+    for (int y = 0; y < 40; ++y) std::memset(r.raster->Row(y), 255, 40);
+    ASSERT_EQ(BlurRaster(*r.raster, 5, NeverAbort), kOk);
+    EXPECT_GE(*r.raster->Pixel(20, 20), 254);
+    EXPECT_EQ(*r.raster->Pixel(20, 0), 152);
+    EXPECT_EQ(*r.raster->Pixel(0, 0), 90);
+    EXPECT_LT(*r.raster->Pixel(20, 3), 254) << "the fall-off reaches four pixels in";
+    EXPECT_GE(*r.raster->Pixel(20, 4), 254);
+    EXPECT_EQ(memory.Host().LiveHandles(), 3u);
+}
+
+TEST(Blur, ARasterNarrowerThanTheKernelIsBlurredAsIfSurroundedByZeros) {
+    ModuleMemoryScope memory;
+    OwnedRaster narrow(PixelRect{0, 0, 1, 3}, 1, 8);
+    OwnedRaster wide(PixelRect{0, -20, 1, 23}, 1, 8);
+    for (int x = -20; x < 23; ++x) At(*wide.raster, x, 0) = 0;
+    for (int x = 0; x < 3; ++x) At(*narrow.raster, x, 0) = At(*wide.raster, x, 0) = 10.0 * (x + 1);
+    ASSERT_EQ(BlurRaster(*narrow.raster, 10, NeverAbort), kOk);
+    ASSERT_EQ(BlurRaster(*wide.raster, 10, NeverAbort), kOk);
+    for (int x = 0; x < 3; ++x) EXPECT_DOUBLE_EQ(At(*narrow.raster, x, 0), At(*wide.raster, x, 0));
+}
+
+TEST(Blur, AnAbortAtTheFirstLineLeavesTheRasterUntouched) {
+    ModuleMemoryScope memory;
+    for (const double radius : {5.0, 40.0}) {
+        OwnedRaster r(PixelRect{0, 0, 8, 8}, 4, 1);
+        for (int y = 0; y < 8; ++y) std::memset(r.raster->Row(y), y * 20, 32);
+        EXPECT_EQ(BlurRaster(*r.raster, radius, AlwaysAbort), kCancelled);
+        for (int y = 0; y < 8; ++y) EXPECT_EQ(r.raster->Row(y)[13], y * 20);
+    }
+    EXPECT_EQ(memory.Host().LiveHandles(), 0u);
+}
+
+TEST(Blur, NoMemoryBeforeTheRowPassLeavesTheRasterUntouched) {
+    ModuleMemoryScope memory;
+    for (const double radius : {5.0, 12.0, 40.0}) {
+        for (const int32_t bytes : {1, 8}) {
+            OwnedRaster r(PixelRect{0, 0, 6, 6}, 1, bytes);
+            for (int y = 0; y < 6; ++y) std::memset(r.raster->Row(y), 77, 6 * bytes);
+            // The allocations made before the row pass.
+            const uint64_t before = ChooseBlurMethod(bytes, radius) == BlurMethod::kDirect ? 3 : 4;
+            for (uint64_t fail = 1; fail <= before; ++fail) {
+                memory.Host().FailAllocation(fail);
+                EXPECT_EQ(BlurRaster(*r.raster, radius, NeverAbort), kOutOfMemory);
+                EXPECT_EQ(r.raster->Row(3)[3], 77);
+            }
+            memory.Host().FailAllocation(0);
+        }
+    }
+    EXPECT_EQ(memory.Host().LiveHandles(), 0u);
+}
+
+// The FFT method convolves each zero-extended line circularly with its
+// kernel: a direct circular convolution gives the same up to rounding.
+TEST(Blur, TheFftMethodIsACircularConvolutionWithItsKernel) {
+    ModuleMemoryScope memory;
+    const int32_t length = 50;
+    const double r = 20;
+    OwnedRaster line(PixelRect{0, 0, 1, length}, 1, 8);
+    std::vector<double> x(static_cast<size_t>(length));
+    for (int32_t i = 0; i < length; ++i) x[i] = At(*line.raster, i, 0) = (i * 37) % 101;
+    ASSERT_EQ(BlurRaster(*line.raster, r, NeverAbort), kOk);
+
+    const int32_t n = FftSize(length + 20);
+    std::vector<double> k(static_cast<size_t>(n));
+    GaussKernelCircular(r, n, k.data());
+    // The column pass of a one-row raster scales each sample by its own
+    // kernel's centre weight.
+    const int32_t columnN = FftSize(1 + 20);
+    std::vector<double> columnKernel(static_cast<size_t>(columnN));
+    GaussKernelCircular(r, columnN, columnKernel.data());
+    for (int32_t i = 0; i < length; ++i) {
+        double sum = 0;
+        for (int32_t j = 0; j < length; ++j) sum += x[j] * k[((i - j) % n + n) % n] * n;
+        EXPECT_NEAR(At(*line.raster, i, 0), sum * columnKernel[0] * columnN, 1e-8) << i;
+    }
+}
+
+// Where both methods apply their kernels fully, they agree closely: the
+// direct kernel is cut at about r pixels, the FFT kernel much further out.
+TEST(Blur, TheFftAndDirectMethodsAgreeOnAShape) {
+    ModuleMemoryScope memory;
+    OwnedRaster direct(PixelRect{0, 0, 60, 60}, 1, 8);
+    OwnedRaster viaFft(PixelRect{0, 0, 60, 60}, 1, 8);
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 60; ++x) {
+            At(*direct.raster, x, y) = At(*viaFft.raster, x, y) =
+                (x > 15 && x < 45 && y > 20 && y < 40) ? 255 : 0;
+        }
+    }
+    ASSERT_EQ(BlurRaster(*direct.raster, 16, NeverAbort), kOk);
+    ASSERT_EQ(BlurRaster(*viaFft.raster, 16.001, NeverAbort), kOk);
+    double worst = 0;
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 60; ++x) {
+            worst = std::max(worst, std::fabs(At(*direct.raster, x, y) - At(*viaFft.raster, x, y)));
+        }
+    }
+    EXPECT_LT(worst, 6.0) << "out of 255";
+}
+
+}  // namespace
+}  // namespace zoka

@@ -1,0 +1,58 @@
+// Golden renders: each built effect on the sample layer, at its defaults and
+// in variants that take other paths, pinned by a hash of its pixels. Checked
+// by eye when first recorded; they keep later speed work from changing any
+// pixel unnoticed, and show that every build (64-bit, 32-bit) renders alike.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "cli/sample_layer.h"
+#include "ourhost/param_values.h"
+#include "tests/support/module_under_test.h"
+
+namespace zoka {
+namespace {
+
+struct Golden {
+    const char* effect;
+    size_t hostIndex;    // 0: the defaults
+    const char* value;
+    int32_t width, height;
+    uint64_t pixels;     // FNV-1a of the output's bytes
+};
+
+constexpr Golden kGoldens[] = {
+    {"Antimatter", 0, "", 400, 300, 0x1029773fe8dcbb53},
+    {"Motion Trail", 0, "", 417, 346, 0x44eb07a71de5111b},
+    {"Motion Trail", 4, "off", 417, 346, 0xb13ee5fc00be66b7},
+    {"Motion Trail", 3, "100", 449, 308, 0xf97edb988b3c1636},
+    {"Squint", 0, "", 412, 312, 0xeca3c0ad37c0f06c},
+    {"Squint", 3, "12.5", 426, 326, 0x0fe2811c1c15799e},
+    {"Gaussian Blur", 0, "", 442, 342, 0x06c94cd5128a499b},
+    {"Gaussian Blur", 3, "45", 492, 392, 0xa048ac1830297ee6},
+};
+
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+    uint64_t hash = 1469598103934665603ull;
+    for (const uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+    return hash;
+}
+
+TEST(Golden, EveryEffectRendersTheRecordedPixels) {
+    const ourhost::Image layer = zoka_cli::SampleLayer();
+    for (const Golden& g : kGoldens) {
+        zoka_test::AppliedEffect effect(g.effect);
+        std::string error;
+        if (g.hostIndex != 0) {
+            ASSERT_TRUE(ourhost::SetParam(effect.instance.Params()[g.hostIndex], g.value, error));
+        }
+        const auto frame = effect.instance.RenderFrame(layer, {});
+        ASSERT_EQ(frame.code, kHostNoError) << g.effect;
+        EXPECT_EQ(frame.image.Width(), g.width) << g.effect << " " << g.value;
+        EXPECT_EQ(frame.image.Height(), g.height) << g.effect << " " << g.value;
+        EXPECT_EQ(Fnv1a(frame.image.Bytes()), g.pixels) << g.effect << " " << g.value;
+    }
+}
+
+}  // namespace
+}  // namespace zoka
