@@ -13,7 +13,7 @@ namespace zoka_bench {
 
 class EngineRaster {
 public:
-    EngineRaster() {
+    explicit EngineRaster(const std::vector<uint8_t>& pixels = BenchRgba()) : pixels_(pixels) {
         zoka::CreateRaster(zoka::PixelRect{0, 0, kHeight, kWidth}, 4, 1, raster_);
         Refill();
     }
@@ -23,13 +23,14 @@ public:
 
     void Refill() {
         for (int y = 0; y < kHeight; ++y) {
-            std::memcpy(raster_->Row(y), &BenchRgba()[static_cast<size_t>(y) * kWidth * 4], kWidth * 4);
+            std::memcpy(raster_->Row(y), &pixels_[static_cast<size_t>(y) * kWidth * 4], kWidth * 4);
         }
     }
     int Blur(double radius) { return zoka::BlurRaster(*raster_, radius, &NeverStop); }
 
 private:
     static int NeverStop(const void*) { return 0; }
+    const std::vector<uint8_t>& pixels_;
     zoka_test::ModuleMemoryScope memory_;
     zoka::Raster* raster_ = nullptr;
 };

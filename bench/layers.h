@@ -34,4 +34,19 @@ inline const std::vector<uint8_t>& BenchRgba() {
     return rgba;
 }
 
+// The same size filled with noise: no flat stretch anywhere, the worst case
+// for the table method's shortcut over flat windows.
+inline const std::vector<uint8_t>& NoiseRgba() {
+    static const std::vector<uint8_t> rgba = [] {
+        std::vector<uint8_t> bytes(static_cast<size_t>(kWidth) * kHeight * 4);
+        uint32_t state = 12345;
+        for (uint8_t& b : bytes) {
+            state = state * 1664525u + 1013904223u;
+            b = static_cast<uint8_t>(state >> 24);
+        }
+        return bytes;
+    }();
+    return rgba;
+}
+
 }  // namespace zoka_bench

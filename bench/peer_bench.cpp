@@ -3,7 +3,8 @@
 // OpenCV's GaussianBlur and libvips' gaussblur with the same sigma,
 // (r + 1) / (2 sqrt 2), and a kernel cut at the same reach (ceil(r) - 1
 // pixels each way), zeros outside the image. Prints medians and the ratios
-// ours / peer.
+// ours / peer, on the benchmark layer (a shape on transparency, as layers in
+// a composition are) and on noise (no flat region at all).
 #include <benchmark/benchmark.h>
 #include <vips/vips.h>
 
@@ -24,8 +25,8 @@ constexpr double kRadii[] = {5, 20, 30.5, 100};
 double Sigma(double r) { return (r + 1) / (2 * std::sqrt(2.0)); }
 int Reach(double r) { return static_cast<int>(std::ceil(r)) - 1; }
 
-void Ours(benchmark::State& state, double r) {
-    EngineRaster raster;
+void Ours(benchmark::State& state, double r, const std::vector<uint8_t>* pixels) {
+    EngineRaster raster(*pixels);
     for (auto _ : state) {
         state.PauseTiming();
         raster.Refill();
@@ -34,9 +35,9 @@ void Ours(benchmark::State& state, double r) {
     }
 }
 
-void OpenCv(benchmark::State& state, double r) {
+void OpenCv(benchmark::State& state, double r, const std::vector<uint8_t>* pixels) {
     cv::setNumThreads(1);
-    const cv::Mat in(kHeight, kWidth, CV_8UC4, const_cast<uint8_t*>(BenchRgba().data()));
+    const cv::Mat in(kHeight, kWidth, CV_8UC4, const_cast<uint8_t*>(pixels->data()));
     cv::Mat out;
     const int size = 2 * Reach(r) + 1;
     for (auto _ : state) {
@@ -45,10 +46,10 @@ void OpenCv(benchmark::State& state, double r) {
     }
 }
 
-void Vips(benchmark::State& state, double r) {
+void Vips(benchmark::State& state, double r, const std::vector<uint8_t>* pixels) {
     vips_concurrency_set(1);
-    VipsImage* in = vips_image_new_from_memory(BenchRgba().data(), BenchRgba().size(), kWidth,
-                                               kHeight, 4, VIPS_FORMAT_UCHAR);
+    VipsImage* in = vips_image_new_from_memory(pixels->data(), pixels->size(), kWidth, kHeight, 4,
+                                               VIPS_FORMAT_UCHAR);
     // The mask ends where the Gaussian falls below its value just past the reach.
     const double x = Reach(r) + 1;
     const double minAmplitude = std::exp(-x * x / (2 * Sigma(r) * Sigma(r)));
@@ -56,9 +57,9 @@ void Vips(benchmark::State& state, double r) {
         VipsImage* out = nullptr;
         vips_gaussblur(in, &out, Sigma(r), "min_ampl", minAmplitude, nullptr);
         size_t size = 0;
-        void* pixels = vips_image_write_to_memory(out, &size);
-        benchmark::DoNotOptimize(pixels);
-        g_free(pixels);
+        void* written = vips_image_write_to_memory(out, &size);
+        benchmark::DoNotOptimize(written);
+        g_free(written);
         g_object_unref(out);
     }
     g_object_unref(in);
@@ -76,11 +77,16 @@ public:
     std::map<std::string, double> medians;  // milliseconds
 };
 
-std::string Name(const char* who, double r) {
+std::string Name(const char* who, const char* image, double r) {
     char name[64];
-    std::snprintf(name, sizeof name, "%s/r%g", who, r);
+    std::snprintf(name, sizeof name, "%s/%s/r%g", who, image, r);
     return name;
 }
+
+struct TestImage {
+    const char* name;
+    const std::vector<uint8_t>* pixels;
+};
 
 }  // namespace
 }  // namespace zoka_bench
@@ -88,26 +94,33 @@ std::string Name(const char* who, double r) {
 int main(int argc, char** argv) {
     using namespace zoka_bench;
     if (VIPS_INIT(argv[0]) != 0) return 1;
-    for (const double r : kRadii) {
-        for (const auto& [who, run] : {std::pair{"Zoka", &Ours}, {"OpenCV", &OpenCv}, {"Vips", &Vips}}) {
-            benchmark::RegisterBenchmark(Name(who, r).c_str(), run, r)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->Repetitions(7)
-                ->ReportAggregatesOnly(true);
+    const TestImage images[] = {{"layer", &BenchRgba()}, {"noise", &NoiseRgba()}};
+    for (const TestImage& image : images) {
+        for (const double r : kRadii) {
+            for (const auto& [who, run] : {std::pair{"Zoka", &Ours}, {"OpenCV", &OpenCv}, {"Vips", &Vips}}) {
+                benchmark::RegisterBenchmark(Name(who, image.name, r).c_str(), run, r, image.pixels)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime()
+                    ->Repetitions(7)
+                    ->ReportAggregatesOnly(true);
+            }
         }
     }
     benchmark::Initialize(&argc, argv);
     MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nMedians on 1920x1080 RGBA, one thread (ratio = ours / peer)\n");
-    std::printf("%7s %10s %10s %10s %14s %12s\n", "radius", "ours ms", "OpenCV ms", "vips ms",
-                "ours/OpenCV", "ours/vips");
-    for (const double r : kRadii) {
-        const double ours = reporter.medians[Name("Zoka", r)];
-        const double cv = reporter.medians[Name("OpenCV", r)];
-        const double vips = reporter.medians[Name("Vips", r)];
-        std::printf("%7g %10.1f %10.1f %10.1f %14.2f %12.2f\n", r, ours, cv, vips, ours / cv, ours / vips);
+    std::printf("%6s %7s %10s %10s %10s %14s %12s\n", "image", "radius", "ours ms", "OpenCV ms",
+                "vips ms", "ours/OpenCV", "ours/vips");
+    for (const TestImage& image : images) {
+        for (const double r : kRadii) {
+            const double ours = reporter.medians[Name("Zoka", image.name, r)];
+            const double cv = reporter.medians[Name("OpenCV", image.name, r)];
+            const double vips = reporter.medians[Name("Vips", image.name, r)];
+            if (ours == 0) continue;
+            std::printf("%6s %7g %10.1f %10.1f %10.1f %14.2f %12.2f\n", image.name, r, ours, cv, vips,
+                        ours / cv, ours / vips);
+        }
     }
     vips_shutdown();
     return 0;

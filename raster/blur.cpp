@@ -7,6 +7,7 @@
 #include "host/module_memory.h"
 #include "host/result_codes.h"
 #include "raster/fft.h"
+#include "raster/lanes.h"
 #include "raster/numeric.h"
 
 namespace zoka {
@@ -30,9 +31,17 @@ public:
         blocks_[used_++] = block;
         return static_cast<T*>(block);
     }
+    // Aligned for the widest vector lanes.
+    double* TakeAligned(size_t count) {
+        constexpr uintptr_t kAlign = 64;
+        auto* block = Take<double>(count + kAlign / sizeof(double));
+        if (block == nullptr) return nullptr;
+        const auto address = reinterpret_cast<uintptr_t>(block);
+        return reinterpret_cast<double*>((address + kAlign - 1) & ~(kAlign - 1));
+    }
 
 private:
-    void* blocks_[6] = {};
+    void* blocks_[4] = {};
     size_t used_ = 0;
 };
 
@@ -43,139 +52,264 @@ struct Line {
     int32_t length;
 };
 
-void ReadLine(const Line& line, int32_t channelBytes, double* out) {
-    const uint8_t* p = line.first;
-    if (channelBytes == 1) {
-        for (int32_t i = 0; i < line.length; ++i, p += line.step) out[i] = *p;
-    } else {
-        for (int32_t i = 0; i < line.length; ++i, p += line.step) std::memcpy(&out[i], p, 8);
+// The lines of a pass in the order they go through the lanes: each position
+// (row or column) with its channels side by side.
+struct PassLines {
+    const Raster& raster;
+    bool rows;
+    int32_t positions;
+    int32_t length;
+
+    PassLines(const Raster& r, bool rowPass)
+        : raster(r),
+          rows(rowPass),
+          positions(rowPass ? r.bounds.Height() : r.bounds.Width()),
+          length(rowPass ? r.bounds.Width() : r.bounds.Height()) {}
+    int32_t Count() const { return positions > 0 && length > 0 ? positions * raster.channels : 0; }
+    Line At(int32_t index) const {
+        const PixelRect& b = raster.bounds;
+        const int32_t position = index / raster.channels;
+        const int32_t channel = index % raster.channels;
+        uint8_t* first = rows ? raster.Pixel(b.left, b.top + position)
+                              : raster.Pixel(b.left + position, b.top);
+        return Line{first + channel * raster.channelBytes,
+                    rows ? raster.PixelBytes() : RowStride(raster), length};
     }
+};
+
+// The first sample of each line of a group; all share one step.
+struct GroupLines {
+    uint8_t* first[8];
+    ptrdiff_t step;
+    int32_t length;
+};
+
+GroupLines Group(const PassLines& lines, int32_t first, int32_t group) {
+    GroupLines g{};
+    for (int32_t w = 0; w < group; ++w) {
+        const Line line = lines.At(first + w);
+        g.first[w] = line.first;
+        g.step = line.step;
+        g.length = line.length;
+    }
+    return g;
 }
 
-// Into bytes truncated toward zero, without clamping: the kernels are
-// non-negative and sum to 1.
-void WriteLine(const Line& line, int32_t channelBytes, const double* in) {
-    uint8_t* p = line.first;
-    if (channelBytes == 1) {
-        for (int32_t i = 0; i < line.length; ++i, p += line.step) {
-            *p = static_cast<uint8_t>(TruncToInt32(in[i]));
+// Whether a full group of byte lines comes as whole pixels of four channels:
+// lanes 4k..4k+3 are the channels of one pixel.
+bool FourByteRuns(const PassLines& lines, int32_t group, int32_t width, const GroupLines& g) {
+    if (lines.raster.channelBytes != 1 || lines.raster.channels != 4 || group != width || width % 4 != 0) {
+        return false;
+    }
+    for (int32_t lane = 0; lane < width; ++lane) {
+        if (g.first[lane] != g.first[lane - lane % 4] + lane % 4) return false;
+    }
+    return true;
+}
+
+// Loads `group` lines from `first` into lanes: sample i of lane w at
+// [(pad + i) * width + w]; the padding and unused lanes are zero.
+template <typename T>
+void LoadGroup(const PassLines& lines, int32_t first, int32_t group, int32_t width, int32_t pad,
+               size_t samples, T* lanes) {
+    const GroupLines g = Group(lines, first, group);
+    const size_t w = static_cast<size_t>(width);
+    std::fill(lanes, lanes + pad * w, T{});
+    std::fill(lanes + (pad + static_cast<size_t>(g.length)) * w, lanes + samples * w, T{});
+    T* out = lanes + pad * w;
+    if (FourByteRuns(lines, group, width, g)) {
+        // Whole pixels of four channels: one 32-bit read per pixel.
+        for (int32_t i = 0; i < g.length; ++i, out += w) {
+            const ptrdiff_t at = i * g.step;
+            for (int32_t run = 0; run < width; run += 4) {
+                if constexpr (sizeof(T) == 1) {
+                    std::memcpy(out + run, g.first[run] + at, 4);
+                } else {
+                    for (int32_t b = 0; b < 4; ++b) out[run + b] = static_cast<T>(g.first[run][at + b]);
+                }
+            }
         }
-    } else {
-        for (int32_t i = 0; i < line.length; ++i, p += line.step) std::memcpy(p, &in[i], 8);
+        return;
+    }
+    for (int32_t i = 0; i < g.length; ++i, out += w) {
+        const ptrdiff_t at = i * g.step;
+        for (int32_t lane = 0; lane < group; ++lane) {
+            if (lines.raster.channelBytes == 1) {
+                out[lane] = static_cast<T>(g.first[lane][at]);
+            } else {
+                double v;
+                std::memcpy(&v, g.first[lane] + at, 8);
+                out[lane] = static_cast<T>(v);
+            }
+        }
+        for (int32_t lane = group; lane < width; ++lane) out[lane] = T{};
     }
 }
 
-// Runs filter over every line of a pass: each channel of every row (rows
-// true) or of every column, polling abortCheck before each line.
-template <typename Filter>
-int ForEachLine(const Raster& raster, bool rows, AbortCheck abortCheck, Filter filter) {
-    const PixelRect& b = raster.bounds;
-    const int32_t pixel = raster.PixelBytes();
-    const int32_t lines = rows ? b.Height() : b.Width();
-    const int32_t length = rows ? b.Width() : b.Height();
-    if (lines <= 0 || length <= 0) return kOk;
-    for (int32_t c = 0; c < raster.channels; ++c) {
-        for (int32_t l = 0; l < lines; ++l) {
+// Writes the results back: bytes truncated toward zero (a convex combination
+// of bytes lies in 0..255, so the cast is exact and needs no clamp), doubles
+// unchanged.
+void StoreGroup(const PassLines& lines, int32_t first, int32_t group, int32_t width,
+                const double* results) {
+    const GroupLines g = Group(lines, first, group);
+    const double* in = results;
+    if (FourByteRuns(lines, group, width, g)) {
+        for (int32_t i = 0; i < g.length; ++i, in += width) {
+            const ptrdiff_t at = i * g.step;
+            for (int32_t run = 0; run < width; run += 4) {
+                uint32_t word = 0;
+                for (int32_t b = 0; b < 4; ++b) {
+                    word |= static_cast<uint32_t>(static_cast<int32_t>(in[run + b])) << (8 * b);
+                }
+                std::memcpy(g.first[run] + at, &word, 4);
+            }
+        }
+        return;
+    }
+    for (int32_t i = 0; i < g.length; ++i, in += width) {
+        const ptrdiff_t at = i * g.step;
+        for (int32_t lane = 0; lane < group; ++lane) {
+            if (lines.raster.channelBytes == 1) {
+                g.first[lane][at] = static_cast<uint8_t>(static_cast<int32_t>(in[lane]));
+            } else {
+                std::memcpy(g.first[lane] + at, in + lane, 8);
+            }
+        }
+    }
+}
+
+// Writes results that are already bytes back into their lines.
+void StoreBytes(const PassLines& lines, int32_t first, int32_t group, int32_t width,
+                const uint8_t* results) {
+    const GroupLines g = Group(lines, first, group);
+    const uint8_t* in = results;
+    const bool runs = FourByteRuns(lines, group, width, g);
+    for (int32_t i = 0; i < g.length; ++i, in += width) {
+        const ptrdiff_t at = i * g.step;
+        if (runs) {
+            for (int32_t run = 0; run < width; run += 4) std::memcpy(g.first[run] + at, in + run, 4);
+        } else {
+            for (int32_t lane = 0; lane < group; ++lane) g.first[lane][at] = in[lane];
+        }
+    }
+}
+
+// Runs a pass group by group, polling abortCheck once for each line of a
+// group before the group is touched.
+template <typename Convolve>
+int ForEachGroup(const PassLines& lines, int32_t width, AbortCheck abortCheck, Convolve convolve) {
+    for (int32_t first = 0; first < lines.Count(); first += width) {
+        const int32_t group = std::min(width, lines.Count() - first);
+        for (int32_t w = 0; w < group; ++w) {
             if (abortCheck(nullptr) != 0) return kCancelled;
-            uint8_t* first = rows ? raster.Pixel(b.left, b.top + l) : raster.Pixel(b.left + l, b.top);
-            const Line line{first + c * raster.channelBytes, rows ? pixel : RowStride(raster), length};
-            filter(line);
         }
+        convolve(first, group);
     }
     return kOk;
 }
 
-int BlurDirect(const Raster& raster, double r, AbortCheck abortCheck) {
-    const int32_t taps = HalfKernelTaps(r);
-    const int32_t longest = std::max(raster.bounds.Width(), raster.bounds.Height());
-    Scratch scratch;
-    auto* w = scratch.Take<double>(static_cast<size_t>(taps));
-    auto* in = scratch.Take<double>(static_cast<size_t>(longest));
-    auto* out = scratch.Take<double>(static_cast<size_t>(longest));
-    if (w == nullptr || in == nullptr || out == nullptr) return kOutOfMemory;
-    GaussKernelHalf(r, taps, w);
-    const auto filter = [&](const Line& line) {
-        ReadLine(line, 8, in);
-        ConvolveSymmetric(line.length, taps, w, in, out);
-        WriteLine(line, 8, out);
-    };
-    const int result = ForEachLine(raster, true, abortCheck, filter);
-    return result != kOk ? result : ForEachLine(raster, false, abortCheck, filter);
+size_t Longest(const Raster& raster) {
+    return static_cast<size_t>(std::max(raster.bounds.Width(), raster.bounds.Height()));
 }
 
-// The product table: row v holds v times the half kernel, built by additions.
+int BlurDirect(const Raster& raster, double r, AbortCheck abortCheck) {
+    const LaneKernels lanes = WidestLaneKernels();
+    const auto width = static_cast<size_t>(lanes.width);
+    const int32_t taps = HalfKernelTaps(r);
+    const size_t padded = Longest(raster) + 2 * static_cast<size_t>(taps - 1);
+    Scratch scratch;
+    auto* w = scratch.Take<double>(static_cast<size_t>(taps));
+    double* in = scratch.TakeAligned(padded * width);
+    double* out = scratch.TakeAligned(Longest(raster) * width);
+    if (w == nullptr || in == nullptr || out == nullptr) return kOutOfMemory;
+    GaussKernelHalf(r, taps, w);
+    const DirectConvolution convolution{taps, w};
+    for (const bool rows : {true, false}) {
+        const PassLines lines(raster, rows);
+        const int result = ForEachGroup(lines, lanes.width, abortCheck, [&](int32_t first, int32_t group) {
+            LoadGroup(lines, first, group, lanes.width, taps - 1, padded, in);
+            lanes.direct(convolution, lines.length, in, out);
+            StoreGroup(lines, first, group, lanes.width, out);
+        });
+        if (result != kOk) return result;
+    }
+    return kOk;
+}
+
+// The product table, tap by tap: row v of tap d holds v w[d], built by
+// additions from row v - 1.
 void BuildProductTable(const double* w, int32_t taps, double* table) {
-    std::fill_n(table, taps, 0.0);
-    std::copy_n(w, taps, table + taps);
-    for (int32_t v = 2; v < 256; ++v) {
-        for (int32_t d = 0; d < taps; ++d) table[v * taps + d] = table[(v - 1) * taps + d] + w[d];
+    for (int32_t d = 0; d < taps; ++d) {
+        double* row = table + d * 256;
+        row[0] = 0;
+        row[1] = w[d];
+        for (int32_t v = 2; v < 256; ++v) row[v] = row[v - 1] + w[d];
     }
 }
 
-// The symmetric sum of ConvolveSymmetric with each product w[d] v taken from
-// the table's row v.
-void ConvolveTable(int32_t length, int32_t taps, const double* table, const int32_t* in,
-                   double* out) {
-    for (int32_t i = 0; i < length; ++i) {
-        double sum = table[in[i] * taps];
-        for (int32_t d = 1; d < taps; ++d) {
-            const double left = i - d >= 0 ? table[in[i - d] * taps + d] : 0.0;
-            const double right = i + d < length ? table[in[i + d] * taps + d] : 0.0;
-            sum += left + right;
-        }
-        out[i] = sum;
+// The result of a window of equal samples v, summed as any window is.
+void BuildFlatTable(const double* table, int32_t taps, uint8_t* flat) {
+    for (int32_t v = 0; v < 256; ++v) {
+        double sum = table[v];
+        for (int32_t d = 1; d < taps; ++d) sum += table[d * 256 + v] + table[d * 256 + v];
+        flat[v] = static_cast<uint8_t>(static_cast<int32_t>(sum));
     }
 }
 
 int BlurTable(const Raster& raster, double r, AbortCheck abortCheck) {
+    const LaneKernels lanes = WidestLaneKernels();
+    const auto width = static_cast<size_t>(lanes.width);
     const int32_t taps = HalfKernelTaps(r);
-    const int32_t longest = std::max(raster.bounds.Width(), raster.bounds.Height());
+    const size_t padded = Longest(raster) + 2 * static_cast<size_t>(taps - 1);
     Scratch scratch;
     auto* w = scratch.Take<double>(static_cast<size_t>(taps));
-    auto* table = scratch.Take<double>(256 * static_cast<size_t>(taps));
-    auto* in = scratch.Take<int32_t>(static_cast<size_t>(longest));
-    auto* out = scratch.Take<double>(static_cast<size_t>(longest));
+    double* table = scratch.TakeAligned(256 * static_cast<size_t>(taps));
+    auto* in = scratch.Take<uint8_t>(padded * width);
+    auto* out = scratch.Take<uint8_t>(Longest(raster) * width + 256);
     if (w == nullptr || table == nullptr || in == nullptr || out == nullptr) return kOutOfMemory;
+    uint8_t* flat = out + Longest(raster) * width;
     GaussKernelHalf(r, taps, w);
     BuildProductTable(w, taps, table);
-    const auto filter = [&](const Line& line) {
-        const uint8_t* p = line.first;
-        for (int32_t i = 0; i < line.length; ++i, p += line.step) in[i] = *p;
-        ConvolveTable(line.length, taps, table, in, out);
-        WriteLine(line, 1, out);
-    };
-    const int result = ForEachLine(raster, true, abortCheck, filter);
-    return result != kOk ? result : ForEachLine(raster, false, abortCheck, filter);
+    BuildFlatTable(table, taps, flat);
+    const TableConvolution convolution{taps, table, flat};
+    for (const bool rows : {true, false}) {
+        const PassLines lines(raster, rows);
+        const int result = ForEachGroup(lines, lanes.width, abortCheck, [&](int32_t first, int32_t group) {
+            LoadGroup(lines, first, group, lanes.width, taps - 1, padded, in);
+            lanes.table(convolution, lines.length, in, out);
+            StoreBytes(lines, first, group, lanes.width, out);
+        });
+        if (result != kOk) return result;
+    }
+    return kOk;
 }
 
 // One pass of the FFT method: each line zero-extended to n samples and
 // convolved circularly with the kernel through its spectrum.
 int FftPass(const Raster& raster, bool rows, double r, AbortCheck abortCheck) {
-    const int32_t length = rows ? raster.bounds.Width() : raster.bounds.Height();
-    const int32_t n = FftSize(length + static_cast<int32_t>(std::ceil(r)));
+    const PassLines lines(raster, rows);
+    if (lines.Count() == 0) return kOk;
+    const LaneKernels lanes = WidestLaneKernels();
+    const auto width = static_cast<size_t>(lanes.width);
+    const int64_t wanted = int64_t{lines.length} + TruncToInt32(std::ceil(r));
+    const int32_t n = FftSize(static_cast<int32_t>(std::min<int64_t>(wanted, 2 * 720720)));
     Scratch scratch;
     auto* kernel = scratch.Take<double>(static_cast<size_t>(n));
-    auto* samples = scratch.Take<double>(static_cast<size_t>(n));
-    auto* kernelSpectrum = scratch.Take<double>(2 * static_cast<size_t>(n));
-    auto* spectrum = scratch.Take<double>(2 * static_cast<size_t>(n));
-    if (kernel == nullptr || samples == nullptr || kernelSpectrum == nullptr || spectrum == nullptr) {
+    auto* kernelSpectrum = scratch.Take<double>(static_cast<size_t>(n) + 2);
+    double* data = scratch.TakeAligned(static_cast<size_t>(n) * width);
+    double* spectrum = scratch.TakeAligned((static_cast<size_t>(n) + 2) * width);
+    if (kernel == nullptr || kernelSpectrum == nullptr || data == nullptr || spectrum == nullptr) {
         return kOutOfMemory;
     }
     GaussKernelCircular(r, n, kernel);
     RealFftForward(1, n, kernel, kernelSpectrum);
-    const int32_t bytes = raster.channelBytes;
-    return ForEachLine(raster, rows, abortCheck, [&](const Line& line) {
-        ReadLine(line, bytes, samples);
-        std::fill(samples + line.length, samples + n, 0.0);
-        RealFftForward(1, n, samples, spectrum);
-        for (int32_t k = 0; k <= n / 2; ++k) {
-            const double a = spectrum[2 * k], b = spectrum[2 * k + 1];
-            const double c = kernelSpectrum[2 * k], d = kernelSpectrum[2 * k + 1];
-            spectrum[2 * k] = a * c - b * d;
-            spectrum[2 * k + 1] = a * d + b * c;
-        }
-        RealFftInverse(-1, n, spectrum, samples);
-        WriteLine(line, bytes, samples);
+    FftPlan forward, inverse;
+    LineConvolution convolution;
+    MakeLineConvolution(n, kernelSpectrum, forward, inverse, convolution);
+    return ForEachGroup(lines, lanes.width, abortCheck, [&](int32_t first, int32_t group) {
+        LoadGroup(lines, first, group, lanes.width, 0, static_cast<size_t>(n), data);
+        lanes.fft(convolution, data, spectrum);
+        StoreGroup(lines, first, group, lanes.width, data);
     });
 }
 

@@ -23,4 +23,12 @@ void RealFftForward(int sign, int32_t n, const double* x, double* spectrum);
 // The reverse: N / 2 + 1 complex values to N real samples.
 void RealFftInverse(int sign, int32_t n, const double* spectrum, double* x);
 
+struct FftPlan;
+struct LineConvolution;
+// The convolution of lines of n real samples with a kernel of spectrum
+// kernelSpectrum (from RealFftForward, sign +1): a forward transform with
+// sign +1 and an inverse with sign -1, whose plans it fills.
+void MakeLineConvolution(int32_t n, const double* kernelSpectrum, FftPlan& forward,
+                         FftPlan& inverse, LineConvolution& convolution);
+
 }  // namespace zoka

@@ -19,11 +19,5 @@ int HighestBit(int32_t n) {
     return bit;
 }
 
-int32_t TruncToInt32(double x) {
-    if (std::isnan(x)) return 0;
-    if (x <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    if (x >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(x);
-}
 
 }  // namespace zoka

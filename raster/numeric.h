@@ -1,6 +1,7 @@
 // Numeric helpers shared by the engines and effects.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 namespace zoka {
@@ -14,7 +15,11 @@ int HighestBit(int32_t n);
 // Truncation toward zero that is defined for every double: NaN gives 0 and
 // values beyond the int32 range saturate. Equal to a plain cast wherever the
 // cast is defined.
-int32_t TruncToInt32(double x);
+inline int32_t TruncToInt32(double x) {
+    if (!(x > -2147483648.0)) return x != x ? 0 : INT32_MIN;
+    if (x >= 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(x);
+}
 
 }  // namespace zoka
 

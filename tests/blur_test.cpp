@@ -10,6 +10,7 @@
 #include "host/result_codes.h"
 #include "raster/blur.h"
 #include "raster/fft.h"
+#include "raster/lanes.h"
 #include "tests/support/module_memory_scope.h"
 
 namespace zoka {
@@ -258,6 +259,127 @@ TEST(Blur, TheFftAndDirectMethodsAgreeOnAShape) {
         }
     }
     EXPECT_LT(worst, 6.0) << "out of 255";
+}
+
+}  // namespace
+}  // namespace zoka
+
+namespace zoka {
+namespace {
+
+// Every lane width the processor runs gives the one-lane kernels' bits: each
+// lane keeps the scalar order of operations.
+TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
+    std::vector<LaneKernels> widths{ScalarLaneKernels()};
+#if defined(__x86_64__) || defined(__i386__)
+    widths.push_back(LaneKernels2());
+    if (__builtin_cpu_supports("avx2")) widths.push_back(LaneKernels4());
+    if (__builtin_cpu_supports("avx512f")) widths.push_back(LaneKernels8());
+#endif
+    std::mt19937 random(11);
+    const int32_t length = 37, taps = 6, pad = taps - 1;
+    double w[taps];
+    GaussKernelHalf(5.3, taps, w);
+    std::vector<double> table(256 * taps);
+    for (int32_t d = 0; d < taps; ++d) {
+        for (int32_t v = 0; v < 256; ++v) table[d * 256 + v] = v == 0 ? 0 : table[d * 256 + v - 1] + w[d];
+    }
+    std::vector<uint8_t> flat(256, 0);
+    // Lines with a flat stretch, so both table paths run.
+    std::vector<double> line(length);
+    for (int32_t i = 0; i < length; ++i) line[i] = i > 10 && i < 25 ? 77 : random() % 256;
+    std::vector<uint8_t> reference;
+    std::vector<double> directReference;
+    for (const LaneKernels& lanes : widths) {
+        const auto width = static_cast<size_t>(lanes.width);
+        std::vector<uint8_t> bytes((length + 2 * pad) * width, 0), out(length * width);
+        std::vector<double> doubles((length + 2 * pad) * width, 0.0);
+        // Results are stored as whole vectors: aligned as the blur aligns them.
+        struct alignas(64) Block {
+            double v[8];
+        };
+        std::vector<Block> directBlocks(length);
+        double* direct = directBlocks[0].v;
+        for (int32_t i = 0; i < length; ++i) {
+            for (size_t lane = 0; lane < width; ++lane) {
+                bytes[(i + pad) * width + lane] = static_cast<uint8_t>(line[i]);
+                doubles[(i + pad) * width + lane] = line[i] / 3;
+            }
+        }
+        // The flat table by the straightforward sum.
+        for (int32_t v = 0; v < 256; ++v) {
+            double sum = table[v];
+            for (int32_t d = 1; d < taps; ++d) sum += table[d * 256 + v] + table[d * 256 + v];
+            flat[v] = static_cast<uint8_t>(sum);
+        }
+        lanes.table(TableConvolution{taps, table.data(), flat.data()}, length, bytes.data(), out.data());
+        lanes.direct(DirectConvolution{taps, w}, length, doubles.data(), direct);
+        std::vector<uint8_t> firstLane(length);
+        std::vector<double> firstDirect(length);
+        for (int32_t i = 0; i < length; ++i) {
+            firstLane[i] = out[i * width];
+            firstDirect[i] = direct[i * width];
+            for (size_t lane = 1; lane < width; ++lane) {
+                EXPECT_EQ(out[i * width + lane], out[i * width]);
+                EXPECT_EQ(direct[i * width + lane], direct[i * width]);
+            }
+        }
+        if (reference.empty()) {
+            reference = firstLane;
+            directReference = firstDirect;
+            // One lane is the straightforward sum itself.
+            std::vector<double> plain(line.begin(), line.end());
+            for (double& v : plain) v /= 3;
+            std::vector<double> expected(length);
+            ConvolveSymmetric(length, taps, w, plain.data(), expected.data());
+            EXPECT_EQ(firstDirect, expected);
+        }
+        EXPECT_EQ(firstLane, reference) << lanes.width << " lanes";
+        EXPECT_EQ(firstDirect, directReference) << lanes.width << " lanes";
+    }
+}
+
+// The FFT method's arrangement of the transform changes the last bits only:
+// every byte is within one level of the straightforward convolution with the
+// same kernels, truncated after each pass.
+TEST(BlurLanes, TheFftStaysWithinOneLevelOfTheStraightforwardConvolution) {
+    ModuleMemoryScope memory;
+    const int32_t width = 70, height = 45;
+    const double r = 33;
+    OwnedRaster raster(PixelRect{0, 0, height, width}, 1, 1);
+    std::vector<double> plain(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint8_t v = static_cast<uint8_t>((x * 37 + y * 91 + (x * y) % 13) % 256);
+            *raster.raster->Pixel(x, y) = v;
+            plain[y * width + x] = v;
+        }
+    }
+    ASSERT_EQ(BlurRaster(*raster.raster, r, NeverAbort), kOk);
+    // Rows, then columns, each convolved directly and truncated to bytes.
+    const auto pass = [&](int32_t lines, int32_t length, auto at) {
+        const int32_t n = FftSize(length + 33);
+        std::vector<double> k(static_cast<size_t>(n));
+        GaussKernelCircular(r, n, k.data());
+        for (int32_t l = 0; l < lines; ++l) {
+            std::vector<double> in(static_cast<size_t>(length));
+            for (int32_t i = 0; i < length; ++i) in[i] = at(l, i);
+            for (int32_t i = 0; i < length; ++i) {
+                double sum = 0;
+                for (int32_t j = 0; j < length; ++j) sum += in[j] * k[((i - j) % n + n) % n];
+                at(l, i) = std::trunc(sum * n);
+            }
+        }
+    };
+    pass(height, width, [&](int32_t l, int32_t i) -> double& { return plain[l * width + i]; });
+    pass(width, height, [&](int32_t l, int32_t i) -> double& { return plain[i * width + l]; });
+    int32_t worst = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            worst = std::max(worst, std::abs(*raster.raster->Pixel(x, y) - int32_t(plain[y * width + x])));
+        }
+    }
+    EXPECT_LE(worst, 1);
 }
 
 }  // namespace

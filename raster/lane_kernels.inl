@@ -1,0 +1,299 @@
+// The blur's kernels written once for any lane type V: a double, or a vector
+// of doubles that carries several lines side by side. Every lane performs
+// exactly the operations of the scalar kernel in the same order, so every
+// lane width gives the same bits.
+//
+// Included inside an unnamed namespace by each translation unit that
+// instantiates it for its instruction set; it calls no library function, so
+// nothing compiled for one instruction set can be shared with another.
+//
+// Needs: raster/lanes.h; a type V with +, - and * by V or by a double, and /
+// by a double; kLanes, its width; Load (const double*) giving the lanes
+// stored at an address; Gather (const double* base, const uint8_t* indices)
+// giving base[indices[w]] in lane w; StoreBytes (V, uint8_t*) storing each
+// lane truncated toward zero as a byte (the values lie in 0..255).
+
+template <typename V>
+struct Cx {
+    V re, im;
+};
+
+// The standard transform of a power-of-two length f (2 to 16): bit-reversed
+// order, then radix-2 stages. cos and sin hold e^(+2 pi i t / f).
+template <typename V>
+inline void PowerOfTwoDft(const FftFactor& factor, Cx<V>* x) {
+    const int32_t f = factor.f;
+    for (int32_t i = 1, j = 0; i < f; ++i) {
+        int32_t bit = f >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) {
+            const Cx<V> t = x[i];
+            x[i] = x[j];
+            x[j] = t;
+        }
+    }
+    for (int32_t len = 2; len <= f; len <<= 1) {
+        const int32_t half = len >> 1;
+        const int32_t stride = f / len;
+        for (int32_t b = 0; b < f; b += len) {
+            for (int32_t j = 0; j < half; ++j) {
+                const double wr = factor.cos[j * stride];
+                const double wi = factor.sin[j * stride];
+                const Cx<V> u = x[b + j];
+                const Cx<V> v = x[b + j + half];
+                const Cx<V> t{v.re * wr - v.im * wi, v.re * wi + v.im * wr};
+                x[b + j] = Cx<V>{u.re + t.re, u.im + t.im};
+                x[b + j + half] = Cx<V>{u.re - t.re, u.im - t.im};
+            }
+        }
+    }
+}
+
+// The standard transform of an odd length f (3 to 13), pairing x[j] with
+// x[f - j]: y[k] and y[f - k] share the cosine and sine sums.
+template <typename V>
+inline void OddDft(const FftFactor& factor, Cx<V>* x) {
+    const int32_t f = factor.f;
+    const int32_t h = (f - 1) / 2;
+    Cx<V> a[kMaxFftFactor / 2 + 1];
+    Cx<V> b[kMaxFftFactor / 2 + 1];
+    for (int32_t j = 1; j <= h; ++j) {
+        a[j] = Cx<V>{x[j].re + x[f - j].re, x[j].im + x[f - j].im};
+        b[j] = Cx<V>{x[j].re - x[f - j].re, x[j].im - x[f - j].im};
+    }
+    const Cx<V> x0 = x[0];
+    Cx<V> sum = x0;
+    for (int32_t j = 1; j <= h; ++j) sum = Cx<V>{sum.re + a[j].re, sum.im + a[j].im};
+    x[0] = sum;
+    for (int32_t k = 1; k <= h; ++k) {
+        Cx<V> even = x0;
+        Cx<V> odd{V{}, V{}};
+        int32_t t = 0;
+        for (int32_t j = 1; j <= h; ++j) {
+            t += k;
+            if (t >= f) t -= f;
+            even = Cx<V>{even.re + a[j].re * factor.cos[t], even.im + a[j].im * factor.cos[t]};
+            odd = Cx<V>{odd.re + b[j].re * factor.sin[t], odd.im + b[j].im * factor.sin[t]};
+        }
+        x[k] = Cx<V>{even.re - odd.im, even.im + odd.re};
+        x[f - k] = Cx<V>{even.re + odd.im, even.im - odd.re};
+    }
+}
+
+// The complex transform of plan.n values in place: for each factor, the
+// n / f lines through the indices of residue 0 modulo f, each transformed by
+// the rotated short transform; the rotated transform's value for residue r
+// is the standard one's at mu r.
+template <typename V>
+inline void ComplexFft(const FftPlan& plan, Cx<V>* z) {
+    const int32_t n = plan.n;
+    for (int32_t p = 0; p < plan.passes; ++p) {
+        const FftFactor& factor = plan.factors[p];
+        const int32_t f = factor.f;
+        const bool powerOfTwo = (f & (f - 1)) == 0;
+        Cx<V> line[kMaxFftFactor];
+        int32_t index[kMaxFftFactor];
+        for (int32_t base = 0; base < n; base += f) {
+            int32_t at = base;
+            for (int32_t r = 0; r < f; ++r) {
+                index[r] = at;
+                line[r] = z[at];
+                at += factor.step;
+                if (at >= n) at -= n;
+            }
+            if (powerOfTwo) {
+                PowerOfTwoDft(factor, line);
+            } else {
+                OddDft(factor, line);
+            }
+            int32_t k = 0;
+            for (int32_t r = 0; r < f; ++r) {
+                z[index[r]] = line[k];
+                k += factor.mu;
+                if (k >= f) k -= f;
+            }
+        }
+    }
+}
+
+// The twiddle recurrence of the real-input wrappers, started at angle t.
+// Its values are the same for every lane.
+struct WrapperTwiddle {
+    double wr, wi, p, q;
+    WrapperTwiddle(double halfSine, double sine) {
+        p = -2 * halfSine * halfSine;
+        q = sine;
+        wr = 1 + p;
+        wi = q;
+    }
+    void Advance() {
+        const double r = wr;
+        wr = wr + wr * p - wi * q;
+        wi = wi + wi * p + r * q;
+    }
+};
+
+// N real samples (N / 2 complex values in s, already holding x / 2) to the
+// N / 2 + 1 values of their transform. halfSine and sine: sin(t / 2) and
+// sin(t) of the wrapper's angle.
+template <typename V>
+inline void RealForwardFinish(const FftPlan& half, Cx<V>* s, double halfSine, double sine) {
+    const int32_t n = 2 * half.n;
+    ComplexFft(half, s);
+    const V a = s[0].re;
+    const V b = s[0].im;
+    s[half.n].re = (a - b) * 2.0;
+    s[0].re = (a + b) * 2.0;
+    s[0].im = V{};
+    s[half.n].im = V{};
+    WrapperTwiddle w(halfSine, sine);
+    for (int32_t k = 1; k <= n / 4; ++k) {
+        Cx<V>& i = s[k];
+        Cx<V>& j = s[half.n - k];
+        const V sumr = i.re + j.re;
+        const V sumi = i.im + j.im;
+        const V difr = i.re - j.re;
+        const V difi = i.im - j.im;
+        const V tr = difr * w.wi + sumi * w.wr;
+        const V ti = sumi * w.wi - difr * w.wr;
+        i.re = sumr + tr;
+        i.im = difi + ti;
+        j.re = sumr - tr;
+        j.im = ti - difi;
+        w.Advance();
+    }
+}
+
+// The reverse: N / 2 + 1 transform values in s to N real samples in x.
+template <typename V>
+inline void RealInverse(const FftPlan& half, const Cx<V>* s, Cx<V>* x, double halfSine,
+                        double sine) {
+    const int32_t n = 2 * half.n;
+    for (int32_t k = 1; k < half.n; ++k) x[k] = s[k];
+    x[0].im = s[0].re - s[half.n].re;
+    x[0].re = s[0].re + s[half.n].re;
+    WrapperTwiddle w(halfSine, sine);
+    for (int32_t k = 1; k <= n / 4; ++k) {
+        Cx<V>& i = x[k];
+        Cx<V>& j = x[half.n - k];
+        const V sumr = i.re + j.re;
+        const V sumi = i.im + j.im;
+        const V difr = i.re - j.re;
+        const V difi = i.im - j.im;
+        const V tr = difr * w.wi - sumi * w.wr;
+        const V ti = sumi * w.wi + difr * w.wr;
+        i.re = sumr + tr;
+        i.im = difi + ti;
+        j.re = sumr - tr;
+        j.im = ti - difi;
+        w.Advance();
+    }
+    ComplexFft(half, x);
+}
+
+// Convolves the lines held in data (n samples, each a V of lanes) circularly
+// with the kernel whose spectrum is given: forward transform, product with
+// the kernel's spectrum, inverse transform back into data.
+template <typename V>
+inline void ConvolveLanes(const LineConvolution& c, V* data, Cx<V>* spectrum) {
+    const int32_t half = c.n / 2;
+    for (int32_t k = 0; k < half; ++k) spectrum[k] = Cx<V>{data[2 * k] / 2, data[2 * k + 1] / 2};
+    RealForwardFinish(*c.forward, spectrum, c.forwardHalfSine, c.forwardSine);
+    for (int32_t k = 0; k <= half; ++k) {
+        const V a = spectrum[k].re, b = spectrum[k].im;
+        const double kr = c.kernelSpectrum[2 * k], ki = c.kernelSpectrum[2 * k + 1];
+        spectrum[k] = Cx<V>{a * kr - b * ki, a * ki + b * kr};
+    }
+    RealInverse(*c.inverse, spectrum, reinterpret_cast<Cx<V>*>(data), c.inverseHalfSine,
+                c.inverseSine);
+}
+
+// The direct convolution of kLanes lines (in padded by taps - 1 samples).
+inline void DirectLanes(const DirectConvolution& c, int32_t length, const double* in, V* out) {
+    const int32_t pad = c.taps - 1;
+    for (int32_t i = 0; i < length; ++i) out[i] = Load(in + (i + pad) * kLanes) * c.weights[0];
+    for (int32_t d = 1; d < c.taps; ++d) {
+        const double w = c.weights[d];
+        for (int32_t i = 0; i < length; ++i) {
+            const V left = Load(in + (i + pad - d) * kLanes);
+            const V right = Load(in + (i + pad + d) * kLanes);
+            out[i] = out[i] + (left + right) * w;
+        }
+    }
+}
+
+// One output of the table convolution: its taps summed in ascending order.
+inline V TableSum(const TableConvolution& c, const uint8_t* at) {
+    V a = Gather(c.table, at);
+    for (int32_t d = 1; d < c.taps; ++d) {
+        const double* row = c.table + d * 256;
+        a = a + (Gather(row, at - d * kLanes) + Gather(row, at + d * kLanes));
+    }
+    return a;
+}
+
+// Two outputs side by side, so the gathers of one overlap the other's.
+inline void TableSumPair(const TableConvolution& c, const uint8_t* at, V& a, V& b) {
+    a = Gather(c.table, at);
+    b = Gather(c.table, at + kLanes);
+    for (int32_t d = 1; d < c.taps; ++d) {
+        const double* row = c.table + d * 256;
+        const int32_t shift = d * kLanes;
+        a = a + (Gather(row, at - shift) + Gather(row, at + shift));
+        b = b + (Gather(row, at + kLanes - shift) + Gather(row, at + kLanes + shift));
+    }
+}
+
+inline bool SamePosition(const uint8_t* a, const uint8_t* b) {
+    for (int32_t w = 0; w < kLanes; ++w) {
+        if (a[w] != b[w]) return false;
+    }
+    return true;
+}
+
+// The table convolution of kLanes lines of byte values (in padded by
+// taps - 1 zeros, whose products are 0). A window whose samples are all
+// equal in every lane takes its result from the flat table.
+inline void TableLanes(const TableConvolution& c, int32_t length, const uint8_t* in, uint8_t* out) {
+    const int32_t pad = c.taps - 1;
+    // The last position, up to the window's far end, that differs from the
+    // one before it.
+    int32_t lastChange = 0;
+    int32_t scanned = 0;
+    const auto flat = [&](int32_t i) {
+        for (; scanned < i + 2 * pad; ++scanned) {
+            if (!SamePosition(in + (scanned + 1) * kLanes, in + scanned * kLanes)) lastChange = scanned + 1;
+        }
+        return lastChange <= i;
+    };
+    int32_t i = 0;
+    while (i < length) {
+        if (flat(i)) {
+            const uint8_t* v = in + (i + pad) * kLanes;
+            for (int32_t w = 0; w < kLanes; ++w) out[i * kLanes + w] = c.flat[v[w]];
+            ++i;
+        } else if (i + 1 < length && !flat(i + 1)) {
+            V a, b;
+            TableSumPair(c, in + (i + pad) * kLanes, a, b);
+            StoreBytes(a, out + i * kLanes);
+            StoreBytes(b, out + (i + 1) * kLanes);
+            i += 2;
+        } else {
+            StoreBytes(TableSum(c, in + (i + pad) * kLanes), out + i * kLanes);
+            ++i;
+        }
+    }
+}
+
+inline void FftLinesEntry(const LineConvolution& c, double* data, double* spectrum) {
+    ConvolveLanes(c, reinterpret_cast<V*>(data), reinterpret_cast<Cx<V>*>(spectrum));
+}
+inline void DirectLinesEntry(const DirectConvolution& c, int32_t length, const double* in,
+                             double* out) {
+    DirectLanes(c, length, in, reinterpret_cast<V*>(out));
+}
+inline void TableLinesEntry(const TableConvolution& c, int32_t length, const uint8_t* in,
+                            uint8_t* out) {
+    TableLanes(c, length, in, out);
+}

@@ -1,0 +1,36 @@
+// The blur's kernels with 4 lanes, for AVX2.
+#include <immintrin.h>
+
+#include "raster/lanes.h"
+
+namespace zoka {
+
+namespace {
+
+typedef double V __attribute__((vector_size(32)));
+constexpr int32_t kLanes = 4;
+
+inline V Load(const double* p) { return reinterpret_cast<V>(_mm256_loadu_pd(p)); }
+inline V Gather(const double* base, const uint8_t* i) {
+    int32_t four;
+    __builtin_memcpy(&four, i, 4);
+    const __m128i indices = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(four));
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    return reinterpret_cast<V>(_mm256_mask_i32gather_pd(_mm256_setzero_pd(), base, indices, all, 8));
+}
+
+inline void StoreBytes(V v, uint8_t* out) {
+    const __m128i dwords = _mm256_cvttpd_epi32(reinterpret_cast<__m256d>(v));
+    const __m128i bytes = _mm_shuffle_epi8(dwords, _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1,
+                                                                 -1, -1, -1, -1, -1, -1, -1));
+    const int32_t four = _mm_cvtsi128_si32(bytes);
+    __builtin_memcpy(out, &four, 4);
+}
+
+#include "raster/lane_kernels.inl"
+
+}  // namespace
+
+LaneKernels LaneKernels4() { return LaneKernels{kLanes, FftLinesEntry, DirectLinesEntry, TableLinesEntry}; }
+
+}  // namespace zoka
