@@ -12,9 +12,7 @@ constexpr int32_t kLanes = 8;
 
 inline V Load(const double* p) { return reinterpret_cast<V>(_mm512_loadu_pd(p)); }
 inline V Gather(const double* base, const uint8_t* i) {
-    long long eight;
-    __builtin_memcpy(&eight, i, 8);
-    const __m256i indices = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight));
+    const __m256i indices = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(i)));
     return reinterpret_cast<V>(_mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, indices, base, 8));
 }
 
@@ -22,8 +20,7 @@ inline void StoreBytes(V v, uint8_t* out) {
     const __m256i dwords =
         _mm512_mask_cvttpd_epi32(_mm256_setzero_si256(), 0xFF, reinterpret_cast<__m512d>(v));
     const __m128i bytes = _mm256_mask_cvtepi32_epi8(_mm_setzero_si128(), 0xFF, dwords);
-    const long long eight = _mm_cvtsi128_si64(bytes);
-    __builtin_memcpy(out, &eight, 8);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
 }
 
 #include "raster/lane_kernels.inl"

@@ -93,18 +93,19 @@ TEST(Fft, TheComplexTransformIsTheDiscreteFourierTransform) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> value(-1, 1);
     for (const int32_t n : FactorCombinations()) {
-        if (n > 4000) continue;
+        if (n > 2000) continue;
         std::vector<double> z(2 * static_cast<size_t>(n));
         for (double& v : z) v = value(random);
         for (const int sign : {1, -1}) {
             std::vector<double> transformed = z;
             PfaComplexFft(sign, n, transformed.data());
+            std::vector<std::complex<double>> roots(static_cast<size_t>(n));
+            for (int32_t t = 0; t < n; ++t) roots[t] = std::polar(1.0, sign * 2 * M_PI * t / n);
             double worst = 0;
             for (int32_t k = 0; k < n; ++k) {
                 std::complex<double> sum = 0;
                 for (int32_t j = 0; j < n; ++j) {
-                    const double angle = sign * 2 * M_PI * double((int64_t{j} * k) % n) / n;
-                    sum += std::complex<double>(z[2 * j], z[2 * j + 1]) * std::polar(1.0, angle);
+                    sum += std::complex<double>(z[2 * j], z[2 * j + 1]) * roots[(int64_t{j} * k) % n];
                 }
                 worst = std::max(worst, std::abs(sum - std::complex<double>(transformed[2 * k],
                                                                               transformed[2 * k + 1])));
