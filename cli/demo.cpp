@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include "cli/frame_request.h"
 #include "cli/image_files.h"
 #include "cli/sample_layer.h"
 #include "ourhost/text.h"
@@ -24,7 +25,23 @@ struct Shown {
     std::string description;
     std::string file;  // in the gallery folder
     ourhost::Image image;
+    std::string motionFile = {};  // an animation, for the effects that move by themselves
+    std::string motionCaption = {};
 };
+
+// Effects that move over time by themselves, with settings that show it; each
+// gets a short looping animation in the gallery.
+struct MotionDemo {
+    const char* effectKey;
+    std::vector<std::string> sets;  // KEY=VALUE
+};
+
+const MotionDemo kMotionDemos[] = {
+    {"HSBNoise", {"FlowVelocity=60", "PhaseVelocity=120", "Hue=30", "LumpWidth=12", "LumpHeight=12"}},
+};
+
+constexpr int kMotionFps = 12;
+constexpr int kMotionFrames = 24;
 
 // The description is what follows the about box's blank line.
 std::string Description(const std::string& about) {
@@ -62,7 +79,13 @@ bool WriteGallery(const std::string& folder, const Shown& original, const std::v
         html << "<section><h2>" << Html(s.name) << "</h2><p>" << Html(s.description)
              << "</p>\n<figure><img src=\"" << original.file << "\" alt=\"before\"><figcaption>"
              << "Before</figcaption></figure>\n<figure><img src=\"" << s.file << "\" alt=\""
-             << Html(s.name) << "\"><figcaption>After</figcaption></figure></section>\n";
+             << Html(s.name) << "\"><figcaption>After</figcaption></figure>\n";
+        if (!s.motionFile.empty()) {
+            html << "<figure><img src=\"" << s.motionFile << "\" alt=\"" << Html(s.name)
+                 << " in motion\"><figcaption>In motion: " << Html(s.motionCaption)
+                 << "</figcaption></figure>\n";
+        }
+        html << "</section>\n";
     }
     if (!pending.empty()) {
         html << "<p>Not built yet:";
@@ -88,6 +111,30 @@ OIIO::ImageBuf Premultiplied(const ourhost::Image& image) {
     return buffer;
 }
 
+// Composited over the gallery's checkerboard, which shows transparency.
+OIIO::ImageBuf OverCheckerboard(const OIIO::ImageBuf& premultiplied) {
+    const OIIO::ROI area = premultiplied.roi();
+    const float light[4] = {0.73f, 0.73f, 0.73f, 1}, dark[4] = {0.53f, 0.53f, 0.53f, 1};
+    OIIO::ImageBuf board = OIIO::ImageBufAlgo::checker(8, 8, 1, light, dark, 0, 0, 0, area, 1);
+    return OIIO::ImageBufAlgo::over(premultiplied, board, area, 1);
+}
+
+// An opaque layer of an RGB(A) float buffer's colour.
+ourhost::Image Opaque(const OIIO::ImageBuf& buffer) {
+    ourhost::Image out(buffer.spec().width, buffer.spec().height);
+    std::vector<float> pixels(static_cast<size_t>(out.Width()) * out.Height() * 4);
+    buffer.get_pixels(OIIO::ROI(0, out.Width(), 0, out.Height(), 0, 1, 0, 4), OIIO::TypeDesc::FLOAT,
+                      pixels.data());
+    const auto byte = [](float v) { return static_cast<uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255 + 0.5f); };
+    for (int py = 0; py < out.Height(); ++py) {
+        for (int px = 0; px < out.Width(); ++px) {
+            const float* p = &pixels[(static_cast<size_t>(py) * out.Width() + px) * 4];
+            out.Set(px, py, ourhost::Pixel{255, byte(p[0]), byte(p[1]), byte(p[2])});
+        }
+    }
+    return out;
+}
+
 // A grid of thumbnails over a checkerboard, each labelled with its name when
 // the font (Debian's fonts-dejavu-core) can be found.
 bool WriteContactSheet(const std::string& path, const std::vector<Shown>& cells) {
@@ -104,30 +151,54 @@ bool WriteContactSheet(const std::string& path, const std::vector<Shown>& cells)
         const OIIO::ROI area(0, kCellWidth - 8, 0, kThumbHeight - 8, 0, 1, 0, 4);
         OIIO::ImageBuf thumb = OIIO::ImageBufAlgo::fit(Premultiplied(cells[i].image), "", 0,
                                                        "letterbox", false, area, 1);
-        const float light[4] = {0.73f, 0.73f, 0.73f, 1}, dark[4] = {0.53f, 0.53f, 0.53f, 1};
-        OIIO::ImageBuf board = OIIO::ImageBufAlgo::checker(8, 8, 1, light, dark, 0, 0, 0, area, 1);
-        OIIO::ImageBuf cell = OIIO::ImageBufAlgo::over(thumb, board, area, 1);
-        OIIO::ImageBufAlgo::paste(sheet, x + 4, y + 4, 0, 0, cell, {}, 1);
+        OIIO::ImageBufAlgo::paste(sheet, x + 4, y + 4, 0, 0, OverCheckerboard(thumb), {}, 1);
         OIIO::ImageBufAlgo::render_text(sheet, x + 6, y + kThumbHeight + 16, cells[i].name, 15, "DejaVuSans",
                                         ink, OIIO::ImageBufAlgo::TextAlignX::Left,
                                         OIIO::ImageBufAlgo::TextAlignY::Baseline, 0, {}, 1);
     }
-    ourhost::Image out(sheet.spec().width, sheet.spec().height);
-    std::vector<float> pixels(static_cast<size_t>(out.Width()) * out.Height() * 4);
-    sheet.get_pixels(sheet.roi(), OIIO::TypeDesc::FLOAT, pixels.data());
-    const auto byte = [](float v) { return static_cast<uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255 + 0.5f); };
-    for (int py = 0; py < out.Height(); ++py) {
-        for (int px = 0; px < out.Width(); ++px) {
-            const float* p = &pixels[(static_cast<size_t>(py) * out.Width() + px) * 4];
-            out.Set(px, py, ourhost::Pixel{255, byte(p[0]), byte(p[1]), byte(p[2])});
-        }
-    }
     std::string error;
-    if (!WriteImage(path, out, error)) {
+    if (!WriteImage(path, Opaque(sheet), error)) {
         std::cerr << "zoka: " << error << "\n";
         return false;
     }
     return true;
+}
+
+const MotionDemo* MotionDemoOf(const EffectEntry& effect) {
+    for (const MotionDemo& demo : kMotionDemos) {
+        if (demo.effectKey == std::string(effect.keys.effectKey)) return &demo;
+    }
+    return nullptr;
+}
+
+// Renders the effect's motion demo into <key>-motion.gif, frame n at n / fps
+// seconds, each flattened over the checkerboard (GIF has no soft alpha).
+int RenderMotion(ourhost::EffectInstance& instance, const EffectEntry& effect,
+                 const ourhost::Image& layer, const std::string& folder, Shown& shown) {
+    const MotionDemo* demo = MotionDemoOf(effect);
+    if (demo == nullptr) return 0;
+    if (!ApplySettings(effect, instance, demo->sets)) return kUsageError;
+    std::vector<ourhost::Image> frames;
+    for (int n = 0; n < kMotionFrames; ++n) {
+        const ourhost::FrameOptions options{static_cast<double>(n) / kMotionFps, kMotionFps};
+        const ourhost::FrameResult frame = instance.RenderFrame(layer, options);
+        if (frame.code != kHostNoError) {
+            std::cerr << "zoka: " << effect.name << " failed with code " << frame.code
+                      << " at frame " << n << "\n";
+            return kModuleError;
+        }
+        frames.push_back(Opaque(OverCheckerboard(Premultiplied(frame.image))));
+    }
+    shown.motionFile = std::string(effect.keys.effectKey) + "-motion.gif";
+    for (const std::string& set : demo->sets) {
+        shown.motionCaption += (shown.motionCaption.empty() ? "" : ", ") + set;
+    }
+    std::string error;
+    if (!WriteAnimation(folder + "/" + shown.motionFile, frames, kMotionFps, error)) {
+        std::cerr << "zoka: " << error << "\n";
+        return kFileError;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -154,7 +225,7 @@ int DemoCommand(Session& session, const std::string& folder) {
         std::string about;
         instance->About(about);
         const ourhost::FrameResult frame = instance->RenderFrame(original.image, {});
-        instance->GlobalSetdown();
+        if (frame.code != kHostNoError) instance->GlobalSetdown();
         if (frame.code == kNotBuiltYet) {
             pending.push_back(effect.name);
             continue;
@@ -169,7 +240,12 @@ int DemoCommand(Session& session, const std::string& folder) {
             std::cerr << "zoka: " << error << "\n";
             return kFileError;
         }
-        std::printf("%-20s %s\n", s.name.c_str(), s.file.c_str());
+        const int motion = RenderMotion(*instance, effect, original.image, folder, s);
+        if (motion == kFileError) return kFileError;
+        if (motion != 0) status = motion;
+        instance->GlobalSetdown();
+        std::printf("%-20s %s%s%s\n", s.name.c_str(), s.file.c_str(), s.motionFile.empty() ? "" : " ",
+                    s.motionFile.c_str());
         shown.push_back(std::move(s));
     }
     std::vector<Shown> cells{original};

@@ -74,6 +74,22 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+// A hidden file next to path: the same folder, so the rename cannot cross
+// file systems; the same extension, so the writer picks the same format.
+std::string TemporaryFor(const std::string& path) {
+    return FileFolder(path) + "/.zoka-" + std::to_string(getpid()) + "-" +
+           path.substr(path.find_last_of('/') + 1);
+}
+
+// Renames the finished temporary file to path, or removes what was written.
+bool Publish(bool written, const std::string& temporary, const std::string& path,
+             OIIO::ImageOutput& output, std::string& error) {
+    if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    error = "cannot write " + path + ": " + (written ? "cannot rename the finished file" : output.geterror());
+    std::remove(temporary.c_str());
+    return false;
+}
+
 }  // namespace
 
 bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error) {
@@ -138,18 +154,40 @@ bool WriteImage(const std::string& path, const ourhost::Image& image, std::strin
             if (alpha) pixels.push_back(p.a);
         }
     }
-    // The same folder, so the rename cannot cross file systems; the same
-    // extension, so the writer picks the same format.
-    const std::string temporary = FileFolder(path) + "/.zoka-" + std::to_string(getpid()) + "-" +
-                                  path.substr(path.find_last_of('/') + 1);
+    const std::string temporary = TemporaryFor(path);
     const bool written = output->open(temporary, spec) &&
                          output->write_image(TypeDesc::UINT8, pixels.data()) && output->close();
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + (written ? "cannot rename the finished file" : output->geterror());
-        std::remove(temporary.c_str());
+    return Publish(written, temporary, path, *output, error);
+}
+
+bool WriteAnimation(const std::string& path, const std::vector<ourhost::Image>& frames, int fps,
+                    std::string& error) {
+    auto output = OIIO::ImageOutput::create(path);
+    if (!output || frames.empty()) {
+        error = "cannot write " + path + ": " + (output ? "no frames" : OIIO::geterror());
         return false;
     }
-    return true;
+    ImageSpec spec(frames[0].Width(), frames[0].Height(), 3, TypeDesc::UINT8);
+    const int rate[2] = {fps, 1};
+    spec.attribute("FramesPerSecond", TypeDesc::TypeRational, rate);
+    spec.attribute("oiio:Movie", 1);
+    spec.attribute("oiio:LoopCount", 0);
+    const std::vector<ImageSpec> specs(frames.size(), spec);
+    const std::string temporary = TemporaryFor(path);
+    bool written = output->open(temporary, static_cast<int>(specs.size()), specs.data());
+    for (size_t i = 0; written && i < frames.size(); ++i) {
+        std::vector<uint8_t> pixels;
+        for (int y = 0; y < spec.height; ++y) {
+            for (int x = 0; x < spec.width; ++x) {
+                const ourhost::Pixel p = frames[i].At(x, y);
+                pixels.insert(pixels.end(), {p.r, p.g, p.b});
+            }
+        }
+        written = (i == 0 || output->open(temporary, spec, OIIO::ImageOutput::AppendSubimage)) &&
+                  output->write_image(TypeDesc::UINT8, pixels.data());
+    }
+    written = output->close() && written;
+    return Publish(written, temporary, path, *output, error);
 }
 
 }  // namespace zoka_cli

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ourhost/image.h"
 
@@ -19,5 +20,10 @@ bool ReadImage(const std::string& path, ourhost::Image& image, std::string& erro
 // channels only; formats that always store premultiplied alpha (OpenEXR) get
 // premultiplied values.
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error);
+
+// An animated GIF of opaque frames of one size, looping, at fps frames per
+// second; alpha is dropped (flatten the frames first).
+bool WriteAnimation(const std::string& path, const std::vector<ourhost::Image>& frames, int fps,
+                    std::string& error);
 
 }  // namespace zoka_cli

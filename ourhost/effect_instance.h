@@ -100,8 +100,11 @@ public:
     // The number of parameters checked out and not yet checked in.
     int32_t OutstandingCheckouts() const { return outstanding_; }
 
-private:
+    // Sets the input record's time and downsample fields for a frame, as the
+    // frame commands do.
     void PrepareTime(const FrameOptions& options);
+
+private:
     HostParamDef ValueAt(size_t index, double seconds) const;
     void PrepareParams(const HostLayer& input, double seconds);
     HostError CallClean(int32_t command, HostLayer* output = nullptr, void* extra = nullptr);

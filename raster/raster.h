@@ -42,6 +42,24 @@ struct Raster {
 int CreateRaster(const PixelRect& rect, int32_t channels, int32_t channelBytes, Raster*& raster);
 void DestroyRaster(Raster* raster);
 
+// A raster created for one scope and destroyed on every path out of it.
+class ScopedRaster {
+public:
+    ScopedRaster() = default;
+    ~ScopedRaster() { DestroyRaster(raster_); }
+    ScopedRaster(const ScopedRaster&) = delete;
+    ScopedRaster& operator=(const ScopedRaster&) = delete;
+
+    int Create(const PixelRect& rect, int32_t channels, int32_t channelBytes) {
+        return CreateRaster(rect, channels, channelBytes, raster_);
+    }
+    Raster& operator*() const { return *raster_; }
+    Raster* operator->() const { return raster_; }
+
+private:
+    Raster* raster_ = nullptr;
+};
+
 void InitRasterView(Raster& view, int32_t channels, int32_t channelBytes);
 // base addresses pixel (rect.left, rect.top); rowBytes is the row distance.
 int AttachRasterView(Raster& view, const PixelRect& rect, void* base, int32_t rowBytes);

@@ -4,11 +4,13 @@
 
 #include <OpenImageIO/imagebuf.h>
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "cli/image_files.h"
 
@@ -177,6 +179,34 @@ TEST_F(Cli, TheDemoWritesValidImagesAndAGallery) {
         ++images;
     }
     EXPECT_GE(images, 4u) << "the sample, the contact sheet and at least two effects";
+
+    // Effects that move by themselves also get a looping animation.
+    EXPECT_NE(page.find("HSBNoise-motion.gif"), std::string::npos);
+    OIIO::ImageBuf first(Path("HSBNoise-motion.gif"), 0, 0), later(Path("HSBNoise-motion.gif"), 12, 0);
+    ASSERT_TRUE(first.read(0, 0, true, OIIO::TypeDesc::UINT8));
+    ASSERT_TRUE(later.read(12, 0, true, OIIO::TypeDesc::UINT8));
+    EXPECT_EQ(first.nsubimages(), 24);
+    std::vector<uint8_t> a(first.spec().image_bytes()), b(later.spec().image_bytes());
+    first.get_pixels(first.roi(), OIIO::TypeDesc::UINT8, a.data());
+    later.get_pixels(later.roi(), OIIO::TypeDesc::UINT8, b.data());
+    EXPECT_NE(a, b) << "the pattern moves";
+}
+
+TEST_F(Cli, AnimatedHsbNoiseDriftsAtTheFlowSpeed) {
+    const std::string input = Write("flat.png", Image(64, 6, Pixel{255, 180, 90, 40}));
+    const Outcome run = Zoka("animate hsbnoise " + input + " " + Path("f%d.png") +
+                             " --frames 0-1 --fps 1 --set FlowVelocity=20 --set FlowDirection=90");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Image start = Read("f0.png"), later = Read("f1.png");
+    EXPECT_NE(start, later);
+    int far = 0;
+    for (int y = 0; y < 6; ++y) {
+        for (int x = 0; x < 44; ++x) {
+            const Pixel p = start.At(x, y), q = later.At(x + 20, y);
+            for (const int d : {p.r - q.r, p.g - q.g, p.b - q.b}) far += std::abs(d) > 1;
+        }
+    }
+    EXPECT_EQ(far, 0) << "one second later the pattern lies 20 pixels to the right";
 }
 
 TEST_F(Cli, PremultipliedAndFloatInputsBecomeStraightBytes) {

@@ -19,6 +19,7 @@ struct Golden {
     const char* value;
     int32_t width, height;
     uint64_t pixels;     // FNV-1a of the output's bytes
+    double seconds = 0;  // the frame's time
 };
 
 constexpr Golden kGoldens[] = {
@@ -30,6 +31,10 @@ constexpr Golden kGoldens[] = {
     {"Squint", 3, "12.5", 426, 326, 0x0fe2811c1c15799e},
     {"Gaussian Blur", 0, "", 442, 342, 0x06c94cd5128a499b},
     {"Gaussian Blur", 3, "45", 492, 392, 0x4c08a97c0b1fc89b},
+    {"HSB Noise", 0, "", 400, 300, 0x949c4a368c743e68},
+    {"HSB Noise", 6, "80", 400, 300, 0x77c6699acc21c778},
+    {"HSB Noise", 11, "30", 400, 300, 0xabe89c1d8a607dc6, 1.5},
+    {"HSB Noise", 12, "200", 400, 300, 0xca93bcc73313541a, 0.75},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
@@ -46,7 +51,7 @@ TEST(Golden, EveryEffectRendersTheRecordedPixels) {
         if (g.hostIndex != 0) {
             ASSERT_TRUE(ourhost::SetParam(effect.instance.Params()[g.hostIndex], g.value, error));
         }
-        const auto frame = effect.instance.RenderFrame(layer, {});
+        const auto frame = effect.instance.RenderFrame(layer, ourhost::FrameOptions{g.seconds});
         ASSERT_EQ(frame.code, kHostNoError) << g.effect;
         EXPECT_EQ(frame.image.Width(), g.width) << g.effect << " " << g.value;
         EXPECT_EQ(frame.image.Height(), g.height) << g.effect << " " << g.value;

@@ -44,12 +44,16 @@ struct Variant {
     const char* effect;
     size_t hostIndex;
     const char* value;
+    double seconds = 0;  // the frame's time
 };
 constexpr Variant kVariants[] = {
     {"Gaussian Blur", 3, "45"},   // the FFT method
     {"Motion Trail", 4, "off"},  // the uniform smear
     {"Motion Trail", 3, "100"},  // the column sweep
     {"Squint", 3, "12.5"},
+    {"HSB Noise", 6, "80"},        // opacity noise
+    {"HSB Noise", 11, "30", 1.5},  // drifting
+    {"HSB Noise", 12, "200", 0.75},  // undulating
 };
 
 void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effect,
@@ -60,7 +64,9 @@ void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effec
     instance.SetupParams();
     std::string error;
     if (variant != nullptr) ourhost::SetParam(instance.Params()[variant->hostIndex], variant->value, error);
-    const ourhost::FrameResult frame = instance.RenderFrame(layer, {});
+    ourhost::FrameOptions options;
+    if (variant != nullptr) options.time = variant->seconds;
+    const ourhost::FrameResult frame = instance.RenderFrame(layer, options);
     if (frame.code == kNotBuiltYet) return;
     std::printf("%s%s%s: code %d, %dx%d at %d,%d, pixels %016llx, handles left %zu\n",
                 effect.name.c_str(), variant ? " with " : "", variant ? variant->value : "",

@@ -1,0 +1,261 @@
+#include "noise/noise_field.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "host/module_memory.h"
+#include "host/result_codes.h"
+#include "noise/random.h"
+#include "raster/numeric.h"
+
+namespace zoka {
+
+namespace {
+
+// The lattice's angle scale: this truncated pi is part of the tables' format.
+constexpr double kLatticePi = 3.141592654;
+constexpr double kFlowDegToRad = 0.017453292;
+constexpr int32_t kMask = NoiseField::kPeriod - 1;
+
+// The floor of x as an integer, 0 for what has none (NaN, beyond 2^62); only
+// its low bits are used.
+int64_t FloorIndex(double floored) {
+    return std::fabs(floored) < 4.6e18 ? static_cast<int64_t>(floored) : 0;
+}
+
+double* Element(const Raster& raster, int32_t x, int32_t y) {
+    return reinterpret_cast<double*>(raster.Pixel(x, y));
+}
+
+}  // namespace
+
+NoiseField::~NoiseField() {
+    if (permutation_ != nullptr) HostFree(permutation_);
+}
+
+int NoiseField::Init(double amplitude, int16_t percent, int32_t seed, double phase) {
+    const int32_t grainRange = percent * 127 / 100;
+    RandomGenerator rng;
+    rng.Seed(seed);
+    amplitude_ = amplitude;
+    if (permutation_ == nullptr &&
+        HostAllocChecked(permutation_, sizeof(int32_t) * kPeriod) != kOk) {
+        return kOutOfMemory;
+    }
+    for (int32_t i = 0; i < kPeriod; ++i) permutation_[i] = i;
+    for (int32_t i = 0; i < kPeriod; ++i) std::swap(permutation_[i], permutation_[rng.Next() % kPeriod]);
+    for (double& value : lattice_) value = amplitude * std::sin(rng.Uniform(-1, 1) * kLatticePi + phase);
+    for (int8_t& g : grain_) {
+        g = static_cast<int8_t>(std::abs(rng.Next()) % (2 * grainRange + 1) - grainRange);
+    }
+    for (double& level : dotLevel_) level = rng.NextUnit();
+    return kOk;
+}
+
+int32_t NoiseField::Hash(int32_t a, int32_t b) const { return permutation_[a ^ b] & 255; }
+
+NoiseField::Row::Row(const NoiseField& field, double y) : field_(field) {
+    const double floorY = std::floor(y);
+    const int64_t iy = FloorIndex(floorY);
+    fy_ = y - floorY;
+    sy_ = fy_ * fy_ * (3 - 2 * fy_);
+    y0_ = static_cast<int32_t>(iy & kMask);
+    y1_ = static_cast<int32_t>((iy + 1) & kMask);
+}
+
+// The corner hashes of the cell that starts at floorX.
+void NoiseField::Row::Enter(double floorX) {
+    cellX_ = floorX;
+    const int64_t ix = FloorIndex(floorX);
+    const int32_t* p = field_.permutation_;
+    const int32_t a = p[ix & kMask];
+    const int32_t b = p[(ix + 1) & kMask];
+    h00_ = &field_.lattice_[field_.Hash(a, y0_)];
+    h10_ = &field_.lattice_[field_.Hash(b, y0_)];
+    h01_ = &field_.lattice_[field_.Hash(a, y1_)];
+    h11_ = &field_.lattice_[field_.Hash(b, y1_)];
+}
+
+double NoiseField::Row::At(double x) {
+    const double floorX = std::floor(x);
+    if (!(floorX == cellX_)) Enter(floorX);
+    const double fx = x - floorX, fy = fy_;
+    const double sx = fx * fx * (3 - 2 * fx), sy = sy_;
+    // A corner at offset (dx, dy) from the sample: half its value term plus
+    // its gradient terms.
+    const auto corner = [](const double* l, double dx, double dy) {
+        return 0.5 * l[0] + l[1] * dx + l[2] * dy;
+    };
+    const double c00 = corner(h00_, fx, fy);
+    const double c10 = corner(h10_, fx - 1, fy);
+    const double c01 = corner(h01_, fx, fy - 1);
+    const double c11 = corner(h11_, fx - 1, fy - 1);
+    return (1 - sx) * (1 - sy) * c00 + sx * (1 - sy) * c10 + (1 - sx) * sy * c01 + sx * sy * c11;
+}
+
+double NoiseField::Noise(double x, double y) const { return Row(*this, y).At(x); }
+
+int NoiseField::Fill(const Raster& raster, double w, double h, double ox, double oy,
+                     AbortCheck abortCheck, double scale) const {
+    const PixelRect& b = raster.bounds;
+    const double stepX = scale / w, stepY = scale / h;
+    double y = (b.top + oy) * stepY;
+    for (int32_t row = b.top; row < b.bottom; ++row, y += stepY) {
+        if (abortCheck(nullptr) != 0) return kCancelled;
+        double x = (b.left + ox) * stepX;
+        double* out = Element(raster, b.left, row);
+        Row noise(*this, y);
+        for (int32_t column = b.left; column < b.right; ++column, x += stepX) *out++ = noise.At(x);
+    }
+    return kOk;
+}
+
+int NoiseField::Fill(const Raster& raster, double w, double h, AbortCheck abortCheck,
+                     double scale) const {
+    return Fill(raster, w, h, 0, 0, abortCheck, scale);
+}
+
+int NoiseField::AddOctaves(const Raster& raster, double w, double h, double ox, double oy,
+                           AbortCheck abortCheck, double scale, bool absolute) {
+    const PixelRect& b = raster.bounds;
+    double stepX = scale / w, stepY = scale / h;
+    int result = kOk;
+    for (int octave = 0; octave < 4 && result == kOk; ++octave) {
+        stepX *= 2;
+        stepY *= 2;
+        const double x0 = stepX * (b.left + ox) + 17.1;
+        double y = stepY * (b.top + oy) + 23.7;
+        for (double& value : lattice_) value *= 0.5;
+        for (int32_t row = b.top; row < b.bottom; ++row, y += stepY) {
+            if (abortCheck(nullptr) != 0) {
+                result = kCancelled;
+                break;
+            }
+            double x = x0;
+            double* out = Element(raster, b.left, row);
+            Row noise(*this, y);
+            for (int32_t column = b.left; column < b.right; ++column, x += stepX) {
+                const double n = noise.At(x);
+                *out++ += absolute ? std::fabs(n) : n;
+            }
+        }
+    }
+    std::copy(std::begin(latticeSaved_), std::end(latticeSaved_), lattice_);
+    return result;
+}
+
+int NoiseField::FillFractal(const Raster& raster, double w, double h, double ox, double oy,
+                            AbortCheck abortCheck, double scale) {
+    if (Fill(raster, w, h, abortCheck, scale) != kOk) return kCancelled;
+    std::copy(std::begin(lattice_), std::end(lattice_), latticeSaved_);
+    return AddOctaves(raster, w, h, ox, oy, abortCheck, scale, false);
+}
+
+int NoiseField::FillTurbulence(const Raster& raster, double w, double h, double ox, double oy,
+                               AbortCheck abortCheck, double scale) {
+    std::copy(std::begin(lattice_), std::end(lattice_), latticeSaved_);
+    const PixelRect& b = raster.bounds;
+    const double stepX = scale / w, stepY = scale / h;
+    double y = stepY * (b.top + oy) + 23.7;
+    for (int32_t row = b.top; row < b.bottom; ++row, y += stepY) {
+        double x = stepX * (b.left + ox) + 17.1;
+        double* out = Element(raster, b.left, row);
+        Row noise(*this, y);
+        for (int32_t column = b.left; column < b.right; ++column, x += stepX) {
+            *out++ = std::fabs(noise.At(x));
+        }
+    }
+    return AddOctaves(raster, w, h, ox, oy, abortCheck, scale, true);
+}
+
+int NoiseField::FillFlowVectors(Raster*& out, const PixelRect& rect, int16_t lumpSize,
+                                double angle, double ox, double oy) const {
+    out = nullptr;
+    const int32_t width = std::max(0, rect.Width());
+    const size_t row = static_cast<size_t>(width) + 2;
+    double* buffers[3] = {};
+    for (double*& buffer : buffers) {
+        if (HostAllocChecked(buffer, sizeof(double) * row) != kOk) {
+            for (double* made : buffers) {
+                if (made != nullptr) HostFree(made);
+            }
+            return kOutOfMemory;
+        }
+    }
+    const int result = CreateRaster(rect, 2, 1, out);
+    if (result == kOk) {
+        // Buffers are indexed by column - left + 1, covering left - 1..right.
+        double* above = buffers[0];
+        double* current = buffers[1];
+        double* below = buffers[2];
+        const double d = SafeReciprocal(lumpSize);
+        const double turn = angle * kFlowDegToRad;
+        const double c = std::cos(turn), s = std::sin(turn);
+        const double xLeft = (rect.left + ox) * d;
+        double y = (rect.top + oy) * d;
+        double x = xLeft;
+        Row first(*this, y - d);
+        for (int32_t j = 1; j <= width; ++j, x += d) above[j] = first.At(x);
+        for (int32_t r = rect.top; r < rect.bottom; ++r, y += d) {
+            Row here(*this, y), under(*this, y + d);
+            current[0] = here.At(xLeft - d);
+            current[1] = here.At(xLeft);
+            x = xLeft;
+            auto* vectors = reinterpret_cast<int8_t*>(out->Row(r));
+            for (int32_t j = 1; j <= width; ++j) {
+                below[j] = under.At(x);
+                const double next = x + d;
+                current[j + 1] = here.At(next);
+                x = next;
+                const double gx = current[j + 1] - current[j - 1];
+                const double gy = below[j] - above[j];
+                const double sum = gx * gx + gy * gy;
+                const double m = SafeReciprocal(sum < 0 ? 0 : std::sqrt(sum));
+                const double ux = m * gx, uy = m * gy;
+                vectors[2 * (j - 1)] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * ux + s * uy)));
+                vectors[2 * (j - 1) + 1] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * uy - s * ux)));
+            }
+            double* reused = above;
+            above = current;
+            current = below;
+            below = reused;
+        }
+    }
+    for (double* buffer : buffers) HostFree(buffer);
+    return result;
+}
+
+void NoiseField::AddNoiseBelow(const Raster& raster, double ceiling, int16_t lumpSize,
+                               int16_t percent, double ox, double oy) const {
+    const PixelRect& b = raster.bounds;
+    const double d = SafeReciprocal(lumpSize);
+    const double a = percent * 0.016666666666666666 * ceiling;
+    double y = (b.top + oy) * d;
+    for (int32_t row = b.top; row < b.bottom; ++row, y += d) {
+        double x = (b.left + ox) * d;
+        double* v = Element(raster, b.left, row);
+        Row noise(*this, y);
+        for (int32_t column = b.left; column < b.right; ++column, x += d, ++v) {
+            if (*v < 0.01) *v = std::min(*v + a * noise.At(x), ceiling);
+        }
+    }
+}
+
+bool NoiseField::IsDot(int32_t column, int32_t row, double threshold) const {
+    return dotLevel_[Hash(permutation_[column & kMask], row & kMask)] < threshold;
+}
+
+int NoiseField::FillGrain(Raster*& out, const PixelRect& rect) const {
+    const int result = CreateRaster(rect, 1, 1, out);
+    if (result != kOk) return result;
+    for (int32_t row = rect.top; row < rect.bottom; ++row) {
+        auto* g = reinterpret_cast<int8_t*>(out->Row(row));
+        for (int32_t column = rect.left; column < rect.right; ++column) {
+            *g++ = grain_[Hash(row & kMask, permutation_[column & kMask])];
+        }
+    }
+    return kOk;
+}
+
+}  // namespace zoka

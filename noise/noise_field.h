@@ -1,0 +1,95 @@
+// Smooth gradient-plus-value lattice noise with a period of 4096 cells, built
+// from a seeded generator: the same seed always gives the same tables. A
+// phase turns every lattice value along its own sine, which animates the
+// noise; its sampling operations fill rasters of doubles.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "raster/abort_check.h"
+#include "raster/raster.h"
+
+namespace zoka {
+
+class NoiseField {
+public:
+    static constexpr int32_t kTable = 264;
+    static constexpr int32_t kPeriod = 4096;
+
+    NoiseField() = default;
+    ~NoiseField();
+    NoiseField(const NoiseField&) = delete;
+    NoiseField& operator=(const NoiseField&) = delete;
+
+    // Builds the tables: the permutation, the lattice (amplitude sin(u pi +
+    // phase), u uniform in -1..1), the grain (within +-percent * 127 / 100)
+    // and the dot levels, in that drawing order. 0, or 8 without memory.
+    int Init(double amplitude, int16_t percent, int32_t seed, double phase);
+
+    // The noise at (x, y) in lattice units.
+    double Noise(double x, double y) const;
+
+    // Each element of raster (doubles) becomes the noise at its position: a
+    // lump of w x h pixels at full resolution spans one cell; scale is the
+    // resolution divisor; the offsets move the pattern. 0, or 1 when
+    // abortCheck stops it at the start of a row.
+    int Fill(const Raster& raster, double w, double h, double ox, double oy, AbortCheck abortCheck,
+             double scale) const;
+    int Fill(const Raster& raster, double w, double h, AbortCheck abortCheck, double scale) const;
+    // Five octaves, each at twice the frequency and half the amplitude; the
+    // first ignores the offsets.
+    int FillFractal(const Raster& raster, double w, double h, double ox, double oy,
+                    AbortCheck abortCheck, double scale);
+    // Five octaves of absolute values, all moved by the offsets.
+    int FillTurbulence(const Raster& raster, double w, double h, double ox, double oy,
+                       AbortCheck abortCheck, double scale);
+    // A unit vector per pixel (two signed bytes, times 127): the noise's
+    // gradient turned by angle degrees. Creates out; 0 or 8.
+    int FillFlowVectors(Raster*& out, const PixelRect& rect, int16_t lumpSize, double angle,
+                        double ox, double oy) const;
+    // Every element below 0.01 gains percent / 60 of the ceiling times the
+    // noise, at most up to the ceiling.
+    void AddNoiseBelow(const Raster& raster, double ceiling, int16_t lumpSize, int16_t percent,
+                       double ox, double oy) const;
+    bool IsDot(int32_t column, int32_t row, double threshold) const;
+    // Creates out (one signed byte per pixel) holding the grain; 0 or 8.
+    int FillGrain(Raster*& out, const PixelRect& rect) const;
+
+private:
+    // Noise along a row of constant y: the row's weights are found once, and
+    // a cell's corner hashes only when x enters it; each sample is exactly
+    // Noise (x, y).
+    class Row {
+    public:
+        Row(const NoiseField& field, double y);
+        double At(double x);
+
+    private:
+        void Enter(double floorX);
+
+        const NoiseField& field_;
+        double fy_, sy_;
+        int32_t y0_, y1_;
+        double cellX_ = std::numeric_limits<double>::quiet_NaN();
+        const double* h00_ = nullptr;
+        const double* h10_ = nullptr;
+        const double* h01_ = nullptr;
+        const double* h11_ = nullptr;
+    };
+
+    int32_t Hash(int32_t a, int32_t b) const;
+    // Adds four octaves above the one already in the raster, the lattice
+    // halved for each; absolute values when `absolute`.
+    int AddOctaves(const Raster& raster, double w, double h, double ox, double oy,
+                   AbortCheck abortCheck, double scale, bool absolute);
+
+    double lattice_[kTable] = {};
+    double latticeSaved_[kTable] = {};
+    int8_t grain_[kTable] = {};
+    int32_t* permutation_ = nullptr;
+    double dotLevel_[kTable] = {};
+    double amplitude_ = 0;
+};
+
+}  // namespace zoka
