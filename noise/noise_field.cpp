@@ -38,7 +38,6 @@ int NoiseField::Init(double amplitude, int16_t percent, int32_t seed, double pha
     const int32_t grainRange = percent * 127 / 100;
     RandomGenerator rng;
     rng.Seed(seed);
-    amplitude_ = amplitude;
     if (permutation_ == nullptr &&
         HostAllocChecked(permutation_, sizeof(int32_t) * kPeriod) != kOk) {
         return kOutOfMemory;

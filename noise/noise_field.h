@@ -89,7 +89,6 @@ private:
     int8_t grain_[kTable] = {};
     int32_t* permutation_ = nullptr;
     double dotLevel_[kTable] = {};
-    double amplitude_ = 0;
 };
 
 }  // namespace zoka

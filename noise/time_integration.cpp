@@ -28,22 +28,31 @@ double FixedValue(const HostParamDef& param) { return param.u.fixedSlider.value 
 // The host's downsample ratio, numerator over denominator.
 double DownsampleRatio(const HostInputRecord* in) { return 1.0 / ResolutionDivisor(in); }
 
-// The local time steps from 0 up to the current time: none when the host
-// gives no step or no time scale, which would never end or divide by zero.
-bool HasSteps(const HostInputRecord* in) { return in->localTimeStep > 0 && in->timeScale != 0; }
+// Calls step (t, dt) at every local time step t from 0 up to the current
+// time, dt being the step in seconds; stops at the first failure. There are
+// no steps when the host gives no step or no time scale, which would never
+// end or divide by zero.
+template <typename Step>
+int ForEachTimeStep(const HostInputRecord* in, Step step) {
+    if (in->localTimeStep <= 0 || in->timeScale == 0) return kOk;
+    const double dt = static_cast<double>(in->localTimeStep) / in->timeScale;
+    for (int64_t t = 0; t < in->currentTime; t += in->localTimeStep) {
+        const int result = step(static_cast<int32_t>(t), dt);
+        if (result != kOk) return result;
+    }
+    return kOk;
+}
 
 }  // namespace
 
 int IntegrateFlow(HostInputRecord* in, HostOutputRecord* out, int32_t speedIndex,
                   int32_t directionIndex, Drift& drift) {
     drift = Drift{};
-    if (!HasSteps(in)) return kOk;
-    const double dt = static_cast<double>(in->localTimeStep) / in->timeScale;
-    for (int64_t t = 0; t < in->currentTime; t += in->localTimeStep) {
+    const int result = ForEachTimeStep(in, [&](int32_t t, double dt) {
         HostParamDef speed{}, direction{};
-        int error = CheckOut(in, speedIndex, static_cast<int32_t>(t), speed);
+        int error = CheckOut(in, speedIndex, t, speed);
         if (error != kOk) return CheckoutFailed(in, out, error);
-        error = CheckOut(in, directionIndex, static_cast<int32_t>(t), direction);
+        error = CheckOut(in, directionIndex, t, direction);
         if (error != kOk) {
             in->checkinParam(in->effectRef, &speed);
             return CheckoutFailed(in, out, error);
@@ -54,7 +63,9 @@ int IntegrateFlow(HostInputRecord* in, HostOutputRecord* out, int32_t speedIndex
         drift.y += r * std::cos(a);
         in->checkinParam(in->effectRef, &speed);
         in->checkinParam(in->effectRef, &direction);
-    }
+        return kOk;
+    });
+    if (result != kOk) return result;
     drift.x *= DownsampleRatio(in);
     drift.y *= DownsampleRatio(in);
     return kOk;
@@ -62,15 +73,15 @@ int IntegrateFlow(HostInputRecord* in, HostOutputRecord* out, int32_t speedIndex
 
 int IntegrateRate(HostInputRecord* in, HostOutputRecord* out, int32_t rateIndex, double& amount) {
     amount = 0;
-    if (!HasSteps(in)) return kOk;
-    const double dt = static_cast<double>(in->localTimeStep) / in->timeScale;
-    for (int64_t t = 0; t < in->currentTime; t += in->localTimeStep) {
+    const int result = ForEachTimeStep(in, [&](int32_t t, double dt) {
         HostParamDef rate{};
-        const int error = CheckOut(in, rateIndex, static_cast<int32_t>(t), rate);
+        const int error = CheckOut(in, rateIndex, t, rate);
         if (error != kOk) return CheckoutFailed(in, out, error);
         amount += FixedValue(rate) * dt;
         in->checkinParam(in->effectRef, &rate);
-    }
+        return kOk;
+    });
+    if (result != kOk) return result;
     amount *= DownsampleRatio(in);
     return kOk;
 }

@@ -15,8 +15,7 @@ using ourhost::Pixel;
 using zoka_test::AppliedEffect;
 
 void Set(AppliedEffect& effect, size_t hostIndex, const std::string& value) {
-    std::string error;
-    ASSERT_TRUE(ourhost::SetParam(effect.instance.Params()[hostIndex], value, error)) << error;
+    zoka_test::SetValue(effect.instance, hostIndex, value);
 }
 
 TEST(GaussianBlur, WidthZeroLeavesTheLayerButGrowsTheOutputByOne) {

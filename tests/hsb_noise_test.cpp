@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "ourhost/param_values.h"
 #include "tests/support/band_split.h"
 #include "tests/support/module_under_test.h"
 #include "tests/support/render_checks.h"
@@ -35,11 +34,9 @@ constexpr int kHsbNoiseIndex = 8;
 
 class HsbNoise : public ::testing::Test {
 protected:
-    static void Set(zoka_test::AppliedEffect& effect, size_t index, const std::string& value) {
-        std::string error;
-        ASSERT_TRUE(ourhost::SetParam(effect.instance.Params()[index], value, error)) << error;
+    void Set(size_t index, const std::string& value) {
+        zoka_test::SetValue(noise.instance, index, value);
     }
-    void Set(size_t index, const std::string& value) { Set(noise, index, value); }
     static Image Render(zoka_test::AppliedEffect& effect, const Image& layer,
                         const FrameOptions& options = {}) {
         auto frame = effect.instance.RenderFrame(layer, options);
@@ -222,9 +219,8 @@ TEST_F(HsbNoise, FailureSweep) {
     zoka_test::RunFailureSweep(
         "HSB Noise", zoka_test::TestLayer(),
         [](ourhost::EffectInstance& i) {
-            std::string error;
-            ASSERT_TRUE(ourhost::SetParam(i.Params()[kSpeed], "12", error));
-            ASSERT_TRUE(ourhost::SetParam(i.Params()[kOpacity], "50", error));
+            zoka_test::SetValue(i, kSpeed, "12");
+            zoka_test::SetValue(i, kOpacity, "50");
             i.SetSelection(zoka_test::TestLayer(9, 7), 3.5, 2.25);
         },
         FrameOptions{0.5, 24, false, 2});

@@ -17,8 +17,7 @@ class Trail : public ::testing::Test {
 protected:
     // Host indices: 1 length, 2 opacity, 3 direction, 4 "Just Smear Edges".
     void Set(size_t index, const std::string& value) {
-        std::string error;
-        ASSERT_TRUE(ourhost::SetParam(trail.instance.Params()[index], value, error)) << error;
+        zoka_test::SetValue(trail.instance, index, value);
     }
     ourhost::FrameResult Render(const Image& layer) {
         auto frame = trail.instance.RenderFrame(layer, {});

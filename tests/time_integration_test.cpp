@@ -7,7 +7,6 @@
 #include "host/module_memory.h"
 #include "host/result_codes.h"
 #include "noise/time_integration.h"
-#include "ourhost/param_values.h"
 #include "tests/support/module_under_test.h"
 
 namespace zoka {
@@ -29,8 +28,7 @@ protected:
     ~TimeIntegration() override { CurrentInputRecord = nullptr; }
 
     void Set(int32_t hostIndex, const std::string& value) {
-        std::string error;
-        ASSERT_TRUE(ourhost::SetParam(effect.instance.Params()[hostIndex], value, error)) << error;
+        zoka_test::SetValue(effect.instance, static_cast<size_t>(hostIndex), value);
     }
     void At(double seconds, double fps = 30, int32_t downsample = 1) {
         effect.instance.PrepareTime(ourhost::FrameOptions{seconds, fps, false, downsample});

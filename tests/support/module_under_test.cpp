@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ourhost/param_values.h"
+
 #ifdef ZOKA_LINKED_MODULE
 #include "host/effect_list.h"
 #include "interface/module_exports.h"
@@ -68,6 +70,11 @@ const ourhost::EffectDescriptor& Descriptor(const std::string& name) {
     }
     ADD_FAILURE() << "the module lists no effect " << name;
     std::abort();
+}
+
+void SetValue(ourhost::EffectInstance& instance, size_t hostIndex, const std::string& value) {
+    std::string error;
+    ASSERT_TRUE(ourhost::SetParam(instance.Params()[hostIndex], value, error)) << error;
 }
 
 AppliedEffect::AppliedEffect(const std::string& name)

@@ -2,6 +2,7 @@
 // does: through its PiPLs and entry points.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,10 @@ const ourhost::EffectDescriptor& Descriptor(const std::string& name);
 
 // An effect applied in a fresh host, its parameters set up as the host does
 // after global setup.
+// Sets a parameter from its text in user units; fails the test when the
+// value is refused.
+void SetValue(ourhost::EffectInstance& instance, size_t hostIndex, const std::string& value);
+
 struct AppliedEffect {
     explicit AppliedEffect(const std::string& name);
 
