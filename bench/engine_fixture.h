@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "base/result_codes.h"
 #include "bench/layers.h"
-#include "host/result_codes.h"
 #include "raster/blur.h"
 #include "tests/support/module_memory_scope.h"
 

@@ -2,11 +2,11 @@
 // hue; darker results also lose saturation.
 #include <cstdint>
 
+#include "base/result_codes.h"
 #include "effects/hsv.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
-#include "host/result_codes.h"
 #include "raster/sampler.h"
 
 namespace zoka {

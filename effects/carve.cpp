@@ -1,5 +1,5 @@
 // Carve: sinks the masked area into the surface as if chiselled. The kernel is the bevel family's.
-#include "bevel/bevel_effect.h"
+#include "effects/bevel_effect.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 

@@ -1,8 +1,8 @@
 // Chrome: paints the masked part of the layer as polished metal, mixing two
 // colours by a banded ramp of the blurred mask's slope along the light.
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 
 namespace zoka {
@@ -45,8 +45,8 @@ public:
         block.contrast = ParamFixed(params, 2);
         block.bands = ParamFixed(params, 3);
         block.lightDirection = ParamDirection(params, 4);
-        block.baseColor.FromParamPixel(ParamColor(params, 5));
-        block.highlightColor.FromParamPixel(ParamColor(params, 6));
+        block.baseColor = FromParamPixel(ParamColor(params, 5));
+        block.highlightColor = FromParamPixel(ParamColor(params, 6));
     }
 
     int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }

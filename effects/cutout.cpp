@@ -1,8 +1,8 @@
 // Cutout: turns the masked area into a hole whose rim casts a shadow onto
 // its floor; the floor is a solid fill or transparent.
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 
 namespace zoka {
@@ -46,9 +46,9 @@ public:
         block.distance = ParamFixed(params, 1);
         block.blur = ParamFixed(params, 2);
         block.opacity = ParamFixed(params, 3);
-        block.shadowColour.FromParamPixel(ParamColor(params, 4));
+        block.shadowColour = FromParamPixel(ParamColor(params, 4));
         block.solidFill = ParamBool(params, 5) ? 1 : 0;
-        block.fillColour.FromParamPixel(ParamColor(params, 6));
+        block.fillColour = FromParamPixel(ParamColor(params, 6));
     }
 
     int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }

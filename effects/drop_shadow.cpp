@@ -1,10 +1,10 @@
 // Drop Shadow: casts the layer's blurred shadow onto what lies behind it.
 // Complete in the module but not registered with the host (no PiPL), so its
 // name and description ids have no texts.
+#include "base/result_codes.h"
 #include "effects/shadow.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 #include "raster/numeric.h"
 
@@ -48,7 +48,7 @@ public:
         block.distance = static_cast<int16_t>(ParamInt(params, 1));
         block.blur = static_cast<int16_t>(ParamInt(params, 2));
         block.opacity = static_cast<int16_t>(ParamInt(params, 3));
-        block.shadowColour.FromParamPixel(ParamColor(params, 4));
+        block.shadowColour = FromParamPixel(ParamColor(params, 4));
         block.drawEverywhere = ParamBool(params, 5) ? 1 : 0;
     }
 

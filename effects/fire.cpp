@@ -1,9 +1,9 @@
 // Fire: grows a flame upward from the opaque parts of the layer, its pattern
 // rising over time.
+#include "base/result_codes.h"
 #include "effects/plume.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 
 namespace zoka {
@@ -57,8 +57,8 @@ public:
         block.insideMasking = ParamFixed(params, 3);
         block.edgeSoftness = ParamFixed(params, 4);
         block.fireColor = static_cast<int16_t>(ParamInt(params, 5));
-        block.innerColor.FromParamPixel(ParamColor(params, 6));
-        block.outerColor.FromParamPixel(ParamColor(params, 7));
+        block.innerColor = FromParamPixel(ParamColor(params, 6));
+        block.outerColor = FromParamPixel(ParamColor(params, 7));
         block.randomSeed = static_cast<int16_t>(ParamInt(params, 8));
     }
 

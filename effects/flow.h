@@ -3,8 +3,9 @@
 #pragma once
 
 #include "host/effect.h"
+#include "host/params.h"
 #include "host/render_context.h"
-#include "noise/time_integration.h"
+#include "host/time_integration.h"
 
 namespace zoka {
 
@@ -13,24 +14,42 @@ struct FlowState {
     double phase = 0;  // radians
 };
 
-// IntegrateFlow of the speed and direction parameters, then IntegrateAngle of
-// the undulation speed (the effect's own parameter numbers); the first
-// failure is returned.
-inline int IntegrateFlowState(const Effect& effect, const RenderContext& context, int speed,
-                              int direction, int undulation, FlowState& state) {
-    const int result = IntegrateFlow(context.input, context.output, effect.HostParamIndex(speed),
-                                     effect.HostParamIndex(direction), state.offset);
+// The rows of an effect's Flow Speed, Flow Direction and Undulation Speed,
+// found by key in its parameter table.
+struct FlowRows {
+    int speed;
+    int direction;
+    int undulation;
+};
+
+constexpr FlowRows FlowRowsOf(std::span<const ParamDecl> table) {
+    return FlowRows{ParamRow(table, "FlowVelocity"), ParamRow(table, "FlowDirection"),
+                    ParamRow(table, "PhaseVelocity")};
+}
+
+// IntegrateFlow of the speed and direction, then IntegrateAngle of the
+// undulation speed; the first failure is returned.
+inline int IntegrateFlowState(const Effect& effect, const RenderContext& context,
+                              const FlowRows& rows, FlowState& state) {
+    const int result =
+        IntegrateFlow(context.input, context.output, effect.HostParamIndex(rows.speed),
+                      effect.HostParamIndex(rows.direction), state.offset);
     if (result != 0) return result;
-    return IntegrateAngle(context.input, context.output, effect.HostParamIndex(undulation),
+    return IntegrateAngle(context.input, context.output, effect.HostParamIndex(rows.undulation),
                           state.phase);
 }
 
-// HSB Noise and Swirl: their parameters 7, 8 and 9 are Flow Direction, Flow
-// Speed and Undulation Speed, integrated once per frame before the bands.
-class FlowingNoiseEffect : public Effect {
+// An effect whose noise drifts and undulates: its flow and undulation are
+// integrated from time 0 to the frame's time once per frame, before the
+// bands, so every frame depends on its time alone.
+template <typename Derived>
+class FlowingEffect : public Effect {
 public:
     int PrepareRender(RenderContext& context) override {
-        return IntegrateFlowState(*this, context, 8, 7, 9, flow_);
+        static constexpr FlowRows kRows = FlowRowsOf(Derived::kParams);
+        static_assert(kRows.speed >= 0 && kRows.direction >= 0 && kRows.undulation >= 0,
+                      "a flowing effect declares FlowVelocity, FlowDirection and PhaseVelocity");
+        return IntegrateFlowState(*this, context, kRows, flow_);
     }
 
 protected:

@@ -1,8 +1,8 @@
 // Fur: darkens the layer as skin and covers its opaque part with short hairs
 // that sway along a wavy noise field.
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 
 namespace zoka {
 

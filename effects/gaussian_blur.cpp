@@ -4,10 +4,10 @@
 
 #include <cstring>
 
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
-#include "host/result_codes.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
 #include "raster/pixel_ops.h"

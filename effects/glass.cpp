@@ -1,8 +1,8 @@
 // Glass: lays a sheet of coloured glass with flaws over the masked part of
 // the layer, refracting and tinting what lies under it.
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 
 namespace zoka {
@@ -66,7 +66,7 @@ public:
         block.highlightSharpness = ParamFixed(params, 7);
         block.direction = ParamDirection(params, 8);
         block.inclination = ParamFixed(params, 9);
-        block.color.FromParamPixel(ParamColor(params, 10));
+        block.color = FromParamPixel(ParamColor(params, 10));
         block.randomSeed = static_cast<int16_t>(ParamInt(params, 14));
     }
 

@@ -2,9 +2,9 @@
 // selection, fading with the distance from its edge.
 #include <cmath>
 
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 #include "raster/numeric.h"
 
@@ -44,7 +44,7 @@ public:
     void ReadBlock(HostParamDef** params, GlowParams& block) const {
         block.width = ParamFixed(params, 0);
         block.opacity = ParamFixed(params, 1);
-        block.colour.FromParamPixel(ParamColor(params, 2));
+        block.colour = FromParamPixel(ParamColor(params, 2));
         block.dropoff = static_cast<int16_t>(ParamInt(params, 3));
         block.drawEverywhere = ParamBool(params, 4) ? 1 : 0;
     }

@@ -4,12 +4,12 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/result_codes.h"
 #include "effects/flow.h"
 #include "effects/hsv.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
-#include "host/result_codes.h"
 #include "noise/noise_field.h"
 
 namespace zoka {
@@ -39,7 +39,7 @@ struct HsbNoiseParams {
     int32_t randomSeed = 1;
 };
 
-class HsbNoise final : public EffectOf<HsbNoise, HsbNoiseParams, FlowingNoiseEffect> {
+class HsbNoise final : public EffectOf<HsbNoise, HsbNoiseParams, FlowingEffect<HsbNoise>> {
 public:
     static constexpr int kIndex = 8;
     static constexpr int kNameId = 30000;

@@ -1,5 +1,5 @@
 // Inner Bevel: raises the masked area with a lit bevel along its edge. The kernel is the bevel family's.
-#include "bevel/bevel_effect.h"
+#include "effects/bevel_effect.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 

@@ -1,8 +1,8 @@
 // Jiggle: displaces every pixel by the twisted gradient of a noise field,
 // bubbling over time.
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "raster/numeric.h"
 
 namespace zoka {

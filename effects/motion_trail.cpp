@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "effects/motion_trail.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/module_memory.h"
 #include "host/render_context.h"
-#include "host/result_codes.h"
 #include "raster/numeric.h"
 
 namespace zoka {
@@ -284,16 +284,15 @@ int MotionTrail::RenderBand(RenderContext& context, const PixelRect& band) {
     if (sweep.lines == 0) return kOk;
 
     const size_t lines = static_cast<size_t>(sweep.lines);
-    int result = HostAllocChecked(sweep.acc, sizeof(int32_t) * kColours * lines);
-    if (result == kOk) result = HostAllocChecked(sweep.weight, sizeof(int32_t) * lines);
-    if (result == kOk) {
-        std::fill_n(sweep.acc, kColours * lines, 0);
-        std::fill_n(sweep.weight, lines, 0);
-        result = RunSweep(sweep, band);
-    }
-    if (sweep.acc != nullptr) HostFree(sweep.acc);
-    if (sweep.weight != nullptr) HostFree(sweep.weight);
-    return result;
+    ModuleBuffer<int32_t> acc, weight;
+    int result = acc.Allocate(kColours * lines);
+    if (result == kOk) result = weight.Allocate(lines);
+    if (result != kOk) return result;
+    sweep.acc = acc.get();
+    sweep.weight = weight.get();
+    std::fill_n(sweep.acc, kColours * lines, 0);
+    std::fill_n(sweep.weight, lines, 0);
+    return RunSweep(sweep, band);
 }
 
 }  // namespace

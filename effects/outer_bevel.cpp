@@ -1,5 +1,5 @@
 // Outer Bevel: raises the selection as a plateau with a lit slope outside its edge. The kernel is the bevel family's.
-#include "bevel/bevel_effect.h"
+#include "effects/bevel_effect.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 

@@ -2,10 +2,10 @@
 // stretching from its bottom edge toward a vanishing point.
 #include <cmath>
 
+#include "base/result_codes.h"
 #include "effects/shadow_projection.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 #include "raster/numeric.h"
 
@@ -53,7 +53,7 @@ public:
         block.length = ParamFixed(params, 2);
         block.blur = ParamFixed(params, 3);
         block.opacity = ParamFixed(params, 4);
-        block.shadowColour.FromParamPixel(ParamColor(params, 5));
+        block.shadowColour = FromParamPixel(ParamColor(params, 5));
         block.drawEverywhere = ParamBool(params, 6) ? 1 : 0;
     }
 

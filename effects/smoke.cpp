@@ -1,9 +1,9 @@
 // Smoke: grows wisps of smoke upward from the opaque parts of the layer,
 // broken up by fractal noise and rising over time.
+#include "base/result_codes.h"
 #include "effects/plume.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 
 namespace zoka {
@@ -58,8 +58,8 @@ public:
         block.breakupRoughness = ParamInt(params, 3);
         block.insideMasking = ParamInt(params, 4);
         block.edgeSoftness = ParamInt(params, 5);
-        block.innerColor.FromParamPixel(ParamColor(params, 6));
-        block.outerColor.FromParamPixel(ParamColor(params, 7));
+        block.innerColor = FromParamPixel(ParamColor(params, 6));
+        block.outerColor = FromParamPixel(ParamColor(params, 7));
         block.randomSeed = static_cast<int16_t>(ParamInt(params, 8));
     }
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "effects/squint.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/module_memory.h"
 #include "host/render_context.h"
-#include "host/result_codes.h"
 #include "raster/numeric.h"
 
 namespace zoka {

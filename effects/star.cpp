@@ -1,7 +1,7 @@
 // Star: draws a filled star with a radial colour ramp over the layer.
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 
 namespace zoka {
@@ -54,8 +54,8 @@ public:
         block.positionY = ParamPointY(params, 3);
         block.opacity = ParamFixed(params, 4);
         block.orientation = ParamDirection(params, 5) + 90;
-        block.innerColor.FromParamPixel(ParamColor(params, 6));
-        block.outerColor.FromParamPixel(ParamColor(params, 7));
+        block.innerColor = FromParamPixel(ParamColor(params, 6));
+        block.outerColor = FromParamPixel(ParamColor(params, 7));
         block.smooth = ParamBool(params, 8);
         block.eraseImage = ParamBool(params, 9);
     }

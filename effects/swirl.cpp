@@ -2,9 +2,9 @@
 // with streaks of grain; the field drifts and undulates over time.
 #include <algorithm>
 
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 
 namespace zoka {
 

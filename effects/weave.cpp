@@ -1,8 +1,8 @@
 // Weave: turns the layer into woven ribbons with a thread grain, shaded where
 // they dip under each other; the weave can drift over time.
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
-#include "host/result_codes.h"
 #include "noise/rgb_color.h"
 
 namespace zoka {
@@ -50,7 +50,7 @@ public:
         block.ribbonWidth = static_cast<int16_t>(ParamInt(params, 0));
         block.gapWidth = static_cast<int16_t>(ParamInt(params, 1));
         block.fillGaps = ParamBool(params, 2) ? 1 : 0;
-        block.gapColor.FromParamPixel(ParamColor(params, 3));
+        block.gapColor = FromParamPixel(ParamColor(params, 3));
         block.shadowDepth = static_cast<int16_t>(ParamInt(params, 4));
         block.threadDetail = static_cast<int16_t>(ParamInt(params, 5));
         block.threadLength = static_cast<int16_t>(ParamInt(params, 6));

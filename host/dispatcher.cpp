@@ -1,10 +1,10 @@
 #include "host/dispatcher.h"
 
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "host/effect.h"
 #include "host/effect_factory.h"
-#include "host/module_memory.h"
 #include "host/params.h"
-#include "host/result_codes.h"
 #include "host/string_ids.h"
 #include "platform/platform.h"
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "host/module_memory.h"
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "host/res_string.h"
-#include "host/result_codes.h"
 #include "host/string_ids.h"
 #include "raster/numeric.h"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/module_memory.h"
 #include "host/effect_list.h"
-#include "host/module_memory.h"
 
 namespace zoka {
 

@@ -12,8 +12,8 @@
 #include <new>
 #include <type_traits>
 
+#include "base/module_memory.h"
 #include "host/effect.h"
-#include "host/module_memory.h"
 #include "host/params.h"
 
 namespace zoka {

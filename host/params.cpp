@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 #include "host/string_ids.h"
 #include "raster/numeric.h"
 

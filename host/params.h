@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "host/effect.h"
 #include "host/res_string.h"
 #include "interface/host_records.h"
+#include "noise/rgb_color.h"
 
 namespace zoka {
 
@@ -78,6 +80,16 @@ constexpr ParamDecl Popup(Label label, Label list, int16_t choices, int16_t item
                      .text = list, .choices = choices};
 }
 
+// The number of the parameter with this key in an effect's table; -1 when
+// the table has none. Effects and tests name rows by key instead of counting
+// them.
+constexpr int ParamRow(std::span<const ParamDecl> table, std::string_view key) {
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (table[i].key != nullptr && key == table[i].key) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 // The definition routines: each fills a cleared record and appends it through
 // the host's add-parameter; the result is the host's.
 int AddLayerParam(HostInputRecord* in, const ResString& label, int32_t defaultLayer);
@@ -93,6 +105,11 @@ int AddColorParam(HostInputRecord* in, const ResString& label, const HostColor* 
 int AddPointParam(HostInputRecord* in, const ResString& label, HostFixed x, HostFixed y);
 int AddPopupParam(HostInputRecord* in, const ResString& label, const ResString& list,
                   uint8_t choices, uint8_t defaultItem);
+
+// The red, green and blue of a colour parameter's pixel; its alpha is ignored.
+inline RgbColor FromParamPixel(const HostColor* pixel) {
+    return RgbColor::Bytes(pixel->red, pixel->green, pixel->blue);
+}
 
 // A real value in 16.16 fixed point: x * 65536 + 0.5 truncated toward zero.
 HostFixed ToFixed(double x);

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "host/effect.h"
-#include "host/module_memory.h"
-#include "host/result_codes.h"
 #include "host/string_ids.h"
 #include "raster/pixel_ops.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/module_memory.h"
 #include "host/module_instance.h"
-#include "host/module_memory.h"
 
 namespace zoka {
 

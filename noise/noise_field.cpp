@@ -4,8 +4,8 @@
 #include <cmath>
 #include <iterator>
 
-#include "host/module_memory.h"
-#include "host/result_codes.h"
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "noise/random.h"
 #include "raster/numeric.h"
 
@@ -30,18 +30,11 @@ double* Element(const Raster& raster, int32_t x, int32_t y) {
 
 }  // namespace
 
-NoiseField::~NoiseField() {
-    if (permutation_ != nullptr) HostFree(permutation_);
-}
-
 int NoiseField::Init(double amplitude, int16_t percent, int32_t seed, double phase) {
     const int32_t grainRange = percent * 127 / 100;
     RandomGenerator rng;
     rng.Seed(seed);
-    if (permutation_ == nullptr &&
-        HostAllocChecked(permutation_, sizeof(int32_t) * kPeriod) != kOk) {
-        return kOutOfMemory;
-    }
+    if (permutation_.get() == nullptr && permutation_.Allocate(kPeriod) != kOk) return kOutOfMemory;
     for (int32_t i = 0; i < kPeriod; ++i) permutation_[i] = i;
     for (int32_t i = 0; i < kPeriod; ++i) std::swap(permutation_[i], permutation_[rng.Next() % kPeriod]);
     for (double& value : lattice_) value = amplitude * std::sin(rng.Uniform(-1, 1) * kLatticePi + phase);
@@ -67,7 +60,7 @@ NoiseField::Row::Row(const NoiseField& field, double y) : field_(field) {
 void NoiseField::Row::Enter(double floorX) {
     cellX_ = floorX;
     const int64_t ix = FloorIndex(floorX);
-    const int32_t* p = field_.permutation_;
+    const int32_t* p = field_.permutation_.get();
     const int32_t a = p[ix & kMask];
     const int32_t b = p[(ix + 1) & kMask];
     h00_ = &field_.lattice_[field_.Hash(a, y0_)];
@@ -173,21 +166,16 @@ int NoiseField::FillFlowVectors(Raster*& out, const PixelRect& rect, int16_t lum
     out = nullptr;
     const int32_t width = std::max(0, rect.Width());
     const size_t row = static_cast<size_t>(width) + 2;
-    double* buffers[3] = {};
-    for (double*& buffer : buffers) {
-        if (HostAllocChecked(buffer, sizeof(double) * row) != kOk) {
-            for (double* made : buffers) {
-                if (made != nullptr) HostFree(made);
-            }
-            return kOutOfMemory;
-        }
+    ModuleBuffer<double> buffers[3];
+    for (ModuleBuffer<double>& buffer : buffers) {
+        if (buffer.Allocate(row) != kOk) return kOutOfMemory;
     }
     const int result = CreateRaster(rect, 2, 1, out);
     if (result == kOk) {
         // Buffers are indexed by column - left + 1, covering left - 1..right.
-        double* above = buffers[0];
-        double* current = buffers[1];
-        double* below = buffers[2];
+        double* above = buffers[0].get();
+        double* current = buffers[1].get();
+        double* below = buffers[2].get();
         const double d = SafeReciprocal(lumpSize);
         const double turn = angle * kFlowDegToRad;
         const double c = std::cos(turn), s = std::sin(turn);
@@ -221,7 +209,6 @@ int NoiseField::FillFlowVectors(Raster*& out, const PixelRect& rect, int16_t lum
             below = reused;
         }
     }
-    for (double* buffer : buffers) HostFree(buffer);
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "base/module_memory.h"
 #include "raster/abort_check.h"
 #include "raster/raster.h"
 
@@ -18,7 +19,6 @@ public:
     static constexpr int32_t kPeriod = 4096;
 
     NoiseField() = default;
-    ~NoiseField();
     NoiseField(const NoiseField&) = delete;
     NoiseField& operator=(const NoiseField&) = delete;
 
@@ -87,7 +87,7 @@ private:
     double lattice_[kTable] = {};
     double latticeSaved_[kTable] = {};
     int8_t grain_[kTable] = {};
-    int32_t* permutation_ = nullptr;
+    ModuleBuffer<int32_t> permutation_;
     double dotLevel_[kTable] = {};
 };
 

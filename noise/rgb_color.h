@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-#include "interface/host_records.h"
-
 namespace zoka {
 
 struct RgbColor {
@@ -22,8 +20,6 @@ struct RgbColor {
         green = g;
         blue = b;
     }
-    // Red, green and blue of a host colour pixel; its alpha is ignored.
-    void FromParamPixel(const HostColor* pixel) { SetBytes(pixel->red, pixel->green, pixel->blue); }
     // The low byte of each channel into bytes 0, 1, 2 of a work-order pixel.
     void ToBytes(uint8_t* out) const {
         out[0] = static_cast<uint8_t>(red);

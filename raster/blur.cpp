@@ -4,11 +4,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "host/module_memory.h"
-#include "host/result_codes.h"
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "raster/fft.h"
 #include "raster/lanes.h"
 #include "raster/numeric.h"
+#include "raster/pixel_ops.h"
 
 namespace zoka {
 
@@ -17,19 +18,14 @@ namespace {
 // Scratch memory of one pass, released with it.
 class Scratch {
 public:
-    Scratch() = default;
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    ~Scratch() {
-        for (void* block : blocks_) {
-            if (block != nullptr) HostFree(block);
-        }
-    }
+    // null when the memory cannot be had.
     template <typename T>
     T* Take(size_t count) {
-        void* block = HostAlloc(sizeof(T) * count);
-        blocks_[used_++] = block;
-        return static_cast<T*>(block);
+        ModuleBuffer<uint8_t>& block = blocks_[used_++];
+        if (count > kMaxBlockBytes / sizeof(T) || block.Allocate(sizeof(T) * count) != kOk) {
+            return nullptr;
+        }
+        return reinterpret_cast<T*>(block.get());
     }
     // Aligned for the widest vector lanes.
     double* TakeAligned(size_t count) {
@@ -41,7 +37,7 @@ public:
     }
 
 private:
-    void* blocks_[4] = {};
+    ModuleBuffer<uint8_t> blocks_[4];
     size_t used_ = 0;
 };
 
@@ -362,6 +358,14 @@ BlurMethod ChooseBlurMethod(int32_t channelBytes, double radius) {
     if (channelBytes == 1) return radius <= 30 ? BlurMethod::kTable : BlurMethod::kFft;
     if (channelBytes == 8) return radius <= 16 ? BlurMethod::kDirect : BlurMethod::kFft;
     return BlurMethod::kNone;
+}
+
+int BlurMaskRegion(const Raster& mask, const PixelRect& area, double radius,
+                   AbortCheck abortCheck, ScopedRaster& blurred) {
+    int result = ExtractAlpha(area, mask, blurred.Receive());
+    if (result == kOk) result = BlurRaster(*blurred, radius, abortCheck);
+    if (result != kOk) blurred.Reset();
+    return result;
 }
 
 int BlurRaster(const Raster& raster, double radius, AbortCheck abortCheck) {

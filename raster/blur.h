@@ -18,6 +18,13 @@ namespace zoka {
 // raster is untouched).
 int BlurRaster(const Raster& raster, double radius, AbortCheck abortCheck);
 
+// The mask over area (0 beyond the mask's bounds) in a raster of its own,
+// blurred by radius: the softened silhouette that shadows, glows and plumes
+// read. 0, 1 when abortCheck stopped the blur, or 8; on failure blurred holds
+// nothing.
+int BlurMaskRegion(const Raster& mask, const PixelRect& area, double radius,
+                   AbortCheck abortCheck, ScopedRaster& blurred);
+
 // The weight at distance d for radius r: exp(-(2d / (r + 1))^2).
 double GaussWeight(double d, double r);
 // The half kernel of the direct methods: s = ceil(r) taps (at least 2), the

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 #include "raster/sampler.h"
 
 namespace zoka {

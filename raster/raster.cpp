@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "host/module_memory.h"
-#include "host/result_codes.h"
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 
 namespace zoka {
 

@@ -51,8 +51,20 @@ public:
     ScopedRaster& operator=(const ScopedRaster&) = delete;
 
     int Create(const PixelRect& rect, int32_t channels, int32_t channelBytes) {
+        Reset();
         return CreateRaster(rect, channels, channelBytes, raster_);
     }
+    // Destroys the raster held and hands out the place for a new one, for the
+    // operations that create their result (ExtractAlpha, ResampleShifted ...).
+    Raster*& Receive() {
+        Reset();
+        return raster_;
+    }
+    void Reset() {
+        DestroyRaster(raster_);
+        raster_ = nullptr;
+    }
+    Raster* get() const { return raster_; }
     Raster& operator*() const { return *raster_; }
     Raster* operator->() const { return raster_; }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 
 namespace zoka {
 

@@ -71,8 +71,8 @@ TEST(Antimatter, ASelectionAlphaOfHalfMixesTheResultWithTheInput) {
 
 TEST(Antimatter, FailureSweep) {
     zoka_test::RunFailureSweep("Antimatter", zoka_test::TestLayer());
-    zoka_test::RunFailureSweep("Antimatter", zoka_test::TestLayer(), [](ourhost::EffectInstance& i) {
-        i.SetSelection(zoka_test::TestLayer(9, 7), 3.5, 2.25);
+    zoka_test::RunFailureSweep("Antimatter", zoka_test::TestLayer(), [](zoka_test::AppliedEffect& e) {
+        e.instance.SetSelection(zoka_test::TestLayer(9, 7), 3.5, 2.25);
     });
 }
 

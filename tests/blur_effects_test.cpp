@@ -59,10 +59,7 @@ TEST(GaussianBlur, TheSameLayerAlwaysGivesTheSamePixels) {
 TEST(GaussianBlur, FailureSweepForTheTableAndTheFft) {
     for (const char* width : {"4", "35"}) {
         zoka_test::RunFailureSweep("Gaussian Blur", zoka_test::TestLayer(8, 6),
-                                   [&](ourhost::EffectInstance& i) {
-                                       std::string error;
-                                       ourhost::SetParam(i.Params()[3], width, error);
-                                   });
+                                   [&](AppliedEffect& e) { e.Set("Width", width); });
     }
 }
 

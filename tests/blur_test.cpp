@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 #include "raster/blur.h"
 #include "raster/fft.h"
 #include "raster/lanes.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/result_codes.h"
 #include "host/dispatcher.h"
 #include "host/effect.h"
-#include "host/result_codes.h"
 #include "ourhost/image.h"
 #include "tests/support/module_memory_scope.h"
 #include "tests/support/module_under_test.h"

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 #include "tests/support/module_under_test.h"
 
 namespace zoka {

@@ -15,7 +15,7 @@ namespace {
 
 struct Golden {
     const char* effect;
-    size_t hostIndex;    // 0: the defaults
+    const char* key;     // the parameter set; null: the defaults
     const char* value;
     int32_t width, height;
     uint64_t pixels;     // FNV-1a of the output's bytes
@@ -23,18 +23,18 @@ struct Golden {
 };
 
 constexpr Golden kGoldens[] = {
-    {"Antimatter", 0, "", 400, 300, 0x1029773fe8dcbb53},
-    {"Motion Trail", 0, "", 417, 346, 0x44eb07a71de5111b},
-    {"Motion Trail", 4, "off", 417, 346, 0xb13ee5fc00be66b7},
-    {"Motion Trail", 3, "100", 449, 308, 0xf97edb988b3c1636},
-    {"Squint", 0, "", 412, 312, 0xeca3c0ad37c0f06c},
-    {"Squint", 3, "12.5", 426, 326, 0x0fe2811c1c15799e},
-    {"Gaussian Blur", 0, "", 442, 342, 0x06c94cd5128a499b},
-    {"Gaussian Blur", 3, "45", 492, 392, 0x4c08a97c0b1fc89b},
-    {"HSB Noise", 0, "", 400, 300, 0x949c4a368c743e68},
-    {"HSB Noise", 6, "80", 400, 300, 0x77c6699acc21c778},
-    {"HSB Noise", 11, "30", 400, 300, 0xabe89c1d8a607dc6, 1.5},
-    {"HSB Noise", 12, "200", 400, 300, 0xca93bcc73313541a, 0.75},
+    {"Antimatter", nullptr, "", 400, 300, 0x1029773fe8dcbb53},
+    {"Motion Trail", nullptr, "", 417, 346, 0x44eb07a71de5111b},
+    {"Motion Trail", "Taper", "off", 417, 346, 0xb13ee5fc00be66b7},
+    {"Motion Trail", "Direction", "100", 449, 308, 0xf97edb988b3c1636},
+    {"Squint", nullptr, "", 412, 312, 0xeca3c0ad37c0f06c},
+    {"Squint", "Radius", "12.5", 426, 326, 0x0fe2811c1c15799e},
+    {"Gaussian Blur", nullptr, "", 442, 342, 0x06c94cd5128a499b},
+    {"Gaussian Blur", "Width", "45", 492, 392, 0x4c08a97c0b1fc89b},
+    {"HSB Noise", nullptr, "", 400, 300, 0x949c4a368c743e68},
+    {"HSB Noise", "Opacity", "80", 400, 300, 0x77c6699acc21c778},
+    {"HSB Noise", "FlowVelocity", "30", 400, 300, 0xabe89c1d8a607dc6, 1.5},
+    {"HSB Noise", "PhaseVelocity", "200", 400, 300, 0xca93bcc73313541a, 0.75},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
@@ -47,10 +47,7 @@ TEST(Golden, EveryEffectRendersTheRecordedPixels) {
     const ourhost::Image layer = zoka_cli::SampleLayer();
     for (const Golden& g : kGoldens) {
         zoka_test::AppliedEffect effect(g.effect);
-        std::string error;
-        if (g.hostIndex != 0) {
-            ASSERT_TRUE(ourhost::SetParam(effect.instance.Params()[g.hostIndex], g.value, error));
-        }
+        if (g.key != nullptr) effect.Set(g.key, g.value);
         const auto frame = effect.instance.RenderFrame(layer, ourhost::FrameOptions{g.seconds});
         ASSERT_EQ(frame.code, kHostNoError) << g.effect;
         EXPECT_EQ(frame.image.Width(), g.width) << g.effect << " " << g.value;

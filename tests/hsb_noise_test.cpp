@@ -218,10 +218,10 @@ TEST_F(HsbNoise, FailureSweep) {
     zoka_test::RunFailureSweep("HSB Noise", zoka_test::TestLayer());
     zoka_test::RunFailureSweep(
         "HSB Noise", zoka_test::TestLayer(),
-        [](ourhost::EffectInstance& i) {
-            zoka_test::SetValue(i, kSpeed, "12");
-            zoka_test::SetValue(i, kOpacity, "50");
-            i.SetSelection(zoka_test::TestLayer(9, 7), 3.5, 2.25);
+        [](zoka_test::AppliedEffect& e) {
+            e.Set("FlowVelocity", "12");
+            e.Set("Opacity", "50");
+            e.instance.SetSelection(zoka_test::TestLayer(9, 7), 3.5, 2.25);
         },
         FrameOptions{0.5, 24, false, 2});
 }

@@ -42,19 +42,34 @@ uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
 // Settings beyond the defaults that take other paths through the engines.
 struct Variant {
     const char* effect;
-    size_t hostIndex;
+    const char* key;  // the parameter's key
     const char* value;
     double seconds = 0;  // the frame's time
 };
 constexpr Variant kVariants[] = {
-    {"Gaussian Blur", 3, "45"},   // the FFT method
-    {"Motion Trail", 4, "off"},  // the uniform smear
-    {"Motion Trail", 3, "100"},  // the column sweep
-    {"Squint", 3, "12.5"},
-    {"HSB Noise", 6, "80"},        // opacity noise
-    {"HSB Noise", 11, "30", 1.5},  // drifting
-    {"HSB Noise", 12, "200", 0.75},  // undulating
+    {"Gaussian Blur", "Width", "45"},   // the FFT method
+    {"Motion Trail", "Taper", "off"},  // the uniform smear
+    {"Motion Trail", "Direction", "100"},  // the column sweep
+    {"Squint", "Radius", "12.5"},
+    {"HSB Noise", "Opacity", "80"},        // opacity noise
+    {"HSB Noise", "FlowVelocity", "30", 1.5},  // drifting
+    {"HSB Noise", "PhaseVelocity", "200", 0.75},  // undulating
 };
+
+// Sets the variant's parameter, found by its key; false (and a line saying
+// why) when the effect has no such parameter or refuses the value.
+bool SetByKey(ourhost::Module& module, const ourhost::EffectDescriptor& effect,
+              ourhost::EffectInstance& instance, const Variant& variant) {
+    const auto keys = module.Keys(effect.entryName);
+    const auto param = keys ? ourhost::FindParam(ourhost::ParamNames(instance, *keys), variant.key)
+                            : std::nullopt;
+    std::string error = "no parameter " + std::string(variant.key);
+    if (param && ourhost::SetParam(instance.Params()[param->hostIndex], variant.value, error)) {
+        return true;
+    }
+    std::printf("%s with %s: %s\n", effect.name.c_str(), variant.value, error.c_str());
+    return false;
+}
 
 void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effect,
                  const ourhost::Image& layer, const Variant* variant) {
@@ -62,8 +77,7 @@ void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effec
     ourhost::EffectInstance instance(host, module.EntryPoint(effect.entryName));
     instance.GlobalSetup();
     instance.SetupParams();
-    std::string error;
-    if (variant != nullptr) ourhost::SetParam(instance.Params()[variant->hostIndex], variant->value, error);
+    if (variant != nullptr && !SetByKey(module, effect, instance, *variant)) return;
     ourhost::FrameOptions options;
     if (variant != nullptr) options.time = variant->seconds;
     const ourhost::FrameResult frame = instance.RenderFrame(layer, options);

@@ -137,10 +137,9 @@ TEST(TrailSweep, FailureSweepForBothSweepsAndBothSmears) {
     for (const char* direction : {"90", "200"}) {
         for (const char* taper : {"on", "off"}) {
             zoka_test::RunFailureSweep("Motion Trail", zoka_test::TestLayer(),
-                                       [&](ourhost::EffectInstance& i) {
-                                           std::string error;
-                                           ourhost::SetParam(i.Params()[3], direction, error);
-                                           ourhost::SetParam(i.Params()[4], taper, error);
+                                       [&](AppliedEffect& e) {
+                                           e.Set("Direction", direction);
+                                           e.Set("Taper", taper);
                                        });
         }
     }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 #include "noise/noise_field.h"
 #include "noise/random.h"
 #include "raster/raster.h"

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "host/effect_factory.h"
 #include "host/params.h"
-#include "host/result_codes.h"
 #include "tests/support/module_memory_scope.h"
 #include "tests/support/module_under_test.h"
 

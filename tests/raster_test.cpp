@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 #include "raster/numeric.h"
 #include "raster/pixel_ops.h"
 #include "raster/raster.h"

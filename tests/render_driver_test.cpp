@@ -2,13 +2,13 @@
 // driver hands it and paints its band.
 #include <gtest/gtest.h>
 
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "host/dispatcher.h"
 #include "host/effect.h"
-#include "host/module_memory.h"
 #include "host/params.h"
 #include "host/render_context.h"
 #include "host/render_driver.h"
-#include "host/result_codes.h"
 #include "raster/sampler.h"
 #include "tests/support/render_checks.h"
 

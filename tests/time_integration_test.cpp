@@ -4,9 +4,9 @@
 #include <cmath>
 #include <string>
 
-#include "host/module_memory.h"
-#include "host/result_codes.h"
-#include "noise/time_integration.h"
+#include "base/module_memory.h"
+#include "base/result_codes.h"
+#include "host/time_integration.h"
 #include "tests/support/module_under_test.h"
 
 namespace zoka {

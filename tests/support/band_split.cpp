@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 #include "host/effect.h"
 #include "host/effect_factory.h"
-#include "host/module_memory.h"
 #include "host/render_context.h"
-#include "host/result_codes.h"
 #include "raster/raster.h"
 
 namespace zoka_test {

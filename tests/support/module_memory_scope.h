@@ -2,7 +2,7 @@
 // input record the module's memory reaches through, for the test's life.
 #pragma once
 
-#include "host/module_memory.h"
+#include "base/module_memory.h"
 #include "ourhost/host.h"
 
 namespace zoka_test {

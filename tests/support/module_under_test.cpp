@@ -78,9 +78,25 @@ void SetValue(ourhost::EffectInstance& instance, size_t hostIndex, const std::st
 }
 
 AppliedEffect::AppliedEffect(const std::string& name)
-    : instance(host, LoadedModule().EntryPoint(Descriptor(name).entryName)) {
+    : entryName(Descriptor(name).entryName),
+      instance(host, LoadedModule().EntryPoint(entryName)) {
     EXPECT_EQ(instance.GlobalSetup(), kHostNoError);
     EXPECT_EQ(instance.SetupParams(), kHostNoError);
+}
+
+size_t AppliedEffect::HostIndex(const std::string& key) {
+    const auto keys = LoadedModule().Keys(entryName);
+    EXPECT_TRUE(keys.has_value()) << entryName;
+    if (!keys) return 0;
+    const auto param = ourhost::FindParam(ourhost::ParamNames(instance, *keys), key);
+    EXPECT_TRUE(param.has_value()) << entryName << " has no parameter " << key;
+    return param ? param->hostIndex : 0;
+}
+
+void AppliedEffect::Set(const std::string& key, const std::string& value) {
+    const size_t index = HostIndex(key);
+    ASSERT_NE(index, 0u);
+    SetValue(instance, index, value);
 }
 
 }  // namespace zoka_test

@@ -27,6 +27,14 @@ void SetValue(ourhost::EffectInstance& instance, size_t hostIndex, const std::st
 struct AppliedEffect {
     explicit AppliedEffect(const std::string& name);
 
+    // Sets the parameter with this key (or label) from its text in user
+    // units; fails the test when there is none or the value is refused.
+    void Set(const std::string& key, const std::string& value);
+    // Its index in the host's parameter list.
+    size_t HostIndex(const std::string& key);
+
+    std::string entryName;  // the effect's exported entry point
+
     ourhost::Host host;
     ourhost::EffectInstance instance;
 };

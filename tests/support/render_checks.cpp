@@ -51,7 +51,7 @@ ourhost::Image FallbackOutput(const ourhost::Image& input, int32_t width, int32_
 void RunFailureSweep(const std::string& name, const ourhost::Image& layer,
                      const Configure& configure, const ourhost::FrameOptions& options) {
     AppliedEffect effect(name);
-    if (configure) configure(effect.instance);
+    if (configure) configure(effect);
     const RenderCall reference = Render(effect, layer, options, 0, 0);
     ASSERT_EQ(reference.code, kHostNoError) << name;
     ASSERT_GT(reference.allocations, 1u) << name;

@@ -9,6 +9,7 @@
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
 #include "ourhost/image.h"
+#include "tests/support/module_under_test.h"
 
 namespace zoka_test {
 
@@ -17,7 +18,7 @@ namespace zoka_test {
 ourhost::Image FallbackOutput(const ourhost::Image& input, int32_t width, int32_t height);
 
 // Sets up an effect's parameters (and selection) before each render.
-using Configure = std::function<void(ourhost::EffectInstance&)>;
+using Configure = std::function<void(AppliedEffect&)>;
 
 // Renders once to count the render command's allocations and abort polls,
 // then fails each allocation and cancels at each poll in turn, checking the

@@ -1,8 +1,8 @@
-#include "host/module_memory.h"
+#include "base/module_memory.h"
 
 #include <cstring>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 
 namespace zoka {
 

@@ -1,8 +1,8 @@
-#include "bevel/bevel_effect.h"
+#include "effects/bevel_effect.h"
 
 #include <algorithm>
 
-#include "host/result_codes.h"
+#include "base/result_codes.h"
 #include "raster/numeric.h"
 
 namespace zoka {

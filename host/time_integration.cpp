@@ -1,9 +1,9 @@
-#include "noise/time_integration.h"
+#include "host/time_integration.h"
 
 #include <cmath>
 
+#include "base/result_codes.h"
 #include "host/effect.h"
-#include "host/result_codes.h"
 #include "host/string_ids.h"
 
 namespace zoka {
