@@ -1,20 +1,33 @@
-// The module's benchmark: every effect that exists, at its defaults, on a
-// 1920 x 1080 layer through the real render path (entry point, dispatcher,
-// driver, kernel), single-threaded; and the blur engine alone.
+// The module's benchmark: every effect that exists, at its defaults and at
+// the settings listed below, on a 1920 x 1080 layer through the real render
+// path (entry point, dispatcher, driver, kernel), single-threaded; and the
+// blur engine alone.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/engine_fixture.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
 #include "ourhost/module.h"
+#include "ourhost/param_values.h"
 
 namespace zoka_bench {
 namespace {
 
 constexpr HostError kNotBuiltYet = 50;
+
+// Settings beyond the defaults worth timing (an effect's costliest, say),
+// each benchmarked as Effect/<key>/<label>.
+struct Variant {
+    const char* effectKey;
+    const char* label;
+    std::vector<std::pair<const char*, const char*>> sets;  // parameter key, value
+};
+
+const std::vector<Variant> kVariants = {};
 
 ourhost::Module& BenchModule() {
     static std::unique_ptr<ourhost::Module> module = [] {
@@ -26,11 +39,28 @@ ourhost::Module& BenchModule() {
     return *module;
 }
 
-void RenderEffect(benchmark::State& state, std::string entry) {
+// Sets each parameter by its key; false when one is missing or refused.
+bool Apply(ourhost::EffectInstance& instance, const ZokaEffectKeys& keys,
+           const std::vector<std::pair<const char*, const char*>>& sets) {
+    const auto names = ourhost::ParamNames(instance, keys);
+    for (const auto& [key, value] : sets) {
+        const auto param = ourhost::FindParam(names, key);
+        std::string error;
+        if (!param || !ourhost::SetParam(instance.Params()[param->hostIndex], value, error)) return false;
+    }
+    return true;
+}
+
+void RenderEffect(benchmark::State& state, ZokaEffectKeys keys,
+                  std::vector<std::pair<const char*, const char*>> sets) {
     ourhost::Host host;
-    ourhost::EffectInstance instance(host, BenchModule().EntryPoint(entry));
+    ourhost::EffectInstance instance(host, BenchModule().EntryPoint(keys.entryName));
     instance.GlobalSetup();
     instance.SetupParams();
+    if (!Apply(instance, keys, sets)) {
+        state.SkipWithError("a setting was refused");
+        return;
+    }
     for (auto _ : state) {
         const ourhost::FrameResult frame = instance.RenderFrame(BenchLayer(), {});
         if (frame.code != kHostNoError) state.SkipWithError("the render failed");
@@ -60,9 +90,17 @@ int RegisterAll() {
     for (const ZokaEffectKeys& keys : BenchModule().AllEffects()) {
         if (!Renders(keys.entryName)) continue;
         benchmark::RegisterBenchmark((std::string("Effect/") + keys.effectKey).c_str(), RenderEffect,
-                                     std::string(keys.entryName))
+                                     keys, std::vector<std::pair<const char*, const char*>>{})
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
+        for (const Variant& v : kVariants) {
+            if (v.effectKey != std::string(keys.effectKey)) continue;
+            benchmark::RegisterBenchmark(
+                (std::string("Effect/") + keys.effectKey + "/" + v.label).c_str(), RenderEffect, keys,
+                v.sets)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
     }
     for (const double radius : {5.0, 20.0, 30.5, 100.0}) {
         benchmark::RegisterBenchmark(("BlurEngine/r" + std::to_string(radius).substr(0, 5)).c_str(),

@@ -20,6 +20,12 @@ namespace {
 // effect whose kernel is still to come.
 constexpr HostError kNotBuiltYet = 50;
 
+// One more image of an effect, at settings other than its defaults.
+struct ShownVariant {
+    std::string caption;
+    std::string file;  // in the gallery folder
+};
+
 struct Shown {
     std::string name;
     std::string description;
@@ -27,7 +33,20 @@ struct Shown {
     ourhost::Image image;
     std::string motionFile = {};  // an animation, for the effects that move by themselves
     std::string motionCaption = {};
+    std::vector<ShownVariant> variants = {};
 };
+
+// Settings beyond the defaults that show what else an effect does (its other
+// shapes, modes and curves); each gets one more image in the gallery,
+// <key>-<suffix>.png, rendered from the defaults with these settings.
+struct StillDemo {
+    const char* effectKey;
+    const char* suffix;
+    const char* caption;
+    std::vector<std::string> sets;  // KEY=VALUE
+};
+
+const std::vector<StillDemo> kStillDemos = {};
 
 // Effects that move over time by themselves, with settings that show it; each
 // gets a short looping animation in the gallery.
@@ -80,6 +99,11 @@ bool WriteGallery(const std::string& folder, const Shown& original, const std::v
              << "</p>\n<figure><img src=\"" << original.file << "\" alt=\"before\"><figcaption>"
              << "Before</figcaption></figure>\n<figure><img src=\"" << s.file << "\" alt=\""
              << Html(s.name) << "\"><figcaption>After</figcaption></figure>\n";
+        for (const ShownVariant& v : s.variants) {
+            html << "<figure><img src=\"" << v.file << "\" alt=\"" << Html(s.name) << ", "
+                 << Html(v.caption) << "\"><figcaption>" << Html(v.caption)
+                 << "</figcaption></figure>\n";
+        }
         if (!s.motionFile.empty()) {
             html << "<figure><img src=\"" << s.motionFile << "\" alt=\"" << Html(s.name)
                  << " in motion\"><figcaption>In motion: " << Html(s.motionCaption)
@@ -201,6 +225,32 @@ int RenderMotion(ourhost::EffectInstance& instance, const EffectEntry& effect,
     return 0;
 }
 
+// Renders each of the effect's still demos with a fresh instance of it.
+int RenderStills(Session& session, const EffectEntry& effect, const ourhost::Image& layer,
+                 const std::string& folder, Shown& shown) {
+    for (const StillDemo& demo : kStillDemos) {
+        if (demo.effectKey != std::string(effect.keys.effectKey)) continue;
+        auto instance = SetUpEffect(session, effect);
+        if (!instance) return kModuleError;
+        if (!ApplySettings(effect, *instance, demo.sets)) return kUsageError;
+        const ourhost::FrameResult frame = instance->RenderFrame(layer, {});
+        instance->GlobalSetdown();
+        if (frame.code != kHostNoError) {
+            std::cerr << "zoka: " << effect.name << " (" << demo.caption << ") failed with code "
+                      << frame.code << "\n";
+            return kModuleError;
+        }
+        ShownVariant variant{demo.caption, std::string(effect.keys.effectKey) + "-" + demo.suffix + ".png"};
+        std::string error;
+        if (!WriteImage(folder + "/" + variant.file, frame.image, error)) {
+            std::cerr << "zoka: " << error << "\n";
+            return kFileError;
+        }
+        shown.variants.push_back(std::move(variant));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int DemoCommand(Session& session, const std::string& folder) {
@@ -243,6 +293,9 @@ int DemoCommand(Session& session, const std::string& folder) {
         const int motion = RenderMotion(*instance, effect, original.image, folder, s);
         if (motion == kFileError) return kFileError;
         if (motion != 0) status = motion;
+        const int stills = RenderStills(session, effect, original.image, folder, s);
+        if (stills == kFileError) return kFileError;
+        if (stills != 0) status = stills;
         instance->GlobalSetdown();
         std::printf("%-20s %s%s%s\n", s.name.c_str(), s.file.c_str(), s.motionFile.empty() ? "" : " ",
                     s.motionFile.c_str());
