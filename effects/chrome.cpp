@@ -75,11 +75,6 @@ public:
 
 // ---- Kernel ------------------------------------------------------------------
 
-double ChromeBlurRadius(double softness, double divisor) {
-    const double r = (softness + 2) / divisor;
-    return r < 1 ? 1 : r;
-}
-
 void BuildBandTable(double contrast, double bands, int32_t* table) {
     for (int32_t i = 0; i < kBandTableSize; ++i) {
         // The ramp skips 128 so that it ends at 256: full highlight.
@@ -90,6 +85,12 @@ void BuildBandTable(double contrast, double bands, int32_t* table) {
 }
 
 namespace {
+
+// The blur radius in rendered pixels, at least one.
+double BlurRadius(double softness, double divisor) {
+    const double r = (softness + 2) / divisor;
+    return r < 1 ? 1 : r;
+}
 
 // The colours to mix and how the blurred mask is sampled across the light.
 struct Lighting {
@@ -152,14 +153,14 @@ void PaintRow(const RenderContext& context, const Raster& blurred, const Lightin
 
 int Chrome::RenderBand(RenderContext& context, const PixelRect& band) {
     const auto& p = *static_cast<const ChromeParams*>(context.params);
-    const double radius = ChromeBlurRadius(p.softness, context.divisor);
+    const double radius = BlurRadius(p.softness, context.divisor);
     const Lighting lighting = LightingOf(p, context, radius);
     int32_t table[kBandTableSize];
     BuildBandTable(p.contrast, p.bands, table);
 
+    const PixelRect area = SampleArea(band, lighting, radius, *context.mask);
     ScopedRaster blurred;
-    const int result = BlurMaskRegion(*context.mask, SampleArea(band, lighting, radius, *context.mask),
-                                      radius, context.abort, blurred);
+    const int result = BlurMaskRegion(*context.mask, area, radius, context.abort, blurred);
     if (result != kOk) return result;
     for (int32_t y = band.top; y < band.bottom; ++y) {
         if (context.abort(nullptr) != 0) return kCancelled;

@@ -1,4 +1,4 @@
-// Chrome's band table and blur radius, for its tests.
+// Chrome's band table, for its tests.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,5 @@ inline constexpr int kBandTableSize = 256;
 // the blurred mask lies across the light: a ramp to 256 with a ripple of
 // `bands` - 1 periods and amplitude `contrast`, clamped.
 void BuildBandTable(double contrast, double bands, int32_t* table);
-
-// The blur radius in rendered pixels: Softness + 2 over the divisor, at least 1.
-double ChromeBlurRadius(double softness, double divisor);
 
 }  // namespace zoka

@@ -53,22 +53,13 @@ TEST(ChromeBandTable, WithoutContrastOrWithOneBandItIsThePlainRamp) {
 
 TEST(ChromeBandTable, FullContrastIsClampedToNoneAndFullHighlight) {
     const Table t = BandTable(100, 4);
-    for (int32_t i = 0; i < kBandTableSize; ++i) {
-        EXPECT_GE(t.at[i], 0) << i;
-        EXPECT_LE(t.at[i], 256) << i;
-    }
     // The first trough and the last crest overshoot by far.
-    for (int32_t i = 50; i <= 74; ++i) EXPECT_EQ(t.at[i], 0) << i;
-    for (int32_t i = 182; i <= 206; ++i) EXPECT_EQ(t.at[i], 256) << i;
     EXPECT_EQ(t.at[49], 4);
+    EXPECT_EQ(t.at[50], 0);
+    EXPECT_EQ(t.at[74], 0);
     EXPECT_EQ(t.at[181], 250);
-}
-
-TEST(ChromeBlurRadius, SoftnessPlusTwoOverTheDivisorAtLeastOne) {
-    EXPECT_EQ(ChromeBlurRadius(0, 1), 2);
-    EXPECT_EQ(ChromeBlurRadius(0, 4), 1) << "0.5 is raised to 1";
-    EXPECT_EQ(ChromeBlurRadius(10, 2), 6);
-    EXPECT_EQ(ChromeBlurRadius(100, 1), 102);
+    EXPECT_EQ(t.at[182], 256);
+    EXPECT_EQ(t.at[206], 256);
 }
 
 // An opaque square on a transparent layer, with colour that Chrome must
@@ -97,41 +88,28 @@ TEST(Chrome, WithoutContrastALevelInteriorTakesExactlyTheHighlightColor) {
     const Image out = Render(chrome, layer);
     // Softness 10 blurs 11 pixels deep and the samples lie 4.3 pixels away.
     for (int32_t y = 16; y < 64; ++y) {
-        for (int32_t x = 16; x < 64; ++x) ASSERT_EQ(out.At(x, y), (Pixel{255, 0xE0, 0xB0, 0x50})) << x << "," << y;
+        for (int32_t x = 16; x < 64; ++x) {
+            ASSERT_EQ(out.At(x, y), (Pixel{255, 0xE0, 0xB0, 0x50})) << x << "," << y;
+        }
     }
     // At the layer's edge the blurred mask falls off steeply: darker.
     EXPECT_LT(out.At(0, 40).r, 0xE0);
 }
 
-TEST(Chrome, WithoutVariationEveryMaskedPixelTakesTheLastTableEntry) {
+TEST(Chrome, WithoutVariationEveryMaskedPixelTakesTheLastTableEntryAndKeepsItsAlpha) {
     AppliedEffect chrome("Chrome");
     chrome.Set("Variation", "0");
-    chrome.Set("BaseColor", "#000000");
-    chrome.Set("HighlightColor", "#FFFFFF");
-    const Image layer = zoka_test::TestLayer(30, 20);
+    Image layer = zoka_test::TestLayer(30, 20);
+    layer.Set(3, 3, Pixel{1, 7, 8, 9});  // the faintest mask is painted fully
     const Image out = Render(chrome, layer);
     for (int32_t y = 0; y < layer.Height(); ++y) {
         for (int32_t x = 0; x < layer.Width(); ++x) {
             const Pixel in = layer.At(x, y);
-            // table[255] at the defaults is 252: 255 * 252 >> 8.
+            // White over black by table[255] = 252 of 256.
             const Pixel want = in.a == 0 ? in : Pixel{in.a, 251, 251, 251};
             ASSERT_EQ(out.At(x, y), want) << x << "," << y;
         }
     }
-}
-
-TEST(Chrome, AFaintMaskIsPaintedFullyAndAlphaIsLeftAlone) {
-    AppliedEffect chrome("Chrome");
-    chrome.Set("Variation", "0");
-    chrome.Set("Contrast", "0");
-    chrome.Set("HighlightColor", "#336699");
-    Image layer(12, 12, Pixel{0, 7, 8, 9});
-    layer.Set(5, 5, Pixel{1, 7, 8, 9});
-    layer.Set(6, 5, Pixel{128, 7, 8, 9});
-    const Image out = Render(chrome, layer);
-    EXPECT_EQ(out.At(5, 5), (Pixel{1, 0x33, 0x66, 0x99}));
-    EXPECT_EQ(out.At(6, 5), (Pixel{128, 0x33, 0x66, 0x99}));
-    EXPECT_EQ(out.At(4, 5), (Pixel{0, 7, 8, 9})) << "a zero mask is skipped";
 }
 
 // Painted pixels well below the white Highlight Color: how much of the shape
@@ -149,22 +127,15 @@ int Darkened(const Image& out, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
 
 TEST(Chrome, EdgesAlongTheLightStayBrightAndEdgesAcrossItDarken) {
     const Image layer = SquareLayer(100, 15);
-    AppliedEffect vertical("Chrome");
-    vertical.Set("Direction", "0");  // straight up: samples above and below
-    vertical.Set("Contrast", "0");
-    const Image up = Render(vertical, layer);
+    AppliedEffect chrome("Chrome");
+    chrome.Set("Direction", "0");  // straight up: samples above and below
+    chrome.Set("Contrast", "0");
+    const Image up = Render(chrome, layer);
     // Mid-height on the left and right edges, the mask does not change
     // vertically; along the top and bottom edges it changes steeply.
     EXPECT_EQ(Darkened(up, 15, 20, 40, 60) + Darkened(up, 80, 85, 40, 60), 0);
     EXPECT_GT(Darkened(up, 40, 60, 15, 20), 40);
     EXPECT_GT(Darkened(up, 40, 60, 80, 85), 40);
-
-    AppliedEffect across("Chrome");
-    across.Set("Direction", "90");
-    across.Set("Contrast", "0");
-    const Image right = Render(across, layer);
-    EXPECT_EQ(Darkened(right, 40, 60, 15, 20) + Darkened(right, 40, 60, 80, 85), 0);
-    EXPECT_GT(Darkened(right, 15, 20, 40, 60), 40);
 }
 
 TEST(Chrome, TheDiagonalsOfTheLightAreNotMirrored) {
@@ -205,14 +176,28 @@ TEST(Chrome, AtQuarterResolutionTheBlurRadiusStaysAtLeastOnePixel) {
     EXPECT_NE(fromNone, Render(six, layer, quarter));
 }
 
+TEST(Chrome, ALayerOnePixelWideTakesTheWidestReach) {
+    for (const auto& [w, h] : {std::pair{1, 1}, {1, 9}, {9, 1}}) {
+        AppliedEffect chrome("Chrome");
+        chrome.Set("Softness", "100");
+        chrome.Set("Variation", "100");
+        const Image out = Render(chrome, Image(w, h, Pixel{255, 9, 9, 9}));
+        // Samples a hundred pixels out still read the blurred copy (the
+        // sanitizer build checks every read), and the pixel is painted.
+        EXPECT_EQ(out.At(0, 0).a, 255);
+        EXPECT_NE(out.At(0, 0).r, 9) << w << "x" << h;
+    }
+}
+
 TEST(Chrome, BandsOfAnySizeGiveTheSameFrame) {
     struct Setting {
         const char* direction;
         const char* softness;
         int32_t downsample;
     };
-    // Light from above left and from below left; blur radii 12, 2 and 1.
-    const Setting settings[] = {{"135", "10", 1}, {"300", "10", 1}, {"300", "0", 1}, {"45", "0", 4}};
+    // Samples on either side of both axes; blur radii 12, 2 and 1.
+    const Setting settings[] = {
+        {"135", "10", 1}, {"300", "10", 1}, {"300", "0", 1}, {"45", "0", 4}};
     const Image layer = zoka_test::TestLayer(37, 23);
     for (const Setting& s : settings) {
         AppliedEffect chrome("Chrome");
