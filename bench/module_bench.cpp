@@ -27,7 +27,9 @@ struct Variant {
     std::vector<std::pair<const char*, const char*>> sets;  // parameter key, value
 };
 
-const std::vector<Variant> kVariants = {};
+const std::vector<Variant> kVariants = {
+    {"Chrome", "Softness100", {{"Softness", "100"}}},  // the blur's FFT at its widest
+};
 
 ourhost::Module& BenchModule() {
     static std::unique_ptr<ourhost::Module> module = [] {

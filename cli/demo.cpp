@@ -46,7 +46,10 @@ struct StillDemo {
     std::vector<std::string> sets;  // KEY=VALUE
 };
 
-const std::vector<StillDemo> kStillDemos = {};
+const std::vector<StillDemo> kStillDemos = {
+    {"Chrome", "gold", "Gold", {"BaseColor=#4A2A00", "HighlightColor=#FFE08A"}},
+    {"Chrome", "bands", "Eight bands, softer", {"Bands=8", "Softness=20"}},
+};
 
 // Effects that move over time by themselves, with settings that show it; each
 // gets a short looping animation in the gallery.

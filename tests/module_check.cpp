@@ -54,6 +54,10 @@ constexpr Variant kVariants[] = {
     {"HSB Noise", "Opacity", "80"},        // opacity noise
     {"HSB Noise", "FlowVelocity", "30", 1.5},  // drifting
     {"HSB Noise", "PhaseVelocity", "200", 0.75},  // undulating
+    {"Chrome", "Softness", "40"},  // the blur's FFT
+    {"Chrome", "Bands", "10"},
+    {"Chrome", "Direction", "300"},  // light from below left
+    {"Chrome", "Contrast", "100"},   // the clamped table
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
