@@ -113,13 +113,8 @@ Lighting LightingOf(const ChromeParams& p, const RenderContext& context, double 
     return l;
 }
 
-// How far the blurred copy must reach past the band for samples at offset d.
-// A bilinear sample at p reads up to floor(p) + 1 and is clamped beyond the
-// copy's last column but one, so the copy reaches one pixel past the
-// farthest sample: any less and the pixels near a band's edge would read the
-// clamped copy instead of the blurred mask, and the result would change with
-// the band layout.
-int32_t SampleReach(double d) { return TruncToInt32(std::ceil(std::abs(d))) + 1; }
+// How far the blurred copy reaches past the band for samples at offset d.
+int32_t SampleReach(double d) { return std::abs(TruncToInt32(std::ceil(d))); }
 
 // The band outset by the samples' reach, then by the blur's within the mask.
 PixelRect SampleArea(const PixelRect& band, const Lighting& l, double radius,

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "effects/chrome.h"
-#include "tests/support/band_split.h"
 #include "tests/support/module_under_test.h"
 #include "tests/support/render_checks.h"
 
@@ -17,7 +16,6 @@ using ourhost::Image;
 using ourhost::Pixel;
 using zoka_test::AppliedEffect;
 
-constexpr int kChromeIndex = 2;
 
 struct Table {
     int32_t at[kBandTableSize];
@@ -186,32 +184,6 @@ TEST(Chrome, ALayerOnePixelWideTakesTheWidestReach) {
         // sanitizer build checks every read), and the pixel is painted.
         EXPECT_EQ(out.At(0, 0).a, 255);
         EXPECT_NE(out.At(0, 0).r, 9) << w << "x" << h;
-    }
-}
-
-TEST(Chrome, BandsOfAnySizeGiveTheSameFrame) {
-    struct Setting {
-        const char* direction;
-        const char* softness;
-        int32_t downsample;
-    };
-    // Samples on either side of both axes; blur radii 12, 2 and 1.
-    const Setting settings[] = {
-        {"135", "10", 1}, {"300", "10", 1}, {"300", "0", 1}, {"45", "0", 4}};
-    const Image layer = zoka_test::TestLayer(37, 23);
-    for (const Setting& s : settings) {
-        AppliedEffect chrome("Chrome");
-        chrome.Set("Direction", s.direction);
-        chrome.Set("Softness", s.softness);
-        chrome.instance.PrepareTime(FrameOptions{0, 30, false, s.downsample});
-        for (const auto& [w, h] : {std::pair{1, 23}, {7, 5}, {37, 1}, {16, 16}}) {
-            const auto run =
-                zoka_test::RenderWholeAndInStrips(kChromeIndex, chrome.instance, layer, w, h);
-            ASSERT_EQ(run.wholeResult, 0);
-            ASSERT_EQ(run.splitResult, 0);
-            EXPECT_EQ(run.whole, run.split) << w << "x" << h << " direction " << s.direction
-                                            << " softness " << s.softness << " / " << s.downsample;
-        }
     }
 }
 

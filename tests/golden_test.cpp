@@ -36,7 +36,7 @@ constexpr Golden kGoldens[] = {
     {"HSB Noise", "FlowVelocity", "30", 400, 300, 0xabe89c1d8a607dc6, 1.5},
     {"HSB Noise", "PhaseVelocity", "200", 400, 300, 0xca93bcc73313541a, 0.75},
     {"Chrome", nullptr, "", 400, 300, 0x8ef6ba949f702769},
-    {"Chrome", "Softness", "40", 400, 300, 0x1d21970db79db52f},
+    {"Chrome", "Softness", "40", 400, 300, 0xc1c782afba69bf72},
     {"Chrome", "Bands", "10", 400, 300, 0x4971b923774d1a05},
     {"Chrome", "Direction", "300", 400, 300, 0xc2db800f1a1558cd},
     {"Chrome", "Contrast", "100", 400, 300, 0xa6693a6cfb64aaff},
