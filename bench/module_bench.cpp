@@ -27,7 +27,10 @@ struct Variant {
     std::vector<std::pair<const char*, const char*>> sets;  // parameter key, value
 };
 
-const std::vector<Variant> kVariants = {};
+const std::vector<Variant> kVariants = {
+    {"Fire", "soft-tall", {{"EdgeSoftness", "100"}, {"WispHeight", "200"}}},  // FFT blur, tall
+    {"Smoke", "wide-wisps", {{"WispWidth", "600"}}},  // ten octaves per sample
+};
 
 ourhost::Module& BenchModule() {
     static std::unique_ptr<ourhost::Module> module = [] {

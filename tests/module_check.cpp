@@ -54,6 +54,12 @@ constexpr Variant kVariants[] = {
     {"HSB Noise", "Opacity", "80"},        // opacity noise
     {"HSB Noise", "FlowVelocity", "30", 1.5},  // drifting
     {"HSB Noise", "PhaseVelocity", "200", 0.75},  // undulating
+    {"Fire", "FireColor", "User Defined"},      // the colours' ramp
+    {"Fire", "EdgeSoftness", "40"},             // the FFT blur of the shape
+    {"Fire", "FlowVelocity", "100", 1.25},      // risen
+    {"Smoke", "InsideMasking", "0"},            // over the shape too
+    {"Smoke", "WispWidth", "5"},                // three octaves
+    {"Smoke", "FlowVelocity", "300", 0.75},     // risen
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
