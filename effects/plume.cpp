@@ -23,6 +23,11 @@ int32_t PlumeRows(int16_t wispHeight, double divisor) {
     return std::max(5, wispHeight / WholeDivisor(divisor));
 }
 
+// The channels the plume colours: all but alpha when alpha is left to it.
+int32_t BlendedChannels(const RenderContext& context) {
+    return context.source->channels - (context.excludeAlpha != 0 ? 1 : 0);
+}
+
 // ---- Frame preparation ---------------------------------------------------------
 
 // The origins depend on the seed alone, drawn in this order.
@@ -127,8 +132,7 @@ int PreparePlume(const RenderContext& context, const PlumeSettings& settings, in
     SetSteps(settings, k, frame);
     int result = AllocateTables(context, PlumeReach(settings.edgeSoftness, k), frame);
     if (result != kOk) return result;
-    FillColorRamp(settings, context.source->channels - (context.excludeAlpha != 0 ? 1 : 0),
-                  frame.colorRamp);
+    FillColorRamp(settings, BlendedChannels(context), frame.colorRamp);
     double distance = 0;
     result = IntegrateRate(context.input, context.output, speedIndex, distance);
     if (result != kOk) {
@@ -200,7 +204,7 @@ public:
           blurred_(blurred),
           band_(band),
           decay_(decay),
-          blended_(context.source->channels - (context.excludeAlpha != 0 ? 1 : 0)),
+          blended_(BlendedChannels(context)),
           fine_(frame.fine, Dx(context, band), Dy(context, band)),
           coarse_(frame.coarse, Dx(context, band), Dy(context, band)),
           third_(frame.third, Dx(context, band), Dy(context, band)) {}
