@@ -75,12 +75,12 @@ inline constexpr size_t kPlumeRampBytes = 256 * 4;
 struct PlumeFrame {
     NoiseTrack fine;    // the pattern itself
     NoiseTrack coarse;  // the (first) sideways push
-    NoiseTrack third;   // Smoke's upward push
+    NoiseTrack third;   // Smoke's vertical push
     PlumeColumn* columnState = nullptr;  // the block: columnCount entries, then the ramp
     uint8_t* colorRamp = nullptr;        // 256 entries of 4 bytes (work order), by intensity
     int32_t firstColumn = 0;             // the absolute column of columnState[0]
     int32_t columnCount = 0;
-    double rise = 0;       // how far the pattern has risen, in rows of the fine noise
+    double rise = 0;       // how far the pattern has risen, in cells of the fine noise
     double roughness = 0;  // Smoke
     int32_t octaves = 0;   // Smoke
 
