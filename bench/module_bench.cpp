@@ -29,6 +29,8 @@ struct Variant {
 
 const std::vector<Variant> kVariants = {
     {"Chrome", "Softness100", {{"Softness", "100"}}},  // the blur's FFT at its widest
+    {"Fire", "soft-tall", {{"EdgeSoftness", "100"}, {"WispHeight", "200"}}},  // FFT blur, tall
+    {"Smoke", "wide-wisps", {{"WispWidth", "600"}}},  // ten octaves per sample
 };
 
 ourhost::Module& BenchModule() {

@@ -60,6 +60,8 @@ struct MotionDemo {
 
 const MotionDemo kMotionDemos[] = {
     {"HSBNoise", {"FlowVelocity=60", "PhaseVelocity=120", "Hue=30", "LumpWidth=12", "LumpHeight=12"}},
+    {"Fire", {"FlowVelocity=120", "WispHeight=60"}},
+    {"Smoke", {"FlowVelocity=80"}},
 };
 
 constexpr int kMotionFps = 12;

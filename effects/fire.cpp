@@ -1,6 +1,5 @@
 // Fire: grows a flame upward from the opaque parts of the layer, its pattern
-// rising over time.
-#include "base/result_codes.h"
+// rising over time. The kernel is the plume it shares with Smoke.
 #include "effects/plume.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
@@ -35,7 +34,7 @@ struct FireParams {
     int16_t randomSeed = 1;
 };
 
-class Fire final : public EffectOf<Fire, FireParams> {
+class Fire final : public EffectOf<Fire, FireParams, PlumeEffect<Fire>> {
 public:
     static constexpr int kIndex = 19;
     static constexpr int kNameId = 26000;
@@ -62,13 +61,23 @@ public:
         block.randomSeed = static_cast<int16_t>(ParamInt(params, 8));
     }
 
-    void OutputRect(PixelRect& result, const PixelRect& input, const void* block,
-                    double scale) override {
-        const auto& p = *static_cast<const FireParams*>(block);
-        PlumeOutputRect(result, input, p.edgeSoftness, p.wispHeight, scale);
-    }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    // The plume Fire draws: one coarse noise pushes the flames sideways by
+    // 0.2 x Movement. Flow Speed (row 9) is integrated over time instead.
+    static PlumeSettings PlumeOf(const void* block) {
+        const auto& p = *static_cast<const FireParams*>(block);
+        return PlumeSettings{.kind = PlumeKind::kFlame,
+                             .wispWidth = p.wispWidth,
+                             .wispHeight = p.wispHeight,
+                             .displacement = 0.2 * p.movement,
+                             .insideMasking = p.insideMasking * 0.01,
+                             .edgeSoftness = p.edgeSoftness,
+                             .breakupRoughness = 0,
+                             .naturalRamp = p.fireColor == 1,
+                             .innerColor = p.innerColor,
+                             .outerColor = p.outerColor,
+                             .randomSeed = p.randomSeed};
+    }
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Smoke: grows wisps of smoke upward from the opaque parts of the layer,
-// broken up by fractal noise and rising over time.
-#include "base/result_codes.h"
+// broken up by fractal noise and rising over time. The kernel is the plume it
+// shares with Fire.
 #include "effects/plume.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
@@ -36,7 +36,7 @@ struct SmokeParams {
     int16_t randomSeed = 1;
 };
 
-class Smoke final : public EffectOf<Smoke, SmokeParams> {
+class Smoke final : public EffectOf<Smoke, SmokeParams, PlumeEffect<Smoke>> {
 public:
     static constexpr int kIndex = 14;
     static constexpr int kNameId = 36000;
@@ -63,13 +63,23 @@ public:
         block.randomSeed = static_cast<int16_t>(ParamInt(params, 8));
     }
 
-    void OutputRect(PixelRect& result, const PixelRect& input, const void* block,
-                    double scale) override {
-        const auto& p = *static_cast<const SmokeParams*>(block);
-        PlumeOutputRect(result, input, p.edgeSoftness, p.wispHeight, scale);
-    }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    // The plume Smoke draws: fractal noise pushes the wisps by 0.1 x Breakup
+    // Amount. Flow Speed (row 9) is integrated over time instead.
+    static PlumeSettings PlumeOf(const void* block) {
+        const auto& p = *static_cast<const SmokeParams*>(block);
+        return PlumeSettings{.kind = PlumeKind::kSmoke,
+                             .wispWidth = p.wispWidth,
+                             .wispHeight = p.wispHeight,
+                             .displacement = 0.1 * p.breakupAmount,
+                             .insideMasking = p.insideMasking * 0.01,
+                             .edgeSoftness = p.edgeSoftness,
+                             .breakupRoughness = p.breakupRoughness,
+                             .naturalRamp = false,
+                             .innerColor = p.innerColor,
+                             .outerColor = p.outerColor,
+                             .randomSeed = p.randomSeed};
+    }
 };
 
 }  // namespace

@@ -40,6 +40,14 @@ constexpr Golden kGoldens[] = {
     {"Chrome", "Bands", "10", 400, 300, 0x4971b923774d1a05},
     {"Chrome", "Direction", "300", 400, 300, 0xc2db800f1a1558cd},
     {"Chrome", "Contrast", "100", 400, 300, 0xa6693a6cfb64aaff},
+    {"Fire", nullptr, "", 412, 351, 0xa93144671a2913c6},
+    {"Fire", "FireColor", "User Defined", 412, 351, 0x5e3afb50c2cb1d7d},
+    {"Fire", "EdgeSoftness", "40", 482, 386, 0xcbb851cd701609d6},
+    {"Fire", "FlowVelocity", "100", 412, 351, 0xc893e3e51857fc18, 1.25},
+    {"Smoke", nullptr, "", 412, 406, 0xeaa14b0c070baa20},
+    {"Smoke", "InsideMasking", "0", 412, 406, 0x3b1678f979302988},
+    {"Smoke", "WispWidth", "5", 412, 406, 0x32dd56cb273c00c5},
+    {"Smoke", "FlowVelocity", "300", 412, 406, 0x05011d4422c115b8, 0.75},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {

@@ -58,6 +58,12 @@ constexpr Variant kVariants[] = {
     {"Chrome", "Bands", "10"},
     {"Chrome", "Direction", "300"},  // light from below left
     {"Chrome", "Contrast", "100"},   // the clamped table
+    {"Fire", "FireColor", "User Defined"},      // the colours' ramp
+    {"Fire", "EdgeSoftness", "40"},             // the FFT blur of the shape
+    {"Fire", "FlowVelocity", "100", 1.25},      // risen
+    {"Smoke", "InsideMasking", "0"},            // over the shape too
+    {"Smoke", "WispWidth", "5"},                // three octaves
+    {"Smoke", "FlowVelocity", "300", 0.75},     // risen
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying

@@ -1,0 +1,338 @@
+// The plume kernel of Fire and Smoke.
+#include "effects/plume.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "base/module_memory.h"
+#include "base/result_codes.h"
+#include "host/time_integration.h"
+#include "noise/noise_field.h"
+#include "noise/random.h"
+#include "raster/blur.h"
+#include "raster/sampler.h"
+
+namespace zoka {
+
+namespace {
+
+constexpr double kUnit = 0.00392156862745098;  // 1/255 as the kernel uses it
+
+// The plume's height in rendered rows; it cools by one over that height.
+int32_t PlumeRows(int16_t wispHeight, double divisor) {
+    return std::max(5, wispHeight / WholeDivisor(divisor));
+}
+
+// The channels the plume colours: all but alpha when alpha is left to it.
+int32_t BlendedChannels(const RenderContext& context) {
+    return context.source->channels - (context.excludeAlpha != 0 ? 1 : 0);
+}
+
+// ---- Frame preparation ---------------------------------------------------------
+
+// The origins depend on the seed alone, drawn in this order.
+void DrawOrigins(int16_t seed, PlumeFrame& frame) {
+    RandomGenerator rng;
+    rng.Seed(seed);
+    frame.fine.originX = rng.Uniform(0, 100);
+    frame.fine.originY = rng.Uniform(0, 100);
+    frame.coarse.originX = rng.Uniform(100, 200);
+    frame.coarse.originY = rng.Uniform(100, 200);
+    frame.third.originX = rng.Uniform(200, 300);
+    frame.third.originY = rng.Uniform(200, 300);
+}
+
+// One cell of the fine noise spans a wisp; one of the coarse noises five
+// wisp widths, square.
+void SetSteps(const PlumeSettings& s, double divisor, PlumeFrame& frame) {
+    frame.fine.stepX = SafeReciprocal(s.wispWidth / divisor);
+    frame.fine.stepY = SafeReciprocal(s.wispHeight / divisor);
+    const int32_t coarseSize = PlumeCoarseSize(s.wispWidth, divisor);
+    frame.coarse.stepX = frame.coarse.stepY = SafeReciprocal(coarseSize);
+    frame.third.stepX = frame.third.stepY = frame.coarse.stepX;
+    if (s.kind == PlumeKind::kSmoke) {
+        frame.roughness = 0.2 + 0.005 * s.breakupRoughness;
+        frame.octaves = SmokeOctaves(coarseSize);
+    }
+}
+
+// One entry per column the bands may cover (the subject grown by the reach,
+// and the output area as well, which lies inside it unless the host handed
+// over a smaller output image than frame setup asked for), then the ramp.
+int AllocateTables(const RenderContext& context, int32_t reach, PlumeFrame& frame) {
+    const PixelRect& subject = *context.subjectArea;
+    const PixelRect& output = *context.outputArea;
+    int64_t left = int64_t{subject.left} - reach;
+    int64_t right = int64_t{subject.right} + reach;
+    if (!IsEmpty(output)) {
+        left = std::min<int64_t>(left, output.left);
+        right = std::max<int64_t>(right, output.right);
+    }
+    const int64_t count = right - left;
+    constexpr uint64_t kMaxColumns = (kMaxBlockBytes - kPlumeRampBytes) / sizeof(PlumeColumn);
+    if (static_cast<uint64_t>(count) > kMaxColumns) return kOutOfMemory;
+    const size_t columnBytes = sizeof(PlumeColumn) * static_cast<size_t>(count);
+    if (HostAllocChecked(frame.columnState, columnBytes + kPlumeRampBytes) != kOk) {
+        return kOutOfMemory;
+    }
+    frame.colorRamp = reinterpret_cast<uint8_t*>(frame.columnState) + columnBytes;
+    frame.firstColumn = static_cast<int32_t>(left);
+    frame.columnCount = static_cast<int32_t>(count);
+    for (int32_t i = 0; i < frame.columnCount; ++i) {
+        frame.columnState[i] = PlumeColumn{0, context.destArea->bottom};
+    }
+    return kOk;
+}
+
+uint8_t TruncLevel(double v) { return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0)); }
+
+double Squared(double v) { return v * v; }
+
+// Black through red and orange to yellow and white.
+void NaturalRampEntry(int32_t i, uint8_t* entry) {
+    const double b = i * 0.00392156862745098;
+    entry[0] = b >= 0.8 ? 255 : 255 - TruncLevel(Squared((0.8 - b) * 1.25) * 255);
+    entry[1] = b >= 0.5 ? 255 - TruncLevel(Squared(1 - b) * 2 * 255)
+                        : TruncLevel(Squared(b) * 2 * 255);
+    entry[2] = b >= 0.8 ? TruncLevel(Squared((b - 0.8) * 5.000000000000001) * 255) : 0;
+    entry[3] = 255;
+}
+
+}  // namespace
+
+int32_t PlumeCoarseSize(int16_t wispWidth, double divisor) {
+    const auto size = static_cast<int16_t>(wispWidth * 5);
+    return size / WholeDivisor(divisor);
+}
+
+int32_t SmokeOctaves(int32_t coarseSize) { return std::max(1, HighestBit(coarseSize) - 1); }
+
+void FillColorRamp(const PlumeSettings& s, int32_t blendedChannels, uint8_t* ramp) {
+    const int32_t inner[4] = {s.innerColor.red, s.innerColor.green, s.innerColor.blue, 255};
+    const int32_t outer[4] = {s.outerColor.red, s.outerColor.green, s.outerColor.blue, 255};
+    for (int32_t i = 0; i < 256; ++i) {
+        uint8_t* entry = ramp + 4 * i;
+        if (s.naturalRamp) {
+            NaturalRampEntry(i, entry);
+            continue;
+        }
+        for (int32_t j = 0; j < 4; ++j) {
+            entry[j] = j < blendedChannels
+                           ? static_cast<uint8_t>((inner[j] * i + outer[j] * (255 - i)) / 255)
+                           : 255;
+        }
+    }
+}
+
+int PreparePlume(const RenderContext& context, const PlumeSettings& settings, int32_t speedIndex,
+                 PlumeFrame& frame) {
+    ReleasePlume(frame);
+    const double k = context.divisor;
+    DrawOrigins(settings.randomSeed, frame);
+    SetSteps(settings, k, frame);
+    int result = AllocateTables(context, PlumeReach(settings.edgeSoftness, k), frame);
+    if (result != kOk) return result;
+    FillColorRamp(settings, BlendedChannels(context), frame.colorRamp);
+    double distance = 0;
+    result = IntegrateRate(context.input, context.output, speedIndex, distance);
+    if (result != kOk) {
+        ReleasePlume(frame);
+        return result;
+    }
+    frame.rise = distance / PlumeRows(settings.wispHeight, k);
+    return kOk;
+}
+
+void ReleasePlume(PlumeFrame& frame) {
+    if (frame.columnState != nullptr) HostFree(frame.columnState);
+    frame.columnState = nullptr;
+    frame.colorRamp = nullptr;
+    frame.columnCount = 0;
+}
+
+// ---- Band rendering ------------------------------------------------------------
+
+namespace {
+
+// A noise pattern's sampling position over a band: x runs along a row from
+// the row's start, y climbs a row at a time; both advance by addition.
+struct PatternWalk {
+    double rowStartX;
+    double y;
+    double x;
+    double stepX;
+    double stepY;
+
+    // The band's bottom-left pixel lies dx columns right of the selection's
+    // left edge and dy rows above its bottom.
+    PatternWalk(const NoiseTrack& track, double dx, double dy)
+        : rowStartX(dx * track.stepX + track.originX),
+          y(dy * track.stepY + track.originY),
+          x(rowStartX),
+          stepX(track.stepX),
+          stepY(track.stepY) {}
+};
+
+// Carries each column's heat from the rows already seen below the band up to
+// its bottom, cooling as it climbs and refreshed by the blurred shape.
+void CarryHeatInto(const PixelRect& band, const Raster& blurred, double decay,
+                   const PlumeFrame& frame) {
+    const PixelRect& g = blurred.bounds;
+    for (int32_t x = band.left; x < band.right; ++x) {
+        PlumeColumn& column = frame.Column(x);
+        column.lastRow = std::min(column.lastRow, g.bottom);
+        int32_t j = column.lastRow;
+        for (; j > std::max(g.top, band.bottom); --j) {
+            column.heat -= decay;
+            column.heat = std::max(column.heat, blurred.Row(j - 1)[x - g.left] * kUnit);
+        }
+        column.heat -= (j - band.bottom) * decay;
+        column.lastRow = band.bottom;
+    }
+}
+
+// Paints the band's rows from the bottom up.
+class BandPainter {
+public:
+    BandPainter(const RenderContext& context, const PlumeSettings& settings,
+                const PlumeFrame& frame, const NoiseField& field, const Raster* blurred,
+                const PixelRect& band, double decay)
+        : context_(context),
+          settings_(settings),
+          frame_(frame),
+          field_(field),
+          blurred_(blurred),
+          band_(band),
+          decay_(decay),
+          blended_(BlendedChannels(context)),
+          fine_(frame.fine, Dx(context, band), Dy(context, band)),
+          coarse_(frame.coarse, Dx(context, band), Dy(context, band)),
+          third_(frame.third, Dx(context, band), Dy(context, band)) {}
+
+    // 0, or 1 when cancelled at the start of a row.
+    int PaintRows() {
+        for (int32_t y = band_.bottom - 1; y >= band_.top; --y) {
+            if (context_.abort(nullptr) != 0) return kCancelled;
+            fine_.x = fine_.rowStartX;
+            coarse_.x = coarse_.rowStartX;
+            third_.x = third_.rowStartX;
+            for (int32_t x = band_.left; x < band_.right; ++x) {
+                PaintPixel(x, y);
+                fine_.x += fine_.stepX;
+                coarse_.x += coarse_.stepX;
+                third_.x += third_.stepX;
+            }
+            fine_.y += fine_.stepY;
+            coarse_.y += coarse_.stepY;
+            third_.y += third_.stepY;
+        }
+        return kOk;
+    }
+
+private:
+    static double Dx(const RenderContext& context, const PixelRect& band) {
+        return band.left - context.selectionBounds->left;
+    }
+    static double Dy(const RenderContext& context, const PixelRect& band) {
+        return context.selectionBounds->bottom - band.bottom;
+    }
+
+    // The softened shape at (x, y), 0..1.
+    double Shape(int32_t x, int32_t y) const {
+        if (blurred_ == nullptr || !blurred_->Contains(x, y)) return 0;
+        return SampleBilinearClamped(*blurred_, x - context_.maskOffsetX,
+                                     y - context_.maskOffsetY) *
+               kUnit;
+    }
+
+    // The flame pattern, pushed sideways by the coarse noise where it is cool.
+    double FlameNoise(double heat) const {
+        const double rise = frame_.rise;
+        const double g = field_.Noise(coarse_.x, coarse_.y - rise);
+        return field_.Noise(fine_.x + (1 - heat) * settings_.displacement * g, fine_.y - rise);
+    }
+
+    // The wisp pattern, pushed sideways and up by two fractal sums.
+    double SmokeNoise(double heat) const {
+        const double rise = frame_.rise;
+        double s1 = 0, s2 = 0, a = 1, f = 1;
+        for (int32_t octave = 0; octave < frame_.octaves; ++octave) {
+            s1 += a * field_.Noise(f * coarse_.x, f * coarse_.y - rise);
+            s2 += a * field_.Noise(f * third_.x, f * third_.y - rise);
+            a *= frame_.roughness;
+            f *= 2;
+        }
+        const double d = (1 - heat) * settings_.displacement;
+        return field_.Noise(fine_.x + d * s1, fine_.y + d * s2 - rise);
+    }
+
+    void PaintPixel(int32_t x, int32_t y) {
+        PlumeColumn& column = frame_.Column(x);
+        column.heat -= decay_;
+        const double e = Shape(x, y);
+        column.heat = std::max(column.heat, e);
+        const double heat = column.heat;
+        const double n = settings_.kind == PlumeKind::kFlame ? FlameNoise(heat) : SmokeNoise(heat);
+        const double p = heat * std::min(n + 0.5, 1.0);
+        const double t = 1 - p * (1 - settings_.insideMasking * e);
+        const int q = TruncLevel((1 - t * t) * 255);
+        Composite(context_.source->Pixel(x, y), frame_.colorRamp + 4 * TruncLevel(p * 255), q,
+                  context_.destination->Pixel(x, y));
+    }
+
+    // The plume colour k at opacity q over the source pixel s. With alpha
+    // left to the plume, the colours mix by their coverage, and a pixel that
+    // neither covers keeps the colour it has.
+    void Composite(const uint8_t* s, const uint8_t* k, int q, uint8_t* d) const {
+        if (context_.excludeAlpha == 0) {
+            for (int32_t j = 0; j < blended_; ++j) {
+                d[j] = static_cast<uint8_t>((s[j] * (255 - q) + k[j] * q) / 255);
+            }
+            return;
+        }
+        const int r = s[blended_] * (255 - q) / 255;
+        const int total = r + q;
+        d[blended_] = static_cast<uint8_t>(total);
+        if (total == 0) return;
+        for (int32_t j = 0; j < blended_; ++j) {
+            d[j] = static_cast<uint8_t>((s[j] * r + k[j] * q) / total);
+        }
+    }
+
+    const RenderContext& context_;
+    const PlumeSettings& settings_;
+    const PlumeFrame& frame_;
+    const NoiseField& field_;
+    const Raster* blurred_;
+    const PixelRect& band_;
+    const double decay_;
+    const int32_t blended_;
+    PatternWalk fine_;
+    PatternWalk coarse_;
+    PatternWalk third_;
+};
+
+}  // namespace
+
+int RenderPlumeBand(const RenderContext& context, const PlumeSettings& settings,
+                    PlumeFrame& frame, const PixelRect& band) {
+    NoiseField field;
+    int result = field.Init(1.5, 0, settings.randomSeed, 0);
+    if (result != kOk) return result;
+    const double decay = SafeReciprocal(PlumeRows(settings.wispHeight, context.divisor));
+    ScopedRaster blurred;
+    if (context.mask != nullptr && !IsEmpty(context.mask->bounds)) {
+        const int32_t reach = PlumeReach(settings.edgeSoftness, context.divisor);
+        PixelRect grown;
+        GrowWithin(band, *context.mask, reach, grown);
+        result = BlurMaskRegion(*context.mask, grown, reach, context.abort, blurred);
+        if (result != kOk) return result;
+        CarryHeatInto(band, *blurred, decay, frame);
+    }
+    result = BandPainter(context, settings, frame, field, blurred.get(), band, decay).PaintRows();
+    if (result != kOk) return result;
+    for (int32_t x = band.left; x < band.right; ++x) frame.Column(x).lastRow = band.top;
+    return kOk;
+}
+
+}  // namespace zoka
