@@ -34,9 +34,8 @@ extern "C" ZOKA_EXPORT int32_t ZokaDescribeEffect(int32_t effectIndex, ZokaEffec
     if (registered == nullptr || keys == nullptr) return -1;
     // Effect objects own nothing, so one can be built on the stack without a
     // host call in progress.
-    alignas(std::max_align_t) unsigned char storage[512];
-    if (registered->maker->size > sizeof storage) return -1;
-    const Effect* effect = registered->maker->construct(storage);
+    EffectStorage storage;
+    const Effect* effect = registered->maker->construct(storage.bytes);
 
     *keys = ZokaEffectKeys{};
     keys->effectIndex = effect->EffectIndex();

@@ -11,8 +11,8 @@ std::vector<PiplResource> ModulePipls() {
     std::vector<PiplResource> pipls;
     for (const RegisteredEffect& registered : RegisteredEffects()) {
         if (registered.index == kUnlistedEffectIndex) continue;
-        alignas(std::max_align_t) unsigned char storage[512];
-        const Effect* effect = registered.maker->construct(storage);
+        EffectStorage storage;
+        const Effect* effect = registered.maker->construct(storage.bytes);
         const char* name = FindString(static_cast<uint32_t>(effect->NameStringId()));
         const PiplFields fields{name != nullptr ? name : "", registered.entryName,
                                 effect->VersionWord(), effect->GlobalFlags()};
