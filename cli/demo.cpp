@@ -46,7 +46,12 @@ struct StillDemo {
     std::vector<std::string> sets;  // KEY=VALUE
 };
 
-const std::vector<StillDemo> kStillDemos = {};
+const std::vector<StillDemo> kStillDemos = {
+    {"Star", "sides", "Twelve sides, centred", {"Sides=12", "Position=200,150"}},
+    {"Star", "polygon", "Indentation 0: the regular hexagon", {"Sides=6", "Indentation=0", "Position=200,150"}},
+    {"Star", "erase", "Erase Original Image", {"EraseImage=on", "Position=200,150", "Scale=150"}},
+    {"Weave", "smear", "Smear Threads, Fill Gaps off", {"Smear=on", "GapFill=off"}},
+};
 
 // Effects that move over time by themselves, with settings that show it; each
 // gets a short looping animation in the gallery.
@@ -57,6 +62,8 @@ struct MotionDemo {
 
 const MotionDemo kMotionDemos[] = {
     {"HSBNoise", {"FlowVelocity=60", "PhaseVelocity=120", "Hue=30", "LumpWidth=12", "LumpHeight=12"}},
+    // 96 pixels in the two seconds: three repeats of the checkerboard, so the loop is seamless.
+    {"Weave", {"RibbonWidth=14", "FlowVelocity=48", "FlowDirection=90"}},
 };
 
 constexpr int kMotionFps = 12;

@@ -35,6 +35,15 @@ constexpr Golden kGoldens[] = {
     {"HSB Noise", "Opacity", "80", 400, 300, 0x77c6699acc21c778},
     {"HSB Noise", "FlowVelocity", "30", 400, 300, 0xabe89c1d8a607dc6, 1.5},
     {"HSB Noise", "PhaseVelocity", "200", 400, 300, 0xca93bcc73313541a, 0.75},
+    {"Star", nullptr, "", 400, 300, 0xb19b83f38ecd707c},
+    {"Star", "Sides", "12", 400, 300, 0xed5ad481a1806872},
+    {"Star", "Indentation", "0", 400, 300, 0xba25e241042408c3},
+    {"Star", "Antialias", "off", 400, 300, 0xf22991837c25ba3a},
+    {"Star", "EraseImage", "on", 400, 300, 0xe665326f2ccd72ad},
+    {"Weave", nullptr, "", 400, 300, 0x1079d285345b1f63},
+    {"Weave", "Smear", "on", 400, 300, 0x4a28cb1e586adedd},
+    {"Weave", "GapFill", "off", 400, 300, 0xf8aaa062a3c7a54b},
+    {"Weave", "FlowVelocity", "30", 400, 300, 0x33220108899b57dd, 1.0},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {

@@ -54,6 +54,13 @@ constexpr Variant kVariants[] = {
     {"HSB Noise", "Opacity", "80"},        // opacity noise
     {"HSB Noise", "FlowVelocity", "30", 1.5},  // drifting
     {"HSB Noise", "PhaseVelocity", "200", 0.75},  // undulating
+    {"Star", "Sides", "12"},
+    {"Star", "Indentation", "0"},  // the regular polygon
+    {"Star", "Antialias", "off"},  // the hard edge
+    {"Star", "EraseImage", "on"},
+    {"Weave", "Smear", "on"},         // smeared threads
+    {"Weave", "GapFill", "off"},      // cleared crossings
+    {"Weave", "FlowVelocity", "30", 1.0},  // drifting between whole pixels
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
