@@ -101,8 +101,8 @@ struct StarSide {
     Vec2 normalB;  // of the edge toward its second
 };
 
-// The outer radius: a third of the subject's shorter dimension at 80 %
-// scale; half a pixel more when smoothed, so the softened edge keeps the size.
+// The outer radius: 5/12 of the subject's shorter side at 100 %; half a
+// pixel more when smoothed, so the softened edge keeps the star's size.
 double OuterRadius(const StarParams& p, const PixelRect& subject) {
     const int32_t shorter = std::min(subject.Width(), subject.Height());
     double radius = shorter * 0.3333333333333333 * p.scale * 0.0125;
