@@ -25,12 +25,15 @@ struct Variant {
     const char* effectKey;
     const char* label;
     std::vector<std::pair<const char*, const char*>> sets;  // parameter key, value
+    double seconds = 0;  // the frame's time, for settings that drift
 };
 
 const std::vector<Variant> kVariants = {
     {"Chrome", "Softness100", {{"Softness", "100"}}},  // the blur's FFT at its widest
     {"Fire", "soft-tall", {{"EdgeSoftness", "100"}, {"WispHeight", "200"}}},  // FFT blur, tall
     {"Smoke", "wide-wisps", {{"WispWidth", "600"}}},  // ten octaves per sample
+    {"Star", "EraseImage", {{"EraseImage", "on"}, {"Sides", "12"}, {"Position", "960,540"}}},
+    {"Weave", "DriftSmear", {{"FlowVelocity", "30"}, {"Smear", "on"}}, 1.5},
 };
 
 ourhost::Module& BenchModule() {
@@ -56,7 +59,7 @@ bool Apply(ourhost::EffectInstance& instance, const ZokaEffectKeys& keys,
 }
 
 void RenderEffect(benchmark::State& state, ZokaEffectKeys keys,
-                  std::vector<std::pair<const char*, const char*>> sets) {
+                  std::vector<std::pair<const char*, const char*>> sets, double seconds) {
     ourhost::Host host;
     ourhost::EffectInstance instance(host, BenchModule().EntryPoint(keys.entryName));
     instance.GlobalSetup();
@@ -66,7 +69,7 @@ void RenderEffect(benchmark::State& state, ZokaEffectKeys keys,
         return;
     }
     for (auto _ : state) {
-        const ourhost::FrameResult frame = instance.RenderFrame(BenchLayer(), {});
+        const ourhost::FrameResult frame = instance.RenderFrame(BenchLayer(), ourhost::FrameOptions{seconds});
         if (frame.code != kHostNoError) state.SkipWithError("the render failed");
         benchmark::DoNotOptimize(frame.image.Data());
     }
@@ -94,14 +97,14 @@ int RegisterAll() {
     for (const ZokaEffectKeys& keys : BenchModule().AllEffects()) {
         if (!Renders(keys.entryName)) continue;
         benchmark::RegisterBenchmark((std::string("Effect/") + keys.effectKey).c_str(), RenderEffect,
-                                     keys, std::vector<std::pair<const char*, const char*>>{})
+                                     keys, std::vector<std::pair<const char*, const char*>>{}, 0.0)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
         for (const Variant& v : kVariants) {
             if (v.effectKey != std::string(keys.effectKey)) continue;
             benchmark::RegisterBenchmark(
                 (std::string("Effect/") + keys.effectKey + "/" + v.label).c_str(), RenderEffect, keys,
-                v.sets)
+                v.sets, v.seconds)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
         }

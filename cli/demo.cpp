@@ -49,6 +49,10 @@ struct StillDemo {
 const std::vector<StillDemo> kStillDemos = {
     {"Chrome", "gold", "Gold", {"BaseColor=#4A2A00", "HighlightColor=#FFE08A"}},
     {"Chrome", "bands", "Eight bands, softer", {"Bands=8", "Softness=20"}},
+    {"Star", "sides", "Twelve sides, centred", {"Sides=12", "Position=200,150"}},
+    {"Star", "polygon", "Indentation 0: the regular hexagon", {"Sides=6", "Indentation=0", "Position=200,150"}},
+    {"Star", "erase", "Erase Original Image", {"EraseImage=on", "Position=200,150", "Scale=150"}},
+    {"Weave", "smear", "Smear Threads, Fill Gaps off", {"Smear=on", "GapFill=off"}},
 };
 
 // Effects that move over time by themselves, with settings that show it; each
@@ -62,6 +66,8 @@ const MotionDemo kMotionDemos[] = {
     {"HSBNoise", {"FlowVelocity=60", "PhaseVelocity=120", "Hue=30", "LumpWidth=12", "LumpHeight=12"}},
     {"Fire", {"FlowVelocity=120", "WispHeight=60"}},
     {"Smoke", {"FlowVelocity=80"}},
+    // 96 pixels in the two seconds: three repeats of the checkerboard, so the loop is seamless.
+    {"Weave", {"RibbonWidth=14", "FlowVelocity=48", "FlowDirection=90"}},
 };
 
 constexpr int kMotionFps = 12;

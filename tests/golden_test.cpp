@@ -48,6 +48,15 @@ constexpr Golden kGoldens[] = {
     {"Smoke", "InsideMasking", "0", 412, 406, 0x3b1678f979302988},
     {"Smoke", "WispWidth", "5", 412, 406, 0x32dd56cb273c00c5},
     {"Smoke", "FlowVelocity", "300", 412, 406, 0x05011d4422c115b8, 0.75},
+    {"Star", nullptr, "", 400, 300, 0xb19b83f38ecd707c},
+    {"Star", "Sides", "12", 400, 300, 0xed5ad481a1806872},
+    {"Star", "Indentation", "0", 400, 300, 0xba25e241042408c3},
+    {"Star", "Antialias", "off", 400, 300, 0xf22991837c25ba3a},
+    {"Star", "EraseImage", "on", 400, 300, 0xe665326f2ccd72ad},
+    {"Weave", nullptr, "", 400, 300, 0x1079d285345b1f63},
+    {"Weave", "Smear", "on", 400, 300, 0x4a28cb1e586adedd},
+    {"Weave", "GapFill", "off", 400, 300, 0xf8aaa062a3c7a54b},
+    {"Weave", "FlowVelocity", "30", 400, 300, 0x33220108899b57dd, 1.0},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {

@@ -64,6 +64,13 @@ constexpr Variant kVariants[] = {
     {"Smoke", "InsideMasking", "0"},            // over the shape too
     {"Smoke", "WispWidth", "5"},                // three octaves
     {"Smoke", "FlowVelocity", "300", 0.75},     // risen
+    {"Star", "Sides", "12"},
+    {"Star", "Indentation", "0"},  // the regular polygon
+    {"Star", "Antialias", "off"},  // the hard edge
+    {"Star", "EraseImage", "on"},
+    {"Weave", "Smear", "on"},         // smeared threads
+    {"Weave", "GapFill", "off"},      // cleared crossings
+    {"Weave", "FlowVelocity", "30", 1.0},  // drifting between whole pixels
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
