@@ -27,7 +27,11 @@ struct Variant {
     std::vector<std::pair<const char*, const char*>> sets;  // parameter key, value
 };
 
-const std::vector<Variant> kVariants = {};
+const std::vector<Variant> kVariants = {
+    {"Fur", "length30", {{"HairLength", "30"}}},
+    {"Jiggle", "turbulence", {{"Field", "3"}}},
+    {"Swirl", "smear30", {{"SmearLength", "30"}}},
+};
 
 ourhost::Module& BenchModule() {
     static std::unique_ptr<ourhost::Module> module = [] {

@@ -46,7 +46,12 @@ struct StillDemo {
     std::vector<std::string> sets;  // KEY=VALUE
 };
 
-const std::vector<StillDemo> kStillDemos = {};
+const std::vector<StillDemo> kStillDemos = {
+    {"Fur", "straight", "Waviness 0, Length 12: straight hairs", {"WaveSize=0", "HairLength=12"}},
+    {"Jiggle", "brownian", "Brownian Motion", {"Field=2"}},
+    {"Jiggle", "turbulence", "Turbulence", {"Field=3"}},
+    {"Swirl", "symmetric", "Warp off: smeared both ways", {"Warp=off"}},
+};
 
 // Effects that move over time by themselves, with settings that show it; each
 // gets a short looping animation in the gallery.
@@ -57,6 +62,9 @@ struct MotionDemo {
 
 const MotionDemo kMotionDemos[] = {
     {"HSBNoise", {"FlowVelocity=60", "PhaseVelocity=120", "Hue=30", "LumpWidth=12", "LumpHeight=12"}},
+    {"Fur", {"FlowVelocity=20", "PhaseVelocity=180", "WaveSize=40"}},
+    {"Jiggle", {"FlowVelocity=20", "PhaseVelocity=180"}},
+    {"Swirl", {"FlowVelocity=15", "PhaseVelocity=180"}},
 };
 
 constexpr int kMotionFps = 12;

@@ -54,6 +54,15 @@ constexpr Variant kVariants[] = {
     {"HSB Noise", "Opacity", "80"},        // opacity noise
     {"HSB Noise", "FlowVelocity", "30", 1.5},  // drifting
     {"HSB Noise", "PhaseVelocity", "200", 0.75},  // undulating
+    {"Fur", "Smooth", "off"},                    // hard-drawn hairs
+    {"Fur", "FlowVelocity", "30", 1.5},          // drifting waves
+    {"Fur", "PhaseVelocity", "200", 0.75},       // undulating waves
+    {"Jiggle", "Field", "2"},                    // Brownian Motion
+    {"Jiggle", "Field", "3"},                    // Turbulence
+    {"Jiggle", "FlowVelocity", "30", 1.5},       // drifting bubbles
+    {"Swirl", "Warp", "off"},                    // smeared both ways
+    {"Swirl", "Smooth", "off"},                  // cell sampling
+    {"Swirl", "PhaseVelocity", "200", 0.75},     // undulating whirlpools
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
