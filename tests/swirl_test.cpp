@@ -190,6 +190,26 @@ TEST(Swirl, StreakDetailSetsTheGrain) {
     EXPECT_LT(bright.dark, 20);
 }
 
+// Walks far longer than the layer, every way of sampling: each stops at the
+// source's edge, and no sample falls outside the source or the field.
+TEST(Swirl, LongWalksOnATinyLayerStayInsideIt) {
+    for (const char* warp : {"on", "off"}) {
+        for (const char* smooth : {"on", "off"}) {
+            zoka_test::AppliedEffect swirl("Swirl");
+            swirl.Set("Warp", warp);
+            swirl.Set("Smooth", smooth);
+            swirl.Set("SmearLength", "30");
+            swirl.Set("WhirlpoolSpacing", "5");
+            swirl.Set("StreakDetail", "100");
+            for (const int32_t size : {1, 2, 5}) {
+                const Image layer(size, size + 1, Pixel{255, 200, 100, 50});
+                EXPECT_EQ(Render(swirl, layer).image.Width(), size + 60);
+                Render(swirl, layer, FrameOptions{0, 30, false, 3});
+            }
+        }
+    }
+}
+
 TEST(Swirl, AFrameFollowsItsTimeAndSeedAlone) {
     zoka_test::ExpectFramesFollowTimeAndSeedAlone(
         "Swirl",
