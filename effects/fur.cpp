@@ -272,7 +272,8 @@ int Fur::RenderBand(RenderContext& context, const PixelRect& band) {
     if (result == kOk) {
         // The waves stay with the frame, not the selection: no origin.
         const Drift drift = FrameDrift(context, Flow());
-        result = field.Fill(*heights, p.waveSpacing, p.waveSpacing, drift.x, drift.y, context.abort, k);
+        result = field.Fill(*heights, p.waveSpacing, p.waveSpacing, drift.x, drift.y,
+                            context.abort, k);
     }
     if (result == kOk) result = depth.Create(band, 1, 8);
     if (result != kOk) return result;

@@ -160,7 +160,9 @@ int Jiggle::RenderBand(RenderContext& context, const PixelRect& band) {
     OutsetRect(area, 1);
     ScopedRaster heights;
     if (result == kOk) result = heights.Create(area, 1, 8);
-    if (result == kOk) result = FillMovement(field, *heights, p, context, FrameDrift(context, Flow()));
+    if (result == kOk) {
+        result = FillMovement(field, *heights, p, context, FrameDrift(context, Flow()));
+    }
     if (result == kOk) result = Displace(context, band, *heights, p.twist);
     return result;
 }

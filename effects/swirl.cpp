@@ -131,7 +131,8 @@ void AddSample(const Streamlines& s, int32_t X, int32_t Y, int32_t cx, int32_t c
             sums[j] += (w00 * p00[j] + w10 * p10[j] + w01 * p01[j] + w11 * p11[j]) >> 14;
         }
         const int32_t g = w00 * GrainAt(s.grain, cx, cy) + w10 * GrainAt(s.grain, cx + 1, cy) +
-                          w01 * GrainAt(s.grain, cx, cy + 1) + w11 * GrainAt(s.grain, cx + 1, cy + 1);
+                          w01 * GrainAt(s.grain, cx, cy + 1) +
+                          w11 * GrainAt(s.grain, cx + 1, cy + 1);
         grain = (g >> 13) & ~1;
     } else {
         const uint8_t* p = s.source.Pixel(cx, cy);

@@ -22,10 +22,7 @@ using ourhost::Pixel;
 constexpr int kFurIndex = 5;
 
 Image Render(zoka_test::AppliedEffect& fur, const Image& layer, const FrameOptions& options = {}) {
-    const auto frame = fur.instance.RenderFrame(layer, options);
-    EXPECT_EQ(frame.code, kHostNoError) << frame.message;
-    EXPECT_EQ(fur.host.LiveHandles(), 0u);
-    return frame.image;
+    return zoka_test::RenderChecked(fur, layer, options).image;
 }
 
 // The layer with its colour darkened to 192/256: what shows under the hairs.
@@ -62,7 +59,8 @@ TEST(Fur, WithoutHairsOnlyTheSkinIsLeft) {
     // 3 pixels at a quarter of the resolution: shorter than one rendered pixel.
     fur.Set("HairLength", "3");
     const Image solid(40, 40, Pixel{255, 200, 100, 41});
-    EXPECT_EQ(Render(fur, solid, FrameOptions{0, 30, false, 4}), Skin(Image(10, 10, solid.At(0, 0))));
+    EXPECT_EQ(Render(fur, solid, FrameOptions{0, 30, false, 4}),
+              Skin(Image(10, 10, solid.At(0, 0))));
     EXPECT_NE(Render(fur, solid), Skin(solid)) << "at full resolution the hairs grow";
 }
 

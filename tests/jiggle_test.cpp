@@ -19,14 +19,6 @@ using ourhost::Pixel;
 
 constexpr int kJiggleIndex = 16;
 
-ourhost::FrameResult Render(zoka_test::AppliedEffect& jiggle, const Image& layer,
-                            const FrameOptions& options = {}) {
-    const auto frame = jiggle.instance.RenderFrame(layer, options);
-    EXPECT_EQ(frame.code, kHostNoError) << frame.message;
-    EXPECT_EQ(jiggle.host.LiveHandles(), 0u);
-    return frame;
-}
-
 // Channels of two images that differ by more than one level, comparing a
 // at (x + dx, y) with b at (x, y) over the rectangle given.
 int FarChannels(const Image& a, const Image& b, int32_t dx, int32_t left, int32_t top,
@@ -50,8 +42,9 @@ TEST(Jiggle, BubblesAndTurbulenceDriftWholeBrownianMotionKeepsItsCoarsestOctave)
     for (int32_t y = 0; y < 80; ++y) {
         for (int32_t x = 0; x < 200; ++x) {
             const double wave = std::sin(x * 0.6283185307179586);
-            layer.Set(x, y, Pixel{255, static_cast<uint8_t>(128 + 100 * wave),
-                                  static_cast<uint8_t>(3 * y), static_cast<uint8_t>(128 - 90 * wave)});
+            const auto red = static_cast<uint8_t>(128 + 100 * wave);
+            const auto blue = static_cast<uint8_t>(128 - 90 * wave);
+            layer.Set(x, y, Pixel{255, red, static_cast<uint8_t>(3 * y), blue});
         }
     }
     for (const char* type : {"1", "2", "3"}) {
@@ -60,8 +53,8 @@ TEST(Jiggle, BubblesAndTurbulenceDriftWholeBrownianMotionKeepsItsCoarsestOctave)
         jiggle.Set("WarpAmount", "8");
         jiggle.Set("FlowVelocity", "30");
         jiggle.Set("FlowDirection", "90");
-        const auto start = Render(jiggle, layer);
-        const auto later = Render(jiggle, layer, FrameOptions{1.0});
+        const auto start = zoka_test::RenderChecked(jiggle, layer);
+        const auto later = zoka_test::RenderChecked(jiggle, layer, FrameOptions{1.0});
         // Away from the layer's edges, within reach of every displacement.
         const int32_t g = start.originX;
         const int far = FarChannels(later.image, start.image, 30, g + 25, g + 25, g + 145, g + 55);
@@ -79,25 +72,21 @@ TEST(Jiggle, BubblesAndTurbulenceDriftWholeBrownianMotionKeepsItsCoarsestOctave)
 struct Displacements {
     double X(int32_t x, int32_t y) const { return (At(x, y).r - 30) / 2.0 - x; }
     double Y(int32_t x, int32_t y) const { return (At(x, y).g - 30) / 2.0 - y; }
-    Pixel At(int32_t x, int32_t y) const { return frame.image.At(x + frame.originX, y + frame.originY); }
+    Pixel At(int32_t x, int32_t y) const {
+        return frame.image.At(x + frame.originX, y + frame.originY);
+    }
     const ourhost::FrameResult& frame;
 };
 
 // The twist turns the displacement: host angle 90 moves pixels along the
 // noise's gradient, host angle 0 along its level lines, a quarter turn on.
 TEST(Jiggle, TwistTurnsTheDisplacementFromTheGradientToTheLevelLines) {
-    Image layer(90, 90);
-    for (int32_t y = 0; y < 90; ++y) {
-        for (int32_t x = 0; x < 90; ++x) {
-            layer.Set(x, y, Pixel{255, static_cast<uint8_t>(30 + 2 * x),
-                                  static_cast<uint8_t>(30 + 2 * y), 0});
-        }
-    }
+    const Image layer = zoka_test::CoordinateLayer(90);
     zoka_test::AppliedEffect jiggle("Jiggle");
     jiggle.Set("Twist", "90");
-    const auto along = Render(jiggle, layer);
+    const auto along = zoka_test::RenderChecked(jiggle, layer);
     jiggle.Set("Twist", "0");
-    const auto across = Render(jiggle, layer);
+    const auto across = zoka_test::RenderChecked(jiggle, layer);
     const Displacements gradient{along}, level{across};
     double largest = 0;
     for (int32_t y = 20; y < 70; ++y) {
@@ -117,12 +106,12 @@ TEST(Jiggle, ReachesBeyondTheSourceStayInsideIt) {
     zoka_test::AppliedEffect wild("Jiggle");
     wild.Set("WarpAmount", "199");
     wild.Set("BubbleSize", "1");
-    Render(wild, zoka_test::TestLayer());
+    zoka_test::RenderChecked(wild, zoka_test::TestLayer());
 
     zoka_test::AppliedEffect thin("Jiggle");
     thin.Set("WarpAmount", "1");
     const Image column(2, 30, Pixel{255, 90, 160, 220});
-    const auto frame = Render(thin, column, FrameOptions{0, 30, false, 2});
+    const auto frame = zoka_test::RenderChecked(thin, column, FrameOptions{0, 30, false, 2});
     ASSERT_EQ(frame.image.Width(), 1);
     for (int32_t y = 0; y < frame.image.Height(); ++y) {
         const Pixel p = frame.image.At(0, y);

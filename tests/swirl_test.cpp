@@ -25,14 +25,6 @@ using ourhost::Pixel;
 
 constexpr int kSwirlIndex = 13;
 
-ourhost::FrameResult Render(zoka_test::AppliedEffect& swirl, const Image& layer,
-                            const FrameOptions& options = {}) {
-    const auto frame = swirl.instance.RenderFrame(layer, options);
-    EXPECT_EQ(frame.code, kHostNoError) << frame.message;
-    EXPECT_EQ(swirl.host.LiveHandles(), 0u);
-    return frame;
-}
-
 // The field of the default seed at time 0, over the output grown by `reach`
 // as the kernel lays it out: vectors turned by `angle` degrees (the twist
 // after the host angle's conversion) and the grain of `detail`.
@@ -46,7 +38,9 @@ struct Field {
     int Vector(int32_t x, int32_t y, int axis) const {
         return reinterpret_cast<const int8_t*>(vectors->Pixel(x, y))[axis];
     }
-    int Grain(int32_t x, int32_t y) const { return *reinterpret_cast<const int8_t*>(grain->Pixel(x, y)); }
+    int Grain(int32_t x, int32_t y) const {
+        return *reinterpret_cast<const int8_t*>(grain->Pixel(x, y));
+    }
 
     zoka_test::ModuleMemoryScope memory;
     NoiseField field;
@@ -59,7 +53,7 @@ struct Field {
 TEST(Swirl, AStreamlineLeavingAtTheEdgeKeepsItsOwnPixelAndGrain) {
     zoka_test::AppliedEffect swirl("Swirl");
     swirl.Set("StreakDetail", "100");
-    const Image out = Render(swirl, zoka_test::TestLayer()).image;
+    const Image out = zoka_test::RenderChecked(swirl, zoka_test::TestLayer()).image;
     const Field f(out, 10, 45, 100);  // host angle 45; Warp reaches twice Smear Length
     const int32_t right = out.Width() - 1, bottom = out.Height() - 1;
     int leaving = 0;
@@ -98,9 +92,10 @@ TEST(Swirl, WarpSmearsForwardOnlyWithoutItBothWaysAlike) {
         zoka_test::AppliedEffect swirl("Swirl");
         swirl.Set("Warp", warp);
         swirl.Set("StreakDetail", "1");
-        const Image forward = Render(swirl, layer).image;
+        const Image forward = zoka_test::RenderChecked(swirl, layer).image;
         swirl.Set("Twist", "225");
-        const double reversed = MeanDifference(forward, Render(swirl, layer).image);
+        const Image backward = zoka_test::RenderChecked(swirl, layer).image;
+        const double reversed = MeanDifference(forward, backward);
         if (warp[1] == 'f') {
             EXPECT_LT(reversed, 1);
         } else {
@@ -114,18 +109,12 @@ TEST(Swirl, WarpSmearsForwardOnlyWithoutItBothWaysAlike) {
 // streamline. Host angle 90 (no twist) smears along the noise's gradient,
 // host angle 0 (a quarter turn) along its level lines.
 TEST(Swirl, TwistTurnsTheStreamlinesFromTheGradientToTheLevelLines) {
-    Image layer(90, 90);
-    for (int32_t y = 0; y < 90; ++y) {
-        for (int32_t x = 0; x < 90; ++x) {
-            layer.Set(x, y, Pixel{255, static_cast<uint8_t>(30 + 2 * x),
-                                  static_cast<uint8_t>(30 + 2 * y), 0});
-        }
-    }
+    const Image layer = zoka_test::CoordinateLayer(90);
     const auto render = [&](const char* twist) {
         zoka_test::AppliedEffect swirl("Swirl");
         swirl.Set("Twist", twist);
         swirl.Set("StreakDetail", "1");
-        return Render(swirl, layer);
+        return zoka_test::RenderChecked(swirl, layer);
     };
     const auto along = render("90"), across = render("0");
     const Field gradient(along.image, 10, 0, 1);  // the field untwisted
@@ -161,7 +150,7 @@ struct Spread {
 Spread SpreadOf(const char* detail, uint8_t grey) {
     zoka_test::AppliedEffect swirl("Swirl");
     swirl.Set("StreakDetail", detail);
-    const auto frame = Render(swirl, Image(50, 40, Pixel{255, grey, grey, grey}));
+    const auto frame = zoka_test::RenderChecked(swirl, Image(50, 40, Pixel{255, grey, grey, grey}));
     Spread s;
     for (int32_t y = 12; y < 28; ++y) {
         for (int32_t x = 12; x < 38; ++x) {
@@ -203,8 +192,8 @@ TEST(Swirl, LongWalksOnATinyLayerStayInsideIt) {
             swirl.Set("StreakDetail", "100");
             for (const int32_t size : {1, 2, 5}) {
                 const Image layer(size, size + 1, Pixel{255, 200, 100, 50});
-                EXPECT_EQ(Render(swirl, layer).image.Width(), size + 60);
-                Render(swirl, layer, FrameOptions{0, 30, false, 3});
+                EXPECT_EQ(zoka_test::RenderChecked(swirl, layer).image.Width(), size + 60);
+                zoka_test::RenderChecked(swirl, layer, FrameOptions{0, 30, false, 3});
             }
         }
     }

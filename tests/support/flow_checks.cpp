@@ -7,13 +7,29 @@ namespace zoka_test {
 namespace {
 
 ourhost::Image Frame(AppliedEffect& effect, const ourhost::Image& layer, double seconds) {
-    const auto frame = effect.instance.RenderFrame(layer, ourhost::FrameOptions{seconds});
-    EXPECT_EQ(frame.code, kHostNoError) << frame.message;
-    EXPECT_EQ(effect.host.LiveHandles(), 0u);
-    return frame.image;
+    return RenderChecked(effect, layer, ourhost::FrameOptions{seconds}).image;
 }
 
 }  // namespace
+
+ourhost::FrameResult RenderChecked(AppliedEffect& effect, const ourhost::Image& layer,
+                                   const ourhost::FrameOptions& options) {
+    auto frame = effect.instance.RenderFrame(layer, options);
+    EXPECT_EQ(frame.code, kHostNoError) << frame.message;
+    EXPECT_EQ(effect.host.LiveHandles(), 0u);
+    return frame;
+}
+
+ourhost::Image CoordinateLayer(int32_t size) {
+    ourhost::Image layer(size, size);
+    for (int32_t y = 0; y < size; ++y) {
+        for (int32_t x = 0; x < size; ++x) {
+            layer.Set(x, y, ourhost::Pixel{255, static_cast<uint8_t>(30 + 2 * x),
+                                           static_cast<uint8_t>(30 + 2 * y), 0});
+        }
+    }
+    return layer;
+}
 
 void ExpectFramesFollowTimeAndSeedAlone(const std::string& effect, const Configure& configure,
                                         const ourhost::Image& layer) {
