@@ -270,7 +270,8 @@ int Fur::RenderBand(RenderContext& context, const PixelRect& band) {
     ScopedRaster heights, depth;
     if (result == kOk) result = heights.Create(context.source->bounds, 1, 8);
     if (result == kOk) {
-        // The waves stay with the frame, not the selection: no origin.
+        // The waves are drifted but, unlike the other noise effects, not
+        // shifted by the selection's origin.
         const Drift drift = FrameDrift(context, Flow());
         result = field.Fill(*heights, p.waveSpacing, p.waveSpacing, drift.x, drift.y,
                             context.abort, k);

@@ -73,7 +73,7 @@ public:
 // ---- Kernel ------------------------------------------------------------------
 
 constexpr double kUnit = 0.00392156862745098;   // 1/255 as the kernel uses it
-constexpr double kTwistToRadians = 0.017453292;  // truncated, as the twist has always used
+constexpr double kTwistToRadians = 0.017453292;  // degrees to radians, truncated
 
 // Fills the height field with the chosen movement: one octave, the signed
 // five-octave sum or the sum of absolute values. 0, or 1 when aborted.

@@ -68,8 +68,9 @@ public:
         OutsetRect(result, std::max(3, p.smearLength / WholeDivisor(scale)));
     }
 
-    // A walk covers at most its step count in cells (full-resolution pixels
-    // bound it); Warp walks twice as far, forward only.
+    // A walk moves less than a pixel per step and takes at most Smear Length
+    // steps each way (fewer at a lower resolution); Warp walks twice as far,
+    // forward only.
     void SourceRect(const PixelRect& area, PixelRect& needed, PixelRect&, const void* block,
                     double) const override {
         const auto& p = *static_cast<const SwirlParams*>(block);
@@ -124,9 +125,9 @@ void AddSample(const Streamlines& s, int32_t X, int32_t Y, int32_t cx, int32_t c
         const int32_t w00 = (kOne - fx) * (kOne - fy), w10 = fx * (kOne - fy);
         const int32_t w01 = (kOne - fx) * fy, w11 = fx * fy;
         const uint8_t* p00 = s.source.Pixel(cx, cy);
-        const uint8_t* p10 = p00 + 4;
+        const uint8_t* p10 = p00 + s.source.PixelBytes();
         const uint8_t* p01 = s.source.Pixel(cx, cy + 1);
-        const uint8_t* p11 = p01 + 4;
+        const uint8_t* p11 = p01 + s.source.PixelBytes();
         for (int32_t j = 0; j < s.channels; ++j) {
             sums[j] += (w00 * p00[j] + w10 * p10[j] + w01 * p01[j] + w11 * p11[j]) >> 14;
         }
