@@ -34,6 +34,9 @@ const std::vector<Variant> kVariants = {
     {"Smoke", "wide-wisps", {{"WispWidth", "600"}}},  // ten octaves per sample
     {"Star", "EraseImage", {{"EraseImage", "on"}, {"Sides", "12"}, {"Position", "960,540"}}},
     {"Weave", "DriftSmear", {{"FlowVelocity", "30"}, {"Smear", "on"}}, 1.5},
+    {"Fur", "length30", {{"HairLength", "30"}}},
+    {"Jiggle", "turbulence", {{"Field", "3"}}},
+    {"Swirl", "smear30", {{"SmearLength", "30"}}},
 };
 
 ourhost::Module& BenchModule() {

@@ -53,6 +53,10 @@ const std::vector<StillDemo> kStillDemos = {
     {"Star", "polygon", "Indentation 0: the regular hexagon", {"Sides=6", "Indentation=0", "Position=200,150"}},
     {"Star", "erase", "Erase Original Image", {"EraseImage=on", "Position=200,150", "Scale=150"}},
     {"Weave", "smear", "Smear Threads, Fill Gaps off", {"Smear=on", "GapFill=off"}},
+    {"Fur", "straight", "Waviness 0, Length 12: straight hairs", {"WaveSize=0", "HairLength=12"}},
+    {"Jiggle", "brownian", "Brownian Motion", {"Field=2"}},
+    {"Jiggle", "turbulence", "Turbulence", {"Field=3"}},
+    {"Swirl", "symmetric", "Warp off: smeared both ways", {"Warp=off"}},
 };
 
 // Effects that move over time by themselves, with settings that show it; each
@@ -68,6 +72,9 @@ const MotionDemo kMotionDemos[] = {
     {"Smoke", {"FlowVelocity=80"}},
     // 96 pixels in the two seconds: three repeats of the checkerboard, so the loop is seamless.
     {"Weave", {"RibbonWidth=14", "FlowVelocity=48", "FlowDirection=90"}},
+    {"Fur", {"FlowVelocity=20", "PhaseVelocity=180", "WaveSize=40"}},
+    {"Jiggle", {"FlowVelocity=20", "PhaseVelocity=180"}},
+    {"Swirl", {"FlowVelocity=15", "PhaseVelocity=180"}},
 };
 
 constexpr int kMotionFps = 12;

@@ -1,8 +1,16 @@
 // Jiggle: displaces every pixel by the twisted gradient of a noise field,
 // bubbling over time.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 #include "base/result_codes.h"
+#include "effects/flow.h"
+#include "effects/hsv.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
+#include "host/render_context.h"
+#include "noise/noise_field.h"
 #include "raster/numeric.h"
 
 namespace zoka {
@@ -28,7 +36,7 @@ struct JiggleParams {
     int16_t randomSeed = 0;
 };
 
-class Jiggle final : public EffectOf<Jiggle, JiggleParams> {
+class Jiggle final : public EffectOf<Jiggle, JiggleParams, FlowingEffect<Jiggle>> {
 public:
     static constexpr int kIndex = 16;
     static constexpr int kNameId = 32000;
@@ -59,8 +67,105 @@ public:
         OutsetRect(result, TruncToInt32(reach));
     }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    int RenderBand(RenderContext& context, const PixelRect& band) override;
 };
+
+// ---- Kernel ------------------------------------------------------------------
+
+constexpr double kUnit = 0.00392156862745098;   // 1/255 as the kernel uses it
+constexpr double kTwistToRadians = 0.017453292;  // degrees to radians, truncated
+
+// Fills the height field with the chosen movement: one octave, the signed
+// five-octave sum or the sum of absolute values. 0, or 1 when aborted.
+int FillMovement(NoiseField& field, const Raster& heights, const JiggleParams& p,
+                 const RenderContext& context, const Drift& drift) {
+    const double ox = -context.selectionBounds->left + drift.x;
+    const double oy = -context.selectionBounds->top + drift.y;
+    const double k = context.divisor;
+    switch (p.movementType) {
+        case 1:
+            return field.Fill(heights, p.bubbleSize, p.bubbleSize, ox, oy, context.abort, k);
+        case 2:
+            return field.FillFractal(heights, p.bubbleSize, p.bubbleSize, ox, oy, context.abort, k);
+        default:
+            return field.FillTurbulence(heights, p.bubbleSize, p.bubbleSize, ox, oy, context.abort,
+                                        k);
+    }
+}
+
+// The bilinear cell a displaced position samples: its top-left corner kept
+// inside the source so that both neighbours exist (the weights extrapolate
+// beyond the source's edge). A source one pixel wide or high samples its
+// single column or row.
+struct Cell {
+    int32_t u0, u1, v0, v1;
+    double fx, fy;
+};
+
+Cell CellAt(const PixelRect& source, double sx, double sy) {
+    const int32_t u = std::max(source.left, std::min(TruncToInt32(sx), source.right - 2));
+    const int32_t v = std::max(source.top, std::min(TruncToInt32(sy), source.bottom - 2));
+    return Cell{u, std::min(u + 1, source.right - 1), v, std::min(v + 1, source.bottom - 1), sx - u,
+                sy - v};
+}
+
+void SampleDisplaced(const Raster& source, const Cell& c, uint8_t* out) {
+    const uint8_t* p00 = source.Pixel(c.u0, c.v0);
+    const uint8_t* p10 = source.Pixel(c.u1, c.v0);
+    const uint8_t* p01 = source.Pixel(c.u0, c.v1);
+    const uint8_t* p11 = source.Pixel(c.u1, c.v1);
+    const double w00 = (1 - c.fx) * (1 - c.fy), w10 = c.fx * (1 - c.fy);
+    const double w01 = (1 - c.fx) * c.fy, w11 = c.fx * c.fy;
+    for (int j = 0; j < 4; ++j) {
+        const double value = w00 * (p00[j] * kUnit) + w10 * (p10[j] * kUnit) +
+                             w01 * (p01[j] * kUnit) + w11 * (p11[j] * kUnit);
+        out[j] = UnitToByte(value);
+    }
+}
+
+// Moves every pixel of the band by the height field's gradient turned by the
+// twist; all four channels follow.
+int Displace(const RenderContext& context, const PixelRect& band, const Raster& heights,
+             double twist) {
+    const double theta = twist * kTwistToRadians;
+    const double c = std::cos(theta), s = std::sin(theta);
+    const Raster& source = *context.source;
+    for (int32_t y = band.top; y < band.bottom; ++y) {
+        if (context.abort(nullptr) != 0) return kCancelled;
+        // The height field starts one column left of the band.
+        const double* above = heights.RowAs<double>(y - 1) + 1;
+        const double* here = heights.RowAs<double>(y) + 1;
+        const double* below = heights.RowAs<double>(y + 1) + 1;
+        uint8_t* out = context.destination->Pixel(band.left, y);
+        for (int32_t i = 0, x = band.left; x < band.right; ++i, ++x, out += 4) {
+            const double gx = here[i + 1] - here[i - 1];
+            const double gy = below[i] - above[i];
+            const double sx = x + (gx * c + gy * s);
+            const double sy = y + (gy * c - gx * s);
+            SampleDisplaced(source, CellAt(source.bounds, sx, sy), out);
+        }
+    }
+    return kOk;
+}
+
+int Jiggle::RenderBand(RenderContext& context, const PixelRect& band) {
+    const auto& p = *static_cast<const JiggleParams*>(context.params);
+    const double k = context.divisor;
+    // The amplitude grows with the bubble size, so that the gradient (the
+    // displacement) follows Warp Amount alone.
+    const double warp = p.warpAmount / k * std::max(1.0, p.bubbleSize / k);
+    NoiseField field;
+    int result = field.Init(0.1 * warp, 0, p.randomSeed, Flow().phase);
+    PixelRect area = band;
+    OutsetRect(area, 1);
+    ScopedRaster heights;
+    if (result == kOk) result = heights.Create(area, 1, 8);
+    if (result == kOk) {
+        result = FillMovement(field, *heights, p, context, FrameDrift(context, Flow()));
+    }
+    if (result == kOk) result = Displace(context, band, *heights, p.twist);
+    return result;
+}
 
 }  // namespace
 

@@ -57,6 +57,18 @@ constexpr Golden kGoldens[] = {
     {"Weave", "Smear", "on", 400, 300, 0x4a28cb1e586adedd},
     {"Weave", "GapFill", "off", 400, 300, 0xf8aaa062a3c7a54b},
     {"Weave", "FlowVelocity", "30", 400, 300, 0x33220108899b57dd, 1.0},
+    {"Fur", nullptr, "", 400, 300, 0x5ff9875a5bf8a1f1},
+    {"Fur", "Smooth", "off", 400, 300, 0xc6ed460ff5959fb5},
+    {"Fur", "FlowVelocity", "30", 400, 300, 0x9ece7048b6886dc0, 1.5},
+    {"Fur", "PhaseVelocity", "200", 400, 300, 0xe1d09421a8a4ff51, 0.75},
+    {"Jiggle", nullptr, "", 460, 360, 0x60ec9d7d7512bc92},
+    {"Jiggle", "Field", "2", 520, 420, 0x4a1b1e8710760b23},
+    {"Jiggle", "Field", "3", 520, 420, 0xf82dba1b40e0f311},
+    {"Jiggle", "FlowVelocity", "30", 460, 360, 0xd967c5e48cbe524a, 1.5},
+    {"Swirl", nullptr, "", 410, 310, 0x6635c2a1ac4a412c},
+    {"Swirl", "Warp", "off", 410, 310, 0x7feabbd75bb8e2ce},
+    {"Swirl", "Smooth", "off", 410, 310, 0x7b59dcfac20b829b},
+    {"Swirl", "PhaseVelocity", "200", 410, 310, 0x6ddd8707597412a2, 0.75},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {

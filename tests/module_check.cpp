@@ -71,6 +71,15 @@ constexpr Variant kVariants[] = {
     {"Weave", "Smear", "on"},         // smeared threads
     {"Weave", "GapFill", "off"},      // cleared crossings
     {"Weave", "FlowVelocity", "30", 1.0},  // drifting between whole pixels
+    {"Fur", "Smooth", "off"},                    // hard-drawn hairs
+    {"Fur", "FlowVelocity", "30", 1.5},          // drifting waves
+    {"Fur", "PhaseVelocity", "200", 0.75},       // undulating waves
+    {"Jiggle", "Field", "2"},                    // Brownian Motion
+    {"Jiggle", "Field", "3"},                    // Turbulence
+    {"Jiggle", "FlowVelocity", "30", 1.5},       // drifting bubbles
+    {"Swirl", "Warp", "off"},                    // smeared both ways
+    {"Swirl", "Smooth", "off"},                  // cell sampling
+    {"Swirl", "PhaseVelocity", "200", 0.75},     // undulating whirlpools
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
