@@ -61,6 +61,9 @@ public:
     }
     T* get() const { return data_; }
     T& operator[](size_t i) const { return data_[i]; }
+    // Exchanges the blocks of two owners, so a buffer can be grown into a
+    // new one and the old block freed with the other owner.
+    void Swap(ModuleBuffer& other) { std::swap(data_, other.data_); }
 
 private:
     T* data_ = nullptr;

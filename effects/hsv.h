@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "noise/random.h"
+#include "raster/numeric.h"
 
 namespace zoka {
 
@@ -33,12 +34,6 @@ inline HueSixths RgbToHueSixths(double r, double g, double b) {
         h6 = (r - g) / d + 4;
     }
     return HueSixths{h6, s, v, false};
-}
-
-inline uint8_t UnitToByte(double unit) {
-    const double v = unit * 255.0;
-    if (!(v > 0)) return 0;
-    return v > 255 ? 255 : static_cast<uint8_t>(v);
 }
 
 // Writes the colour of (h, s, v) into rgb, each channel times 255, clamped

@@ -29,4 +29,12 @@ namespace zoka {
 // 16-bit variable keeps them.
 inline int16_t TruncToInt16(double x) { return static_cast<int16_t>(TruncToInt32(x)); }
 
+// A 0..1 value as a byte: times 255, clamped to 0..255 (NaN gives 0) and
+// truncated.
+inline uint8_t UnitToByte(double unit) {
+    const double v = unit * 255.0;
+    if (!(v > 0)) return 0;
+    return v > 255 ? 255 : static_cast<uint8_t>(v);
+}
+
 }  // namespace zoka
