@@ -27,7 +27,11 @@ struct Variant {
     std::vector<std::pair<const char*, const char*>> sets;  // parameter key, value
 };
 
-const std::vector<Variant> kVariants = {};
+const std::vector<Variant> kVariants = {
+    {"InnerBevel", "Width600", {{"Width", "600"}}},
+    {"OuterBevel", "Width600", {{"Width", "600"}}},
+    {"Carve", "Width600", {{"Width", "600"}}},
+};
 
 ourhost::Module& BenchModule() {
     static std::unique_ptr<ourhost::Module> module = [] {

@@ -54,6 +54,15 @@ constexpr Variant kVariants[] = {
     {"HSB Noise", "Opacity", "80"},        // opacity noise
     {"HSB Noise", "FlowVelocity", "30", 1.5},  // drifting
     {"HSB Noise", "PhaseVelocity", "200", 0.75},  // undulating
+    {"Inner Bevel", "Bevel", "Rounded"},
+    {"Inner Bevel", "Bevel", "Flat"},
+    {"Inner Bevel", "Bevel", "Mesa"},
+    {"Outer Bevel", "Bevel", "Rounded"},
+    {"Outer Bevel", "Bevel", "Flat"},
+    {"Outer Bevel", "Bevel", "Mesa"},
+    {"Carve", "Bevel", "Rounded"},
+    {"Carve", "Bevel", "Flat"},
+    {"Carve", "Bevel", "Mesa"},
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
