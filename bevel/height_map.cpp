@@ -266,18 +266,12 @@ void HeightMap::FillUnreached() {
     for (int32_t y = outputRect_.top; y < outputRect_.bottom; ++y) {
         for (int32_t x = outputRect_.left; x < outputRect_.right; ++x) {
             const int32_t state = InNodeMap(x, y) ? MapEntry(x, y) : SideOf(x, y);
-            if (state == kUnvisited) {
-                if (insideMode_) {
-                    SetInteriorHeight(x, y);
-                } else {
-                    SetExteriorHeight(x, y);
-                }
-            } else if (state == kOtherSide) {
-                if (insideMode_) {
-                    SetExteriorHeight(x, y);
-                } else {
-                    SetInteriorHeight(x, y);
-                }
+            if (state != kUnvisited && state != kOtherSide) continue;
+            // The measured side is the inside in inside mode.
+            if ((state == kUnvisited) == insideMode_) {
+                SetInteriorHeight(x, y);
+            } else {
+                SetExteriorHeight(x, y);
             }
         }
     }
