@@ -37,6 +37,9 @@ const std::vector<Variant> kVariants = {
     {"Fur", "length30", {{"HairLength", "30"}}},
     {"Jiggle", "turbulence", {{"Field", "3"}}},
     {"Swirl", "smear30", {{"SmearLength", "30"}}},
+    {"InnerBevel", "Width600", {{"Width", "600"}}},
+    {"OuterBevel", "Width600", {{"Width", "600"}}},
+    {"Carve", "Width600", {{"Width", "600"}}},
 };
 
 ourhost::Module& BenchModule() {

@@ -11,39 +11,45 @@ namespace {
 constexpr int32_t kMaxChannels = 4;
 constexpr double kByteToUnit = 0.00392156862745098;  // 1 / 255
 
-// The blend weight towards the source colour reaches 1 at this squared
-// gradient.
+// Below this squared gradient the lit colour is mixed with the source
+// colour, by 20 times the squared gradient.
 constexpr double kFlatGradient = 0.05;
 
-double HeightAt(const Raster& heights, int32_t x, int32_t y) {
-    return *reinterpret_cast<const double*>(heights.Pixel(x, y));
+// The darkening of a carved surface at height h: none at 0, darkenDepths
+// percent at the full depth.
+double DepthFactor(const BevelShading& s, double h) { return 1 - h / s.depth * s.darkenDepths * 0.01; }
+
+// A shaded value as a byte. A value that is its colour exactly keeps the
+// source byte: the way back through 255 x (byte / 255), truncated, would
+// lose a level for some bytes (33, 37, ... 244), darkening flat areas.
+uint8_t ShadedByte(double out, double colour, uint8_t source) {
+    return out == colour ? source : UnitToByte(out);
 }
 
-// Shades one pixel of the band: out (0..1 per channel, before clamping)
-// from its colour.
-void ShadeAt(const BevelShading& s, int32_t x, int32_t y, const double* colour, double* out) {
-    const Raster& h = *s.heights;
-    double gx = HeightAt(h, x + 1, y) - HeightAt(h, x - 1, y);
-    double gy = HeightAt(h, x, y + 1) - HeightAt(h, x, y - 1);
-    if (s.carved) {
-        gx = -gx;
-        gy = -gy;
-    }
-    const double g2 = gx * gx + gy * gy;
-    if (g2 == 0) {
-        // The flat blend below returns the colour exactly; the lighting
-        // need not run.
-        for (int32_t k = 0; k < s.channels; ++k) out[k] = colour[k];
-    } else {
-        ShadePixel(colour, s.channels, gx, gy, s.exponent, s.brightness, s.light, out);
-        if (g2 < kFlatGradient) {
-            const double w = 20 * g2;
-            for (int32_t k = 0; k < s.channels; ++k) out[k] = colour[k] * (1 - w) + out[k] * w;
-        }
+// Writes the lit colour of a pixel of gradient (gx, gy) (already negated
+// for a carved surface) and height h, whose squared gradient g2 is not 0.
+void ShadeSloped(const BevelShading& s, const uint8_t* source, double gx, double gy, double g2,
+                 double h, uint8_t* destination) {
+    double colour[kMaxChannels], out[kMaxChannels];
+    for (int32_t k = 0; k < s.channels; ++k) colour[k] = source[k] * kByteToUnit;
+    ShadePixel(colour, s.channels, gx, gy, s.exponent, s.brightness, s.light, out);
+    if (g2 < kFlatGradient) {
+        const double w = 20 * g2;
+        for (int32_t k = 0; k < s.channels; ++k) out[k] = colour[k] * (1 - w) + out[k] * w;
     }
     if (s.carved) {
-        const double f = 1 - HeightAt(h, x, y) / s.depth * s.darkenDepths * 0.01;
+        const double f = DepthFactor(s, h);
         for (int32_t k = 0; k < s.channels; ++k) out[k] = out[k] * f;
+    }
+    for (int32_t k = 0; k < s.channels; ++k) destination[k] = ShadedByte(out[k], colour[k], source[k]);
+}
+
+// A flat pixel of a carved surface: its colour darkened by its depth.
+void DarkenFlat(const BevelShading& s, const uint8_t* source, double h, uint8_t* destination) {
+    const double f = DepthFactor(s, h);
+    for (int32_t k = 0; k < s.channels; ++k) {
+        const double colour = source[k] * kByteToUnit;
+        destination[k] = ShadedByte(colour * f, colour, source[k]);
     }
 }
 
@@ -67,19 +73,33 @@ void ShadePixel(const double* colour, int32_t channels, double gx, double gy, do
     for (int32_t k = 0; k < channels; ++k) out[k] = colour[k] * d + highlight;
 }
 
-// A channel whose shaded value is its colour exactly keeps its byte: the
-// way back through 255 x (byte / 255), truncated, would lose a level for
-// some bytes (33, 37, ... 244), darkening flat areas.
+// Where the gradient is 0 the flat blend returns the colour exactly, so
+// only a carved surface's darkening changes it.
 void ShadeBevelBand(const BevelShading& shading, const PixelRect& band) {
-    double colour[kMaxChannels], out[kMaxChannels];
+    const Raster& heights = *shading.heights;
+    const int32_t step = shading.source->PixelBytes();
+    // Heights are read from the band's left - 1.
+    const int32_t offset = band.left - 1 - heights.bounds.left;
     for (int32_t y = band.top; y < band.bottom; ++y) {
-        for (int32_t x = band.left; x < band.right; ++x) {
-            const uint8_t* source = shading.source->Pixel(x, y);
-            for (int32_t k = 0; k < shading.channels; ++k) colour[k] = source[k] * kByteToUnit;
-            ShadeAt(shading, x, y, colour, out);
-            uint8_t* destination = shading.destination->Pixel(x, y);
-            for (int32_t k = 0; k < shading.channels; ++k) {
-                destination[k] = out[k] == colour[k] ? source[k] : UnitToByte(out[k]);
+        const double* above = heights.RowAs<double>(y - 1) + offset;
+        const double* at = heights.RowAs<double>(y) + offset;
+        const double* below = heights.RowAs<double>(y + 1) + offset;
+        const uint8_t* source = shading.source->Pixel(band.left, y);
+        uint8_t* destination = shading.destination->Pixel(band.left, y);
+        for (int32_t i = 0; i < band.Width(); ++i, source += step, destination += step) {
+            double gx = at[i + 2] - at[i];
+            double gy = below[i + 1] - above[i + 1];
+            if (shading.carved) {
+                gx = -gx;
+                gy = -gy;
+            }
+            const double g2 = gx * gx + gy * gy;
+            if (g2 != 0) {
+                ShadeSloped(shading, source, gx, gy, g2, at[i + 1], destination);
+            } else if (shading.carved) {
+                DarkenFlat(shading, source, at[i + 1], destination);
+            } else {
+                for (int32_t k = 0; k < shading.channels; ++k) destination[k] = source[k];
             }
         }
     }

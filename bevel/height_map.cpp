@@ -6,7 +6,6 @@
 
 #include "base/result_codes.h"
 #include "raster/numeric.h"
-#include "raster/pixel_ops.h"
 #include "raster/sampler.h"
 
 namespace zoka {
@@ -53,8 +52,6 @@ int HeightMap::Setup(const Raster& mask, double maxDistance, const PixelRect& ou
     }
     int result = nodeMap_.Create(nodeRect, 1, 4);
     if (result != kOk) return result;
-    FillRaster32(*nodeMap_, static_cast<uint32_t>(kUnvisited));
-
     PixelRect copyRect;
     IntersectRect(around, mask, copyRect);
     result = ResampleShifted(copyRect, mask, maskOffsetX, maskOffsetY, maskCopy_.Receive());
@@ -62,6 +59,10 @@ int HeightMap::Setup(const Raster& mask, double maxDistance, const PixelRect& ou
         nodeMap_.Reset();
         return result;
     }
+    insideMode_ = insideMode;
+    mapRect_ = nodeMap_->bounds;
+    map_ = IsEmpty(mapRect_) ? nullptr : nodeMap_->RowAs<int32_t>(mapRect_.top);
+    MarkSides();
 
     const int64_t pixels = int64_t(nodeRect.Height()) * nodeRect.Width();
     mapPixels_ = static_cast<int32_t>(std::min<int64_t>(pixels, INT32_MAX));
@@ -77,7 +78,6 @@ int HeightMap::Setup(const Raster& mask, double maxDistance, const PixelRect& ou
     free_ = 0;
     active_ = kNoNode;
 
-    insideMode_ = insideMode;
     maxDistance_ = maxDistance;
     outputRect_ = outputRect;
     return kOk;
@@ -93,13 +93,33 @@ int HeightMap::Run(AbortCheck abort) {
         FinaliseBelow(threshold);
         result = ExpandFinished();
         if (result != kOk) return result;
-        UnlinkFinished();
     }
     FillUnreached();
     return kOk;
 }
 
 // ---- Seeding ---------------------------------------------------------------
+
+// Every pixel starts unreached, on the measured side or the other.
+void HeightMap::MarkSides() {
+    PixelRect overlap;
+    IntersectRect(mapRect_, *maskCopy_, overlap);
+    const int32_t copyLeft = maskCopy_->bounds.left;
+    for (int32_t y = mapRect_.top; y < mapRect_.bottom; ++y) {
+        int32_t* entries = &MapEntry(mapRect_.left, y);
+        const int32_t left = mapRect_.left;
+        if (y < overlap.top || y >= overlap.bottom) {
+            for (int32_t x = left; x < mapRect_.right; ++x) entries[x - left] = SideOf(x, y);
+            continue;
+        }
+        const uint8_t* values = maskCopy_->Row(y);
+        for (int32_t x = left; x < overlap.left; ++x) entries[x - left] = SideOf(x, y);
+        for (int32_t x = overlap.left; x < overlap.right; ++x) {
+            entries[x - left] = Inside(values[x - copyLeft]) == insideMode_ ? kUnvisited : kOtherSide;
+        }
+        for (int32_t x = overlap.right; x < mapRect_.right; ++x) entries[x - left] = SideOf(x, y);
+    }
+}
 
 // Every 2x2 cell of the mask copy that the iso-line crosses yields one edge
 // point, the mean of its crossings on the cell's sides, offered to the
@@ -108,11 +128,13 @@ int HeightMap::SeedFromEdges() {
     PixelRect scan = nodeMap_->bounds;
     if (insideMode_) OutsetRect(scan, 1);
     IntersectRect(scan, *maskCopy_, scan);
+    const int32_t copyLeft = maskCopy_->bounds.left;
     for (int32_t y = scan.top; y < scan.bottom - 1; ++y) {
-        const uint8_t* row0 = maskCopy_->Row(y) - maskCopy_->bounds.left;
-        const uint8_t* row1 = maskCopy_->Row(y + 1) - maskCopy_->bounds.left;
+        const uint8_t* row0 = maskCopy_->Row(y);
+        const uint8_t* row1 = maskCopy_->Row(y + 1);
         for (int32_t x = scan.left; x < scan.right - 1; ++x) {
-            const int m00 = row0[x], m10 = row0[x + 1], m01 = row1[x], m11 = row1[x + 1];
+            const int32_t i = x - copyLeft;
+            const int m00 = row0[i], m10 = row0[i + 1], m01 = row1[i], m11 = row1[i + 1];
             const bool i00 = Inside(m00), i10 = Inside(m10), i01 = Inside(m01), i11 = Inside(m11);
             if (i00 == i10 && i00 == i01 && i00 == i11) continue;
             double sumX = 0, sumY = 0;
@@ -144,16 +166,15 @@ int HeightMap::SeedFromEdges() {
 int HeightMap::TryAssign(int32_t px, int32_t py, double edgeX, double edgeY, int32_t direction) {
     if (!InNodeMap(px, py)) return kOk;
     int32_t& entry = MapEntry(px, py);
-    if (entry == kFinished) return kOk;
+    if (entry == kFinished || entry == kOtherSide) return kOk;
     const double dx = edgeX - px, dy = edgeY - py;
     const double distance = std::sqrt(dx * dx + dy * dy);
     if (distance > maxDistance_) return kOk;
     if (entry == kUnvisited) {
-        if (IsInside(px, py) != insideMode_) return kOk;
         int32_t index = kNoNode;
         const int result = TakeNode(index);
         if (result != kOk) return result;
-        pool_[index] = EdgeNode{px, py, edgeX, edgeY, distance, direction, false, active_};
+        pool_[index] = EdgeNode{px, py, edgeX, edgeY, distance, direction, active_};
         active_ = index;
         entry = index;
         return kOk;
@@ -194,54 +215,60 @@ int HeightMap::GrowPool() {
     return kOk;
 }
 
+// Makes final the active nodes below the threshold and moves them, in the
+// order of the active list, to the pass's finished list; the others stay
+// active in their order.
 void HeightMap::FinaliseBelow(double threshold) {
-    for (int32_t n = active_; n != kNoNode; n = pool_[n].next) {
+    int32_t* link = &active_;
+    int32_t* finishedEnd = &finished_;
+    while (*link != kNoNode) {
+        const int32_t n = *link;
         EdgeNode& node = pool_[n];
-        if (!(node.distance < threshold)) continue;
+        if (!(node.distance < threshold)) {
+            link = &node.next;
+            continue;
+        }
         if (InRect(outputRect_, node.x, node.y)) {
             const double value = insideMode_ ? maxDistance_ - node.distance : node.distance;
             SetEdgeHeight(node.x, node.y, node.edgeX, node.edgeY, value);
         }
         MapEntry(node.x, node.y) = kFinished;
-        node.finished = true;
+        *link = node.next;
+        node.next = kNoNode;
+        *finishedEnd = n;
+        finishedEnd = &node.next;
     }
 }
 
-// Walks the list as it stood when the step began: nodes made by the offers
-// are pushed at the head, ahead of it, and wait for the next pass.
+// Passes the finished nodes' edge points on, in the order they were found,
+// then frees them. Nodes the offers make are pushed at the head of the
+// active list and wait for the next pass.
 int HeightMap::ExpandFinished() {
-    for (int32_t n = active_; n != kNoNode; n = pool_[n].next) {
-        if (!pool_[n].finished) continue;
+    int32_t last = kNoNode;
+    for (int32_t n = finished_; n != kNoNode; n = pool_[n].next) {
         const EdgeNode node = pool_[n];  // an offer may move the pool
         for (const int32_t d : kOffers[node.direction]) {
             const int result = TryAssign(node.x + kStepX[d], node.y + kStepY[d], node.edgeX, node.edgeY, d);
             if (result != kOk) return result;
         }
+        last = n;
+    }
+    if (last != kNoNode) {
+        pool_[last].next = free_;
+        free_ = finished_;
+        finished_ = kNoNode;
     }
     return kOk;
-}
-
-void HeightMap::UnlinkFinished() {
-    int32_t* link = &active_;
-    while (*link != kNoNode) {
-        const int32_t n = *link;
-        EdgeNode& node = pool_[n];
-        if (node.finished) {
-            *link = node.next;
-            node.next = free_;
-            free_ = n;
-        } else {
-            link = &node.next;
-        }
-    }
 }
 
 // Pixels no edge point reached lie deeper than the maximum on their side.
 void HeightMap::FillUnreached() {
     for (int32_t y = outputRect_.top; y < outputRect_.bottom; ++y) {
         for (int32_t x = outputRect_.left; x < outputRect_.right; ++x) {
-            if (InNodeMap(x, y) && MapEntry(x, y) != kUnvisited) continue;
-            if (IsInside(x, y)) {
+            const int32_t state = InNodeMap(x, y) ? MapEntry(x, y) : SideOf(x, y);
+            if (state != kUnvisited && state != kOtherSide) continue;
+            // The measured side is the inside in inside mode.
+            if ((state == kUnvisited) == insideMode_) {
                 SetInteriorHeight(x, y);
             } else {
                 SetExteriorHeight(x, y);
@@ -250,17 +277,9 @@ void HeightMap::FillUnreached() {
     }
 }
 
-// ---- Lookups -------------------------------------------------------------------
-
-// Pixels beyond the mask copy count as outside.
-bool HeightMap::IsInside(int32_t x, int32_t y) const {
-    return maskCopy_->Contains(x, y) && Inside(*maskCopy_->Pixel(x, y));
-}
-
-bool HeightMap::InNodeMap(int32_t x, int32_t y) const { return nodeMap_->Contains(x, y); }
-
-int32_t& HeightMap::MapEntry(int32_t x, int32_t y) const {
-    return *reinterpret_cast<int32_t*>(nodeMap_->Pixel(x, y));
+int32_t HeightMap::SideOf(int32_t x, int32_t y) const {
+    const bool inside = maskCopy_->Contains(x, y) && Inside(*maskCopy_->Pixel(x, y));
+    return inside == insideMode_ ? kUnvisited : kOtherSide;
 }
 
 }  // namespace zoka

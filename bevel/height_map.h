@@ -20,7 +20,8 @@
 
 namespace zoka {
 
-// One pixel under propagation, on the active list or the free list.
+// One pixel under propagation, on one of the pool's lists (active, finished
+// in this pass, free).
 struct EdgeNode {
     int32_t x;
     int32_t y;
@@ -28,7 +29,6 @@ struct EdgeNode {
     double edgeY;
     double distance;    // from (x, y) to (edgeX, edgeY)
     int32_t direction;  // 0 N, 1 NE, 2 E, 3 SE, 4 S, 5 SW, 6 W, 7 NW: the step that reached it
-    bool finished;      // its distance became final in the current pass
     int32_t next;       // the next node's index on its list, or kNoNode
 };
 
@@ -71,33 +71,48 @@ protected:
     virtual void SetExteriorHeight(int32_t x, int32_t y) = 0;
 
 private:
-    // Node map entries besides node indices.
+    // Node map entries besides node indices: a pixel on the measured side
+    // not reached yet, a pixel whose distance is final, and a pixel on the
+    // other side of the edge, which never gets a node.
     static constexpr int32_t kUnvisited = -1;
     static constexpr int32_t kFinished = -2;
+    static constexpr int32_t kOtherSide = -3;
 
+    void MarkSides();
     int SeedFromEdges();
     int TryAssign(int32_t px, int32_t py, double edgeX, double edgeY, int32_t direction);
     int TakeNode(int32_t& index);
     int GrowPool();
     void FinaliseBelow(double threshold);
     int ExpandFinished();
-    void UnlinkFinished();
     void FillUnreached();
 
-    bool IsInside(int32_t x, int32_t y) const;
-    bool InNodeMap(int32_t x, int32_t y) const;
-    int32_t& MapEntry(int32_t x, int32_t y) const;
+    bool InNodeMap(int32_t x, int32_t y) const {
+        return static_cast<uint32_t>(x - mapRect_.left) < static_cast<uint32_t>(mapRect_.Width()) &&
+               static_cast<uint32_t>(y - mapRect_.top) < static_cast<uint32_t>(mapRect_.Height());
+    }
+    int32_t& MapEntry(int32_t x, int32_t y) const {
+        return map_[static_cast<ptrdiff_t>(y - mapRect_.top) * mapRect_.Width() + (x - mapRect_.left)];
+    }
+    // kUnvisited or kOtherSide, from the mask copy; pixels beyond it count
+    // as outside.
+    int32_t SideOf(int32_t x, int32_t y) const;
 
     bool insideMode_ = true;
     double maxDistance_ = 0;
     PixelRect outputRect_;
     ScopedRaster maskCopy_;  // the mask read at the offset, already shifted
-    ScopedRaster nodeMap_;   // one int32 per pixel: kUnvisited, kFinished or a node index
+    ScopedRaster nodeMap_;   // one int32 per pixel: a state above or a node index
+    // The node map's rows are contiguous (CreateRaster): entries are
+    // addressed from the first one.
+    PixelRect mapRect_;
+    int32_t* map_ = nullptr;
     int32_t mapPixels_ = 0;
     ModuleBuffer<EdgeNode> pool_;
     int32_t capacity_ = 0;
-    int32_t active_ = kNoNode;  // head of the active list
-    int32_t free_ = kNoNode;    // head of the free list
+    int32_t active_ = kNoNode;    // head of the active list
+    int32_t finished_ = kNoNode;  // the pass's finished nodes, in active-list order
+    int32_t free_ = kNoNode;      // head of the free list
 };
 
 }  // namespace zoka

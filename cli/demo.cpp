@@ -36,14 +36,33 @@ struct Shown {
     std::vector<ShownVariant> variants = {};
 };
 
+// A selection layer ("Alpha Layer") made from the demo's layer, and where
+// its top-left corner lies on the layer.
+struct DemoSelection {
+    ourhost::Image image;
+    double originX = 0;
+    double originY = 0;
+};
+using SelectionFromLayer = DemoSelection (*)(const ourhost::Image& layer);
+
+// The layer at half its size, centred on it: shapes that lie on the layer's
+// opaque parts, for effects that draw around a selection.
+DemoSelection HalfSizeLayer(const ourhost::Image& layer) {
+    ourhost::Image half = layer.Shrunk(2);
+    const double x = (layer.Width() - half.Width()) / 2, y = (layer.Height() - half.Height()) / 2;
+    return DemoSelection{std::move(half), x, y};
+}
+
 // Settings beyond the defaults that show what else an effect does (its other
 // shapes, modes and curves); each gets one more image in the gallery,
-// <key>-<suffix>.png, rendered from the defaults with these settings.
+// <key>-<suffix>.png, rendered from the defaults with these settings (and
+// the selection, when one is made).
 struct StillDemo {
     const char* effectKey;
     const char* suffix;
     const char* caption;
     std::vector<std::string> sets;  // KEY=VALUE
+    SelectionFromLayer selection = nullptr;
 };
 
 const std::vector<StillDemo> kStillDemos = {
@@ -57,6 +76,19 @@ const std::vector<StillDemo> kStillDemos = {
     {"Jiggle", "brownian", "Brownian Motion", {"Field=2"}},
     {"Jiggle", "turbulence", "Turbulence", {"Field=3"}},
     {"Swirl", "symmetric", "Warp off: smeared both ways", {"Warp=off"}},
+    {"InnerBevel", "rounded", "Bevel Shape Rounded", {"Bevel=Rounded"}},
+    {"InnerBevel", "flat", "Bevel Shape Flat", {"Bevel=Flat"}},
+    {"InnerBevel", "mesa", "Bevel Shape Mesa", {"Bevel=Mesa"}},
+    {"Carve", "rounded", "Bevel Shape Rounded", {"Bevel=Rounded"}},
+    {"Carve", "flat", "Bevel Shape Flat", {"Bevel=Flat"}},
+    {"Carve", "mesa", "Bevel Shape Mesa", {"Bevel=Mesa"}},
+    // Outer Bevel slopes down outside its mask, which shows only where the
+    // layer is opaque: around a selection smaller than the layer.
+    {"OuterBevel", "button", "Button, around the layer at half size as the selection",
+     {"Bevel=Button"}, HalfSizeLayer},
+    {"OuterBevel", "rounded", "Rounded, the same selection", {"Bevel=Rounded"}, HalfSizeLayer},
+    {"OuterBevel", "flat", "Flat, the same selection", {"Bevel=Flat"}, HalfSizeLayer},
+    {"OuterBevel", "mesa", "Mesa, the same selection", {"Bevel=Mesa"}, HalfSizeLayer},
 };
 
 // Effects that move over time by themselves, with settings that show it; each
@@ -251,6 +283,10 @@ int RenderStills(Session& session, const EffectEntry& effect, const ourhost::Ima
         auto instance = SetUpEffect(session, effect);
         if (!instance) return kModuleError;
         if (!ApplySettings(effect, *instance, demo.sets)) return kUsageError;
+        if (demo.selection != nullptr) {
+            const DemoSelection selection = demo.selection(layer);
+            instance->SetSelection(selection.image, selection.originX, selection.originY);
+        }
         const ourhost::FrameResult frame = instance->RenderFrame(layer, {});
         instance->GlobalSetdown();
         if (frame.code != kHostNoError) {

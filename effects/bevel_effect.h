@@ -11,6 +11,7 @@
 
 namespace zoka {
 
+inline constexpr int kCarveIndex = 1;
 inline constexpr int kOuterBevelIndex = 11;
 
 // Nine 8-byte slots; Inner and Outer Bevel leave darkenDepths at its default.
@@ -52,6 +53,9 @@ public:
     // input area.
     void OutputRect(PixelRect& result, const PixelRect& input, const void* block,
                     double scale) override;
+    // Heights from the distance to the mask's edge (inside it, or outside it
+    // for Outer Bevel) through the bevel profile, softened by the
+    // smoothness, then lit; R, G and B of the band are written.
     int RenderBand(RenderContext& context, const PixelRect& band) override;
 
 protected:

@@ -1,6 +1,7 @@
 #include "raster/sampler.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/result_codes.h"
 
@@ -65,12 +66,35 @@ int SampleBilinearClamped(const Raster& mask, double x, double y) {
     return ToMaskValue(Bilinear(fx, fy, a, bb, c, d));
 }
 
+namespace {
+
+// Without an offset every sample falls on a pixel and the interpolation
+// gives its value exactly: the source's rows are copied, zeros around them.
+void CopyWithZerosAround(const Raster& source, const Raster& mask) {
+    const PixelRect& area = mask.bounds;
+    PixelRect overlap;
+    IntersectRect(area, source, overlap);
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+        uint8_t* out = mask.Row(y);
+        std::memset(out, 0, static_cast<size_t>(area.Width()));
+        if (y < overlap.top || y >= overlap.bottom) continue;
+        std::memcpy(out + (overlap.left - area.left), source.Pixel(overlap.left, y),
+                    static_cast<size_t>(overlap.Width()));
+    }
+}
+
+}  // namespace
+
 int ResampleShifted(const PixelRect& rect, const Raster& source, double dx, double dy,
                     Raster*& mask) {
     PixelRect area = rect;
     OutsetRect(area, 1);
     const int result = CreateRaster(area, 1, 1, mask);
     if (result != kOk) return result;
+    if (dx == 0 && dy == 0) {
+        CopyWithZerosAround(source, *mask);
+        return kOk;
+    }
     for (int32_t y = area.top; y < area.bottom; ++y) {
         uint8_t* out = mask->Row(y);
         for (int32_t x = area.left; x < area.right; ++x) {

@@ -69,6 +69,18 @@ constexpr Golden kGoldens[] = {
     {"Swirl", "Warp", "off", 410, 310, 0x7feabbd75bb8e2ce},
     {"Swirl", "Smooth", "off", 410, 310, 0x7b59dcfac20b829b},
     {"Swirl", "PhaseVelocity", "200", 410, 310, 0x6ddd8707597412a2, 0.75},
+    {"Inner Bevel", nullptr, "", 400, 300, 0xa19880bb790ee8e6},
+    {"Inner Bevel", "Bevel", "Rounded", 400, 300, 0x806a16e8885777ce},
+    {"Inner Bevel", "Bevel", "Flat", 400, 300, 0xceb97aaf98b4e141},
+    {"Inner Bevel", "Bevel", "Mesa", 400, 300, 0x6eeb42ac0aefa9e3},
+    {"Outer Bevel", nullptr, "", 440, 340, 0xf002b64e9bc345da},
+    {"Outer Bevel", "Bevel", "Rounded", 440, 340, 0x3a07cd7cee460911},
+    {"Outer Bevel", "Bevel", "Flat", 440, 340, 0xe2b1d130d53df0c5},
+    {"Outer Bevel", "Bevel", "Mesa", 440, 340, 0x492df30e88ad50ac},
+    {"Carve", nullptr, "", 400, 300, 0xdbce4755e079cdb3},
+    {"Carve", "Bevel", "Rounded", 400, 300, 0x778e455c33d84c5d},
+    {"Carve", "Bevel", "Flat", 400, 300, 0x9153aa67859ac259},
+    {"Carve", "Bevel", "Mesa", 400, 300, 0xb938b80c68613dd4},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {

@@ -80,6 +80,15 @@ constexpr Variant kVariants[] = {
     {"Swirl", "Warp", "off"},                    // smeared both ways
     {"Swirl", "Smooth", "off"},                  // cell sampling
     {"Swirl", "PhaseVelocity", "200", 0.75},     // undulating whirlpools
+    {"Inner Bevel", "Bevel", "Rounded"},
+    {"Inner Bevel", "Bevel", "Flat"},
+    {"Inner Bevel", "Bevel", "Mesa"},
+    {"Outer Bevel", "Bevel", "Rounded"},
+    {"Outer Bevel", "Bevel", "Flat"},
+    {"Outer Bevel", "Bevel", "Mesa"},
+    {"Carve", "Bevel", "Rounded"},
+    {"Carve", "Bevel", "Flat"},
+    {"Carve", "Bevel", "Mesa"},
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying

@@ -299,6 +299,24 @@ TEST(Sampler, ResampleShiftedMovesTheMaskAndGrowsItByOne) {
     DestroyRaster(moved);
 }
 
+TEST(Sampler, ResampleShiftedWithoutOffsetIsTheZeroSamplerAtEachPixel) {
+    ModuleMemoryScope memory;
+    OwnedRaster mask(PixelRect{2, 3, 9, 11}, 1);
+    for (int32_t y = 2; y < 9; ++y) {
+        for (int32_t x = 3; x < 11; ++x) *mask->Pixel(x, y) = static_cast<uint8_t>(37 * x + 11 * y * y);
+    }
+    for (const PixelRect rect : {PixelRect{0, 0, 12, 14}, PixelRect{4, 5, 6, 9}, PixelRect{20, 20, 22, 25}}) {
+        Raster* copy = nullptr;
+        ASSERT_EQ(ResampleShifted(rect, *mask, 0, 0, copy), kOk);
+        for (int32_t y = copy->bounds.top; y < copy->bounds.bottom; ++y) {
+            for (int32_t x = copy->bounds.left; x < copy->bounds.right; ++x) {
+                EXPECT_EQ(*copy->Pixel(x, y), SampleBilinearZero(*mask, x, y)) << x << "," << y;
+            }
+        }
+        DestroyRaster(copy);
+    }
+}
+
 class Blend : public ::testing::Test {
 protected:
     void Mix(uint8_t maskValue, uint8_t source, uint8_t result, uint8_t& out) {
