@@ -3,11 +3,16 @@
 #include <cmath>
 
 #include "base/result_codes.h"
+#include "effects/shadow.h"
 #include "effects/shadow_projection.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
+#include "host/render_context.h"
 #include "noise/rgb_color.h"
+#include "raster/blur.h"
 #include "raster/numeric.h"
+#include "raster/pixel_ops.h"
+#include "raster/sampler.h"
 
 namespace zoka {
 
@@ -68,11 +73,72 @@ public:
         UnionRect(shadow, input, result);
     }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    int RenderBand(RenderContext& context, const PixelRect& band) override;
 
 private:
+    // Built by OutputRect for the layer's rectangle, then rebuilt by every
+    // band for the silhouette's own bounds; held by value, so the object
+    // still owns nothing that needs freeing.
     ShadowProjection projection_;
 };
+
+// ---- Kernel ------------------------------------------------------------------
+
+// The opacity percentage as a coverage factor 0..255.
+int32_t OpacityFactor(double opacity) {
+    const double scaled = opacity * 2.55;
+    if (!(scaled > 0)) return 0;
+    if (scaled > 255) return 255;
+    return static_cast<int32_t>(scaled);
+}
+
+// The mask cropped to its content and moved by the selection's sub-pixel
+// placement: the silhouette that casts the shadow.
+int Silhouette(const RenderContext& context, ScopedRaster& silhouette) {
+    ScopedRaster crop;
+    const int result = CropToContent(*context.mask, crop.Receive());
+    if (result != kOk) return result;
+    return ResampleShifted(crop->bounds, *crop, context.maskOffsetX, context.maskOffsetY,
+                           silhouette.Receive());
+}
+
+// Every pixel of the band is traced toward the vanishing point into the
+// silhouette's rectangle, where the blurred silhouette gives its coverage.
+// The whole silhouette is used whatever the band, so bands agree.
+int PerspectiveShadow::RenderBand(RenderContext& context, const PixelRect& band) {
+    const auto& p = *static_cast<const PerspectiveShadowParams*>(context.params);
+    const double r = p.blur / context.divisor;
+    ScopedRaster silhouette;
+    int result = Silhouette(context, silhouette);
+    if (result != kOk) return result;
+    // The shadow's geometry follows the silhouette's bounding box, not the
+    // layer's rectangle.
+    projection_.Build(p.vanishingDistance, p.direction, p.length, silhouette->bounds);
+    PixelRect area = silhouette->bounds;
+    OutsetRect(area, TruncToInt32(std::ceil(r)));
+    ScopedRaster blurred;
+    result = BlurMaskRegion(*silhouette, area, r, context.abort, blurred);
+    if (result != kOk) return result;
+
+    uint8_t colour[3];
+    p.shadowColour.ToBytes(colour);
+    const int32_t opacity = OpacityFactor(p.opacity);
+    for (int32_t y = band.top; y < band.bottom; ++y) {
+        const uint8_t* s = context.source->Pixel(band.left, y);
+        uint8_t* d = context.destination->Pixel(band.left, y);
+        for (int32_t x = band.left; x < band.right; ++x, s += 4, d += 4) {
+            double sx = 0;
+            double sy = 0;
+            projection_.Map(x, y, sx, sy);
+            int32_t coverage = SampleBilinearZero(*blurred, sx, sy);
+            if (p.drawEverywhere == 0 && silhouette->Contains(x, y)) {
+                coverage = (255 - *silhouette->Pixel(x, y)) * coverage / 255;
+            }
+            ShadowComposite(s, d, colour, coverage * opacity / 255);
+        }
+    }
+    return kOk;
+}
 
 }  // namespace
 
