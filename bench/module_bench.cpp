@@ -27,7 +27,11 @@ struct Variant {
     std::vector<std::pair<const char*, const char*>> sets;  // parameter key, value
 };
 
-const std::vector<Variant> kVariants = {};
+const std::vector<Variant> kVariants = {
+    {"Cutout", "Blur40", {{"Blur", "40"}}},  // the FFT blur
+    {"DropShadow", "Blur40", {{"Blur", "40"}}},
+    {"PerspectiveShadow", "Blur40", {{"Blur", "40"}}},
+};
 
 ourhost::Module& BenchModule() {
     static std::unique_ptr<ourhost::Module> module = [] {

@@ -46,7 +46,14 @@ struct StillDemo {
     std::vector<std::string> sets;  // KEY=VALUE
 };
 
-const std::vector<StillDemo> kStillDemos = {};
+const std::vector<StillDemo> kStillDemos = {
+    {"Cutout", "transparent", "Solid Fill off, Distance 20, Blur 12",
+     {"SolidFill=off", "ShadowDistance=20", "Blur=12"}},
+    {"DropShadow", "soft", "Direction 135 degrees, Distance 25, Blur 40, Color #302060",
+     {"ShadowDirection=135", "ShadowDistance=25", "Blur=40", "ShadowColor=#302060"}},
+    {"PerspectiveShadow", "left", "Vanishing Point at 330 degrees, Distance 60, Length 100, Blur 4",
+     {"VanishingPointDirection=330", "VanishingPointDistance=60", "Length=100", "Blur=4"}},
+};
 
 // Effects that move over time by themselves, with settings that show it; each
 // gets a short looping animation in the gallery.
@@ -286,6 +293,8 @@ int DemoCommand(Session& session, const std::string& folder) {
             continue;
         }
         Shown s{effect.name, Description(about), std::string(effect.keys.effectKey) + ".png", frame.image};
+        // It runs through its entry point, but without a PiPL no host lists it.
+        if (!effect.Registered()) s.name += " (not registered)";
         if (!WriteImage(folder + "/" + s.file, s.image, error)) {
             std::cerr << "zoka: " << error << "\n";
             return kFileError;

@@ -35,6 +35,17 @@ constexpr Golden kGoldens[] = {
     {"HSB Noise", "Opacity", "80", 400, 300, 0x77c6699acc21c778},
     {"HSB Noise", "FlowVelocity", "30", 400, 300, 0xabe89c1d8a607dc6, 1.5},
     {"HSB Noise", "PhaseVelocity", "200", 400, 300, 0xca93bcc73313541a, 0.75},
+    {"Cutout", nullptr, "", 400, 300, 0x5957ffebbc760271},
+    {"Cutout", "SolidFill", "off", 400, 300, 0xe1421772015be25b},
+    {"Cutout", "Blur", "40", 400, 300, 0x7864291a901fd632},
+    // No PiPL lists Drop Shadow: it is found by its entry point.
+    {"Drop_Shadow_Entry_Point", nullptr, "", 420, 320, 0x4d075ce77339e444},
+    {"Drop_Shadow_Entry_Point", "Blur", "40", 480, 380, 0x429fb693ce2dd922},
+    {"Drop_Shadow_Entry_Point", "DrawEverywhere", "on", 420, 320, 0xef1c72e8501e5f8a},
+    {"Perspective Shadow", nullptr, "", 514, 310, 0x2aa4a85aa18d3ee8},
+    {"Perspective Shadow", "Blur", "40", 574, 340, 0x151895fc37dda392},
+    {"Perspective Shadow", "DrawEverywhere", "on", 514, 310, 0x921ae2eb164d41cf},
+    {"Perspective Shadow", "VanishingPointDirection", "330", 478, 310, 0xd497b101e9cbcea7},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
