@@ -40,6 +40,9 @@ const std::vector<Variant> kVariants = {
     {"InnerBevel", "Width600", {{"Width", "600"}}},
     {"OuterBevel", "Width600", {{"Width", "600"}}},
     {"Carve", "Width600", {{"Width", "600"}}},
+    {"Cutout", "Blur40", {{"Blur", "40"}}},  // the FFT blur
+    {"DropShadow", "Blur40", {{"Blur", "40"}}},
+    {"PerspectiveShadow", "Blur40", {{"Blur", "40"}}},
 };
 
 ourhost::Module& BenchModule() {

@@ -89,6 +89,12 @@ const std::vector<StillDemo> kStillDemos = {
     {"OuterBevel", "rounded", "Rounded, the same selection", {"Bevel=Rounded"}, HalfSizeLayer},
     {"OuterBevel", "flat", "Flat, the same selection", {"Bevel=Flat"}, HalfSizeLayer},
     {"OuterBevel", "mesa", "Mesa, the same selection", {"Bevel=Mesa"}, HalfSizeLayer},
+    {"Cutout", "transparent", "Solid Fill off, Distance 20, Blur 12",
+     {"SolidFill=off", "ShadowDistance=20", "Blur=12"}},
+    {"DropShadow", "soft", "Direction 135 degrees, Distance 25, Blur 40, Color #302060",
+     {"ShadowDirection=135", "ShadowDistance=25", "Blur=40", "ShadowColor=#302060"}},
+    {"PerspectiveShadow", "left", "Vanishing Point at 330 degrees, Distance 60, Length 100, Blur 4",
+     {"VanishingPointDirection=330", "VanishingPointDistance=60", "Length=100", "Blur=4"}},
 };
 
 // Effects that move over time by themselves, with settings that show it; each
@@ -340,6 +346,8 @@ int DemoCommand(Session& session, const std::string& folder) {
             continue;
         }
         Shown s{effect.name, Description(about), std::string(effect.keys.effectKey) + ".png", frame.image};
+        // It runs through its entry point, but without a PiPL no host lists it.
+        if (!effect.Registered()) s.name += " (not registered)";
         if (!WriteImage(folder + "/" + s.file, s.image, error)) {
             std::cerr << "zoka: " << error << "\n";
             return kFileError;

@@ -1,9 +1,14 @@
 // Cutout: turns the masked area into a hole whose rim casts a shadow onto
 // its floor; the floor is a solid fill or transparent.
 #include "base/result_codes.h"
+#include "effects/shadow.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
+#include "host/render_context.h"
 #include "noise/rgb_color.h"
+#include "raster/blur.h"
+#include "raster/numeric.h"
+#include "raster/sampler.h"
 
 namespace zoka {
 
@@ -51,8 +56,80 @@ public:
         block.fillColour = FromParamPixel(ParamColor(params, 6));
     }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    int RenderBand(RenderContext& context, const PixelRect& band) override;
 };
+
+// ---- Kernel ------------------------------------------------------------------
+
+// What every pixel of a band shares: the colours in 0..1 and the opacity
+// fraction.
+struct HoleShading {
+    double shadow[3];
+    double fill[3];
+    double opacity;
+    bool solidFill;
+
+    explicit HoleShading(const CutoutParams& p)
+        : shadow{p.shadowColour.red / 255.0, p.shadowColour.green / 255.0,
+                 p.shadowColour.blue / 255.0},
+          fill{p.fillColour.red / 255.0, p.fillColour.green / 255.0, p.fillColour.blue / 255.0},
+          opacity(p.opacity * 0.01),
+          solidFill(p.solidFill != 0) {}
+};
+
+// 0..255 truncated; what lies beyond is clamped.
+uint8_t UnitToByte(double v) {
+    if (!(v > 0)) return 0;
+    if (v > 255) return 255;
+    return static_cast<uint8_t>(v);
+}
+
+// One pixel: o (0..1) how much it lies in the hole, u (0..255) how much of
+// the rim's shadow reaches it. Inside the hole the layer gives way to the
+// fill (or to nothing), and the shadow lies over that.
+void ShadeHolePixel(const uint8_t* source, uint8_t* destination, double o, int u,
+                    const HoleShading& shading) {
+    double a = source[3] / 255.0;
+    if (!shading.solidFill) a = a * (1 - o);
+    const double g = u / 255.0 * shading.opacity * o;
+    const double i = a * (1 - g);
+    const double k = SafeReciprocal(g + i);
+    for (int c = 0; c < 3; ++c) {
+        const double under = shading.solidFill
+                                 ? shading.fill[c] * o + (1 - o) * source[c] / 255.0
+                                 : source[c] / 255.0;
+        destination[c] = UnitToByte((shading.shadow[c] * g + under * i) * k * 255);
+    }
+    destination[3] = UnitToByte((g + i) * 255);
+}
+
+// The mask blurred around the band moved against the shadow's offset, read
+// back at the offset: where the hole's rim hides the floor, its shadow falls.
+int Cutout::RenderBand(RenderContext& context, const PixelRect& band) {
+    const auto& p = *static_cast<const CutoutParams*>(context.params);
+    const double r = p.blur / context.divisor;
+    const ShadowVector offset = ShadowOffset(p.direction, p.distance / context.divisor);
+    PixelRect area = band;
+    OffsetRect(area, -TruncToInt32(offset.x), -TruncToInt32(offset.y));
+    OutsetRect(area, TruncToInt32(r) + 1);
+    ScopedRaster rim;
+    const int result = BlurMaskRegion(*context.mask, area, r, context.abort, rim);
+    if (result != kOk) return result;
+
+    const HoleShading shading(p);
+    const double dx = context.maskOffsetX;
+    const double dy = context.maskOffsetY;
+    for (int32_t y = band.top; y < band.bottom; ++y) {
+        const uint8_t* s = context.source->Pixel(band.left, y);
+        uint8_t* d = context.destination->Pixel(band.left, y);
+        for (int32_t x = band.left; x < band.right; ++x, s += 4, d += 4) {
+            const double o = SampleBilinearClamped(*context.mask, x - dx, y - dy) / 255.0;
+            const int u = 255 - SampleBilinearClamped(*rim, x - dx - offset.x, y - dy - offset.y);
+            ShadeHolePixel(s, d, o, u, shading);
+        }
+    }
+    return kOk;
+}
 
 }  // namespace
 

@@ -5,7 +5,9 @@
 #include "effects/shadow.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
+#include "host/render_context.h"
 #include "noise/rgb_color.h"
+#include "raster/blur.h"
 #include "raster/numeric.h"
 
 namespace zoka {
@@ -62,8 +64,47 @@ public:
         OutsetRect(result, p.blur);
     }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    int RenderBand(RenderContext& context, const PixelRect& band) override;
 };
+
+// ---- Kernel ------------------------------------------------------------------
+
+// The mask blurred around the band moved against the shadow's offset, read
+// back at the offset and laid behind the layer, in whole pixels and integer
+// arithmetic. Under the layer the layer's own mask cancels the shadow unless
+// it is to be drawn everywhere.
+int DropShadow::RenderBand(RenderContext& context, const PixelRect& band) {
+    const auto& p = *static_cast<const DropShadowParams*>(context.params);
+    const int32_t q = WholeDivisor(context.divisor);
+    const int32_t blur = p.blur / q;
+    const ShadowVector offset = ShadowOffset(p.direction, p.distance / q);
+    const int32_t ix = TruncToInt32(offset.x);
+    const int32_t iy = TruncToInt32(offset.y);
+    PixelRect area = band;
+    OffsetRect(area, -ix, -iy);
+    OutsetRect(area, blur);
+    ScopedRaster shadow;
+    const int result = BlurMaskRegion(*context.mask, area, blur, context.abort, shadow);
+    if (result != kOk) return result;
+
+    uint8_t colour[3];
+    p.shadowColour.ToBytes(colour);
+    const int32_t opacity = p.opacity * 255 / 100;
+    const Raster& mask = *context.mask;
+    for (int32_t y = band.top; y < band.bottom; ++y) {
+        const uint8_t* cast = shadow->Pixel(band.left - ix, y - iy);
+        const uint8_t* s = context.source->Pixel(band.left, y);
+        uint8_t* d = context.destination->Pixel(band.left, y);
+        for (int32_t x = band.left; x < band.right; ++x, ++cast, s += 4, d += 4) {
+            int32_t coverage = *cast * opacity / 255;
+            if (p.drawEverywhere == 0 && mask.Contains(x, y)) {
+                coverage = (255 - *mask.Pixel(x, y)) * coverage / 255;
+            }
+            ShadowComposite(s, d, colour, coverage);
+        }
+    }
+    return kOk;
+}
 
 }  // namespace
 

@@ -1,13 +1,19 @@
 // Perspective Shadow: lays the layer's silhouette down behind it as a shadow
 // stretching from its bottom edge toward a vanishing point.
+#include <array>
 #include <cmath>
 
 #include "base/result_codes.h"
+#include "effects/shadow.h"
 #include "effects/shadow_projection.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
+#include "host/render_context.h"
 #include "noise/rgb_color.h"
+#include "raster/blur.h"
 #include "raster/numeric.h"
+#include "raster/pixel_ops.h"
+#include "raster/sampler.h"
 
 namespace zoka {
 
@@ -57,22 +63,104 @@ public:
         block.drawEverywhere = ParamBool(params, 6) ? 1 : 0;
     }
 
-    // The shadow's area for the input rectangle, grown by the unscaled blur.
+    // The shadow's area for the input rectangle, widened to hold the shadow
+    // of any silhouette inside it, grown by the unscaled blur.
     void OutputRect(PixelRect& result, const PixelRect& input, const void* block,
                     double) override {
         const auto& p = *static_cast<const PerspectiveShadowParams*>(block);
-        projection_.Build(p.vanishingDistance, p.direction, p.length, input);
         PixelRect shadow;
-        projection_.Bounds(shadow);
+        for (const PixelRect& edge : EdgeSilhouettes(input)) {
+            ShadowBounds(p, edge, shadow);
+        }
+        ShadowBounds(p, input, shadow);
         OutsetRect(shadow, TruncToInt32(std::ceil(p.blur)));
         UnionRect(shadow, input, result);
     }
 
-    int RenderBand(RenderContext&, const PixelRect&) override { return kNotSupported; }
+    int RenderBand(RenderContext& context, const PixelRect& band) override;
 
 private:
+    // The bands project the silhouette's own bounds: its content grown by
+    // one, anywhere inside the input grown by one. A shadow reaches furthest
+    // right for the tallest and narrowest such bounds at the right edge (its
+    // vanishing point lies as far out as the whole rectangle's, from a
+    // middle further right), and furthest left for their mirror image.
+    static std::array<PixelRect, 2> EdgeSilhouettes(const PixelRect& input) {
+        return {PixelRect{input.top - 1, input.left - 1, input.bottom + 1, input.left + 2},
+                PixelRect{input.top - 1, input.right - 2, input.bottom + 1, input.right + 1}};
+    }
+
+    // Replaces the projection by one for rect and adds its shadow to area.
+    void ShadowBounds(const PerspectiveShadowParams& p, const PixelRect& rect, PixelRect& area) {
+        projection_.Build(p.vanishingDistance, p.direction, p.length, rect);
+        PixelRect bounds;
+        projection_.Bounds(bounds);
+        UnionRect(area, bounds, area);
+    }
+
+    // Built by OutputRect for the layer's rectangle, then rebuilt by every
+    // band for the silhouette's own bounds; held by value, so the object
+    // still owns nothing that needs freeing.
     ShadowProjection projection_;
 };
+
+// ---- Kernel ------------------------------------------------------------------
+
+// The opacity percentage as a coverage factor 0..255.
+int32_t OpacityFactor(double opacity) {
+    const double scaled = opacity * 2.55;
+    if (!(scaled > 0)) return 0;
+    if (scaled > 255) return 255;
+    return static_cast<int32_t>(scaled);
+}
+
+// The mask cropped to its content and moved by the selection's sub-pixel
+// placement: the silhouette that casts the shadow.
+int Silhouette(const RenderContext& context, ScopedRaster& silhouette) {
+    ScopedRaster crop;
+    const int result = CropToContent(*context.mask, crop.Receive());
+    if (result != kOk) return result;
+    return ResampleShifted(crop->bounds, *crop, context.maskOffsetX, context.maskOffsetY,
+                           silhouette.Receive());
+}
+
+// Every pixel of the band is traced toward the vanishing point into the
+// silhouette's rectangle, where the blurred silhouette gives its coverage.
+// The whole silhouette is used whatever the band, so bands agree.
+int PerspectiveShadow::RenderBand(RenderContext& context, const PixelRect& band) {
+    const auto& p = *static_cast<const PerspectiveShadowParams*>(context.params);
+    const double r = p.blur / context.divisor;
+    ScopedRaster silhouette;
+    int result = Silhouette(context, silhouette);
+    if (result != kOk) return result;
+    // The shadow's geometry follows the silhouette's bounding box, not the
+    // layer's rectangle.
+    projection_.Build(p.vanishingDistance, p.direction, p.length, silhouette->bounds);
+    PixelRect area = silhouette->bounds;
+    OutsetRect(area, TruncToInt32(std::ceil(r)));
+    ScopedRaster blurred;
+    result = BlurMaskRegion(*silhouette, area, r, context.abort, blurred);
+    if (result != kOk) return result;
+
+    uint8_t colour[3];
+    p.shadowColour.ToBytes(colour);
+    const int32_t opacity = OpacityFactor(p.opacity);
+    for (int32_t y = band.top; y < band.bottom; ++y) {
+        const uint8_t* s = context.source->Pixel(band.left, y);
+        uint8_t* d = context.destination->Pixel(band.left, y);
+        for (int32_t x = band.left; x < band.right; ++x, s += 4, d += 4) {
+            double sx = 0;
+            double sy = 0;
+            projection_.Map(x, y, sx, sy);
+            int32_t coverage = SampleBilinearZero(*blurred, sx, sy);
+            if (p.drawEverywhere == 0 && silhouette->Contains(x, y)) {
+                coverage = (255 - *silhouette->Pixel(x, y)) * coverage / 255;
+            }
+            ShadowComposite(s, d, colour, coverage * opacity / 255);
+        }
+    }
+    return kOk;
+}
 
 }  // namespace
 

@@ -137,6 +137,20 @@ TEST_F(Cli, RefusedValuesAndUnknownEffectsAreUsageErrors) {
     EXPECT_EQ(FileCount(), 1u);
 }
 
+TEST_F(Cli, AnEffectNoHostListsRendersByItsNameOrKey) {
+    const std::string input = Write("box.png", Image(6, 6, Pixel{255, 200, 0, 0}));
+    for (const char* effect : {"\"Drop Shadow\"", "DropShadow"}) {
+        const Outcome run = Zoka(std::string("render ") + effect + " " + input + " " + Path("out.png") +
+                                 " --set ShadowDirection=90 --set Blur=0 --json");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto json = nlohmann::json::parse(run.out);
+        EXPECT_EQ(json["width"], 16);
+        const Image out = Read("out.png");
+        EXPECT_EQ(out.At(2, 2), (Pixel{255, 200, 0, 0}));
+        EXPECT_EQ(out.At(14, 2).a, 229) << "the shadow, ten pixels right, at 90 % opacity";
+    }
+}
+
 TEST_F(Cli, AnimateWritesANumberedSequence) {
     const std::string input = Write("layer.png", Image(12, 9, Pixel{255, 100, 150, 200}));
     const Outcome run = Zoka("animate antimatter " + input + " " + Path("frame_%03d.png") +

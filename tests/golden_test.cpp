@@ -81,6 +81,17 @@ constexpr Golden kGoldens[] = {
     {"Carve", "Bevel", "Rounded", 400, 300, 0x778e455c33d84c5d},
     {"Carve", "Bevel", "Flat", 400, 300, 0x9153aa67859ac259},
     {"Carve", "Bevel", "Mesa", 400, 300, 0xb938b80c68613dd4},
+    {"Cutout", nullptr, "", 400, 300, 0x5957ffebbc760271},
+    {"Cutout", "SolidFill", "off", 400, 300, 0xe1421772015be25b},
+    {"Cutout", "Blur", "40", 400, 300, 0x7864291a901fd632},
+    // No PiPL lists Drop Shadow: it is found by its entry point.
+    {"Drop_Shadow_Entry_Point", nullptr, "", 420, 320, 0x4d075ce77339e444},
+    {"Drop_Shadow_Entry_Point", "Blur", "40", 480, 380, 0x429fb693ce2dd922},
+    {"Drop_Shadow_Entry_Point", "DrawEverywhere", "on", 420, 320, 0xef1c72e8501e5f8a},
+    {"Perspective Shadow", nullptr, "", 543, 311, 0xb2132befd844e473},
+    {"Perspective Shadow", "Blur", "40", 603, 341, 0x7d125c0c344fe3e1},
+    {"Perspective Shadow", "DrawEverywhere", "on", 543, 311, 0x1e360c77041c3da0},
+    {"Perspective Shadow", "VanishingPointDirection", "330", 508, 311, 0xbee1bc355b5c8a7b},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {

@@ -89,6 +89,13 @@ constexpr Variant kVariants[] = {
     {"Carve", "Bevel", "Rounded"},
     {"Carve", "Bevel", "Flat"},
     {"Carve", "Bevel", "Mesa"},
+    {"Cutout", "SolidFill", "off"},
+    {"Cutout", "Blur", "40"},  // the FFT blur
+    {"Drop_Shadow_Entry_Point", "Blur", "40"},
+    {"Drop_Shadow_Entry_Point", "DrawEverywhere", "on"},
+    {"Perspective Shadow", "Blur", "40"},
+    {"Perspective Shadow", "DrawEverywhere", "on"},
+    {"Perspective Shadow", "VanishingPointDirection", "330"},
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
@@ -121,6 +128,23 @@ void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effec
                 effect.name.c_str(), variant ? " with " : "", variant ? variant->value : "",
                 frame.code, frame.image.Width(), frame.image.Height(), frame.originX, frame.originY,
                 static_cast<unsigned long long>(Fnv1a(frame.image.Bytes())), host.LiveHandles());
+}
+
+// The effects with code but no PiPL (Drop Shadow), which no host lists,
+// named by their entry point.
+void PrintUnlistedRenders(ourhost::Module& module, const ourhost::Image& layer) {
+    for (const ZokaEffectKeys& keys : module.AllEffects()) {
+        bool listed = false;
+        for (const auto& e : module.Effects()) listed = listed || e.entryName == keys.entryName;
+        if (listed) continue;
+        ourhost::EffectDescriptor unlisted;
+        unlisted.name = keys.entryName;
+        unlisted.entryName = keys.entryName;
+        PrintRender(module, unlisted, layer, nullptr);
+        for (const Variant& v : kVariants) {
+            if (unlisted.name == v.effect) PrintRender(module, unlisted, layer, &v);
+        }
+    }
 }
 
 // A render whose third allocation fails: the system's text for code 8.
@@ -169,6 +193,7 @@ int main(int argc, char** argv) {
             if (e.name == v.effect) PrintRender(*module, e, layer, &v);
         }
     }
+    PrintUnlistedRenders(*module, layer);
     std::printf("== out of memory\n");
     PrintOutOfMemory(*module, layer);
     return 0;

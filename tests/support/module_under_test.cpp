@@ -77,8 +77,19 @@ void SetValue(ourhost::EffectInstance& instance, size_t hostIndex, const std::st
     ASSERT_TRUE(ourhost::SetParam(instance.Params()[hostIndex], value, error)) << error;
 }
 
-AppliedEffect::AppliedEffect(const std::string& name)
-    : entryName(Descriptor(name).entryName),
+namespace {
+
+// The entry point itself when the module exports one by that name, else the
+// entry point of the listed effect of that name.
+std::string EntryNameOf(const std::string& nameOrEntryPoint) {
+    if (LoadedModule().Keys(nameOrEntryPoint)) return nameOrEntryPoint;
+    return Descriptor(nameOrEntryPoint).entryName;
+}
+
+}  // namespace
+
+AppliedEffect::AppliedEffect(const std::string& nameOrEntryPoint)
+    : entryName(EntryNameOf(nameOrEntryPoint)),
       instance(host, LoadedModule().EntryPoint(entryName)) {
     EXPECT_EQ(instance.GlobalSetup(), kHostNoError);
     EXPECT_EQ(instance.SetupParams(), kHostNoError);

@@ -25,7 +25,10 @@ const ourhost::EffectDescriptor& Descriptor(const std::string& name);
 void SetValue(ourhost::EffectInstance& instance, size_t hostIndex, const std::string& value);
 
 struct AppliedEffect {
-    explicit AppliedEffect(const std::string& name);
+    // By its display name, or by its exported entry point
+    // ("Drop_Shadow_Entry_Point") for an effect without a PiPL, which the
+    // host never lists.
+    explicit AppliedEffect(const std::string& nameOrEntryPoint);
 
     // Sets the parameter with this key (or label) from its text in user
     // units; fails the test when there is none or the value is refused.
