@@ -1,6 +1,5 @@
 // Perspective Shadow: lays the layer's silhouette down behind it as a shadow
 // stretching from its bottom edge toward a vanishing point.
-#include <array>
 #include <cmath>
 
 #include "base/result_codes.h"
@@ -63,16 +62,13 @@ public:
         block.drawEverywhere = ParamBool(params, 6) ? 1 : 0;
     }
 
-    // The shadow's area for the input rectangle, widened to hold the shadow
-    // of any silhouette inside it, grown by the unscaled blur.
+    // The shadow's area for the input rectangle, grown by the unscaled blur.
     void OutputRect(PixelRect& result, const PixelRect& input, const void* block,
                     double) override {
         const auto& p = *static_cast<const PerspectiveShadowParams*>(block);
+        projection_.Build(p.vanishingDistance, p.direction, p.length, input);
         PixelRect shadow;
-        for (const PixelRect& edge : EdgeSilhouettes(input)) {
-            ShadowBounds(p, edge, shadow);
-        }
-        ShadowBounds(p, input, shadow);
+        projection_.Bounds(shadow);
         OutsetRect(shadow, TruncToInt32(std::ceil(p.blur)));
         UnionRect(shadow, input, result);
     }
@@ -80,24 +76,6 @@ public:
     int RenderBand(RenderContext& context, const PixelRect& band) override;
 
 private:
-    // The bands project the silhouette's own bounds: its content grown by
-    // one, anywhere inside the input grown by one. A shadow reaches furthest
-    // right for the tallest and narrowest such bounds at the right edge (its
-    // vanishing point lies as far out as the whole rectangle's, from a
-    // middle further right), and furthest left for their mirror image.
-    static std::array<PixelRect, 2> EdgeSilhouettes(const PixelRect& input) {
-        return {PixelRect{input.top - 1, input.left - 1, input.bottom + 1, input.left + 2},
-                PixelRect{input.top - 1, input.right - 2, input.bottom + 1, input.right + 1}};
-    }
-
-    // Replaces the projection by one for rect and adds its shadow to area.
-    void ShadowBounds(const PerspectiveShadowParams& p, const PixelRect& rect, PixelRect& area) {
-        projection_.Build(p.vanishingDistance, p.direction, p.length, rect);
-        PixelRect bounds;
-        projection_.Bounds(bounds);
-        UnionRect(area, bounds, area);
-    }
-
     // Built by OutputRect for the layer's rectangle, then rebuilt by every
     // band for the silhouette's own bounds; held by value, so the object
     // still owns nothing that needs freeing.

@@ -88,10 +88,10 @@ constexpr Golden kGoldens[] = {
     {"Drop_Shadow_Entry_Point", nullptr, "", 420, 320, 0x4d075ce77339e444},
     {"Drop_Shadow_Entry_Point", "Blur", "40", 480, 380, 0x429fb693ce2dd922},
     {"Drop_Shadow_Entry_Point", "DrawEverywhere", "on", 420, 320, 0xef1c72e8501e5f8a},
-    {"Perspective Shadow", nullptr, "", 543, 311, 0xb2132befd844e473},
-    {"Perspective Shadow", "Blur", "40", 603, 341, 0x7d125c0c344fe3e1},
-    {"Perspective Shadow", "DrawEverywhere", "on", 543, 311, 0x1e360c77041c3da0},
-    {"Perspective Shadow", "VanishingPointDirection", "330", 508, 311, 0xbee1bc355b5c8a7b},
+    {"Perspective Shadow", nullptr, "", 514, 310, 0x2aa4a85aa18d3ee8},
+    {"Perspective Shadow", "Blur", "40", 574, 340, 0x151895fc37dda392},
+    {"Perspective Shadow", "DrawEverywhere", "on", 514, 310, 0x921ae2eb164d41cf},
+    {"Perspective Shadow", "VanishingPointDirection", "330", 478, 310, 0xd497b101e9cbcea7},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {

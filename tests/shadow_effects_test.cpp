@@ -440,30 +440,6 @@ TEST(PerspectiveShadow, TheGeometryFollowsTheSilhouetteNotTheLayer) {
     }
 }
 
-TEST(PerspectiveShadow, ASilhouetteAtTheEdgeKeepsItsWholeShadow) {
-    // A narrow column at the right edge casts its shadow from a vanishing
-    // point further right than the whole layer's; the output holds all of
-    // it, as it does when the layer has room beside the column.
-    const PixelRect column{0, 290, 100, 300};
-    const Image tight = BoxLayer(300, 100, column);
-    const Image roomy = BoxLayer(600, 100, column);
-    for (const char* blur : {"0", "6"}) {
-        AppliedEffect a("Perspective Shadow"), b("Perspective Shadow");
-        a.Set("Blur", blur);
-        b.Set("Blur", blur);
-        const FrameResult edge = Render(a, tight);
-        const FrameResult room = Render(b, roomy);
-        int shaded = 0;
-        for (int32_t y = -10; y < 110; ++y) {
-            for (int32_t x = 280; x < 400; ++x) {
-                ASSERT_EQ(AtLayer(edge, x, y).a, AtLayer(room, x, y).a) << x << "," << y;
-                shaded += x >= 320 && AtLayer(edge, x, y).a > 0;
-            }
-        }
-        EXPECT_GT(shaded, 0) << "the shadow reaches past where the layer's own rectangle casts";
-    }
-}
-
 TEST(PerspectiveShadow, AtHalfResolutionTheBlurHalves) {
     const Image layer = BoxLayer(80, 60, PixelRect{14, 16, 48, 62});
     AppliedEffect draft("Perspective Shadow");
