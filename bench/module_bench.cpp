@@ -29,6 +29,10 @@ struct Variant {
 
 const std::vector<Variant> kVariants = {
     {"Chrome", "Softness100", {{"Softness", "100"}}},  // the blur's FFT at its widest
+    // The distance engine far reaching (Medium and Thin take the same path).
+    {"Glow", "Fat100", {{"Width", "100"}}},
+    {"Glow", "Diffuse100", {{"Width", "100"}, {"DropoffType", "Diffuse"}}},  // the blur's FFT
+    {"Glass", "Width300", {{"Width", "300"}}},  // the widest bevel
 };
 
 ourhost::Module& BenchModule() {

@@ -49,6 +49,12 @@ struct StillDemo {
 const std::vector<StillDemo> kStillDemos = {
     {"Chrome", "gold", "Gold", {"BaseColor=#4A2A00", "HighlightColor=#FFE08A"}},
     {"Chrome", "bands", "Eight bands, softer", {"Bands=8", "Softness=20"}},
+    {"Glow", "medium", "Medium dropoff, wider, orange", {"DropoffType=Medium", "Width=35", "Color=#FFA030"}},
+    {"Glow", "thin", "Thin dropoff, wider, orange", {"DropoffType=Thin", "Width=35", "Color=#FFA030"}},
+    {"Glow", "diffuse", "Diffuse dropoff, wider, orange", {"DropoffType=Diffuse", "Width=35", "Color=#FFA030"}},
+    {"Glow", "everywhere", "Drawn everywhere, blue at 60 %", {"DrawEverywhere=on", "Opacity=60", "Color=#40A0FF"}},
+    {"Glass", "button", "Button bevel, wider", {"BevelType=Button", "Width=30"}},
+    {"Glass", "refraction", "More refraction, blue glass", {"ReflectionParam=60", "Color=#80B0FF"}},
 };
 
 // Effects that move over time by themselves, with settings that show it; each
@@ -60,6 +66,7 @@ struct MotionDemo {
 
 const MotionDemo kMotionDemos[] = {
     {"HSBNoise", {"FlowVelocity=60", "PhaseVelocity=120", "Hue=30", "LumpWidth=12", "LumpHeight=12"}},
+    {"Glass", {"FlowVelocity=40", "PhaseVelocity=180", "FlawThickness=50"}},
 };
 
 constexpr int kMotionFps = 12;

@@ -58,6 +58,15 @@ constexpr Variant kVariants[] = {
     {"Chrome", "Bands", "10"},
     {"Chrome", "Direction", "300"},  // light from below left
     {"Chrome", "Contrast", "100"},   // the clamped table
+    {"Glow", "DropoffType", "Medium"},
+    {"Glow", "DropoffType", "Thin"},
+    {"Glow", "DropoffType", "Diffuse"},  // the blurred mask
+    {"Glow", "DrawEverywhere", "on"},
+    {"Glass", "BevelType", "Button"},
+    {"Glass", "BevelType", "Rounded"},
+    {"Glass", "BevelType", "Mesa"},
+    {"Glass", "FlowVelocity", "30", 1.5},    // drifting flaws
+    {"Glass", "PhaseVelocity", "200", 0.75},  // undulating flaws
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
