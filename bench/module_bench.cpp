@@ -43,6 +43,10 @@ const std::vector<Variant> kVariants = {
     {"Cutout", "Blur40", {{"Blur", "40"}}},  // the FFT blur
     {"DropShadow", "Blur40", {{"Blur", "40"}}},
     {"PerspectiveShadow", "Blur40", {{"Blur", "40"}}},
+    // The distance engine far reaching (Medium and Thin take the same path).
+    {"Glow", "Fat100", {{"Width", "100"}}},
+    {"Glow", "Diffuse100", {{"Width", "100"}, {"DropoffType", "Diffuse"}}},  // the blur's FFT
+    {"Glass", "Width300", {{"Width", "300"}}},  // the widest bevel
 };
 
 ourhost::Module& BenchModule() {

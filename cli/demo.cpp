@@ -95,6 +95,12 @@ const std::vector<StillDemo> kStillDemos = {
      {"ShadowDirection=135", "ShadowDistance=25", "Blur=40", "ShadowColor=#302060"}},
     {"PerspectiveShadow", "left", "Vanishing Point at 330 degrees, Distance 60, Length 100, Blur 4",
      {"VanishingPointDirection=330", "VanishingPointDistance=60", "Length=100", "Blur=4"}},
+    {"Glow", "medium", "Medium dropoff, wider, orange", {"DropoffType=Medium", "Width=35", "Color=#FFA030"}},
+    {"Glow", "thin", "Thin dropoff, wider, orange", {"DropoffType=Thin", "Width=35", "Color=#FFA030"}},
+    {"Glow", "diffuse", "Diffuse dropoff, wider, orange", {"DropoffType=Diffuse", "Width=35", "Color=#FFA030"}},
+    {"Glow", "everywhere", "Drawn everywhere, blue at 60 %", {"DrawEverywhere=on", "Opacity=60", "Color=#40A0FF"}},
+    {"Glass", "button", "Button bevel, wider", {"BevelType=Button", "Width=30"}},
+    {"Glass", "refraction", "More refraction, blue glass", {"ReflectionParam=60", "Color=#80B0FF"}},
 };
 
 // Effects that move over time by themselves, with settings that show it; each
@@ -113,6 +119,7 @@ const MotionDemo kMotionDemos[] = {
     {"Fur", {"FlowVelocity=20", "PhaseVelocity=180", "WaveSize=40"}},
     {"Jiggle", {"FlowVelocity=20", "PhaseVelocity=180"}},
     {"Swirl", {"FlowVelocity=15", "PhaseVelocity=180"}},
+    {"Glass", {"FlowVelocity=40", "PhaseVelocity=180", "FlawThickness=50"}},
 };
 
 constexpr int kMotionFps = 12;

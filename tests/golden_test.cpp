@@ -92,6 +92,17 @@ constexpr Golden kGoldens[] = {
     {"Perspective Shadow", "Blur", "40", 574, 340, 0x151895fc37dda392},
     {"Perspective Shadow", "DrawEverywhere", "on", 514, 310, 0x921ae2eb164d41cf},
     {"Perspective Shadow", "VanishingPointDirection", "330", 478, 310, 0xd497b101e9cbcea7},
+    {"Glow", nullptr, "", 442, 342, 0x8882a24b47efa454},
+    {"Glow", "DropoffType", "Medium", 442, 342, 0xc6a63f47143a3361},
+    {"Glow", "DropoffType", "Thin", 442, 342, 0xd9ec4a8987e4ded5},
+    {"Glow", "DropoffType", "Diffuse", 442, 342, 0xb8145c1340cd55d9},
+    {"Glow", "DrawEverywhere", "on", 442, 342, 0xeea3f71cb35387af},
+    {"Glass", nullptr, "", 400, 300, 0x05cbc6e9ab5ca6a8},
+    {"Glass", "BevelType", "Button", 400, 300, 0x01625e9b4ca77c56},
+    {"Glass", "BevelType", "Rounded", 400, 300, 0x540c8b52e5d2b292},
+    {"Glass", "BevelType", "Mesa", 400, 300, 0x23a50cddf289adee},
+    {"Glass", "FlowVelocity", "30", 400, 300, 0xa0c4b60848b7904e, 1.5},
+    {"Glass", "PhaseVelocity", "200", 400, 300, 0x08935566bf0800a4, 0.75},
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {

@@ -96,6 +96,15 @@ constexpr Variant kVariants[] = {
     {"Perspective Shadow", "Blur", "40"},
     {"Perspective Shadow", "DrawEverywhere", "on"},
     {"Perspective Shadow", "VanishingPointDirection", "330"},
+    {"Glow", "DropoffType", "Medium"},
+    {"Glow", "DropoffType", "Thin"},
+    {"Glow", "DropoffType", "Diffuse"},  // the blurred mask
+    {"Glow", "DrawEverywhere", "on"},
+    {"Glass", "BevelType", "Button"},
+    {"Glass", "BevelType", "Rounded"},
+    {"Glass", "BevelType", "Mesa"},
+    {"Glass", "FlowVelocity", "30", 1.5},    // drifting flaws
+    {"Glass", "PhaseVelocity", "200", 0.75},  // undulating flaws
 };
 
 // Sets the variant's parameter, found by its key; false (and a line saying
