@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 
 #include "base/module_memory.h"
 #include "base/result_codes.h"
@@ -122,6 +124,22 @@ KernelOutputs RenderWholeAndInStrips(int effectIndex, ourhost::EffectInstance& i
     }
     zoka::CurrentInputRecord = previous;
     return outputs;
+}
+
+void ExpectStripsAgree(int effectIndex, ourhost::EffectInstance& instance,
+                       const ourhost::Image& layer, const std::string& what, int maxDifference) {
+    const std::pair<int32_t, int32_t> shapes[] = {
+        {1, layer.Height()}, {layer.Width(), 1}, {7, 5}, {16, 16}};
+    for (const auto& [w, h] : shapes) {
+        const KernelOutputs run = RenderWholeAndInStrips(effectIndex, instance, layer, w, h);
+        ASSERT_EQ(run.wholeResult, 0) << what;
+        ASSERT_EQ(run.splitResult, 0) << what << ", strips " << w << "x" << h;
+        ASSERT_EQ(run.whole.size(), run.split.size());
+        for (size_t i = 0; i < run.whole.size(); ++i) {
+            ASSERT_LE(std::abs(run.whole[i] - run.split[i]), maxDifference)
+                << what << ", strips " << w << "x" << h << ", byte " << i;
+        }
+    }
 }
 
 }  // namespace zoka_test

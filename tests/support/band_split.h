@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "ourhost/effect_instance.h"
@@ -24,5 +25,13 @@ struct KernelOutputs {
 KernelOutputs RenderWholeAndInStrips(int effectIndex, ourhost::EffectInstance& instance,
                                      const ourhost::Image& layer, int32_t stripWidth,
                                      int32_t stripHeight);
+
+// Renders the kernel whole and in strips of four shapes (single columns,
+// single rows, 7 x 5 tiles, 16 x 16 tiles) and expects every render to
+// succeed and every byte of each split to lie within maxDifference of the
+// whole render's; `what` names the case in failure messages.
+void ExpectStripsAgree(int effectIndex, ourhost::EffectInstance& instance,
+                       const ourhost::Image& layer, const std::string& what = "",
+                       int maxDifference = 0);
 
 }  // namespace zoka_test
