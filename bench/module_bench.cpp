@@ -30,13 +30,13 @@ struct Variant {
 
 const std::vector<Variant> kVariants = {
     {"Chrome", "Softness100", {{"Softness", "100"}}},  // the blur's FFT at its widest
-    {"Fire", "soft-tall", {{"EdgeSoftness", "100"}, {"WispHeight", "200"}}},  // FFT blur, tall
-    {"Smoke", "wide-wisps", {{"WispWidth", "600"}}},  // ten octaves per sample
+    {"Fire", "SoftTall", {{"EdgeSoftness", "100"}, {"WispHeight", "200"}}},  // FFT blur, tall
+    {"Smoke", "WideWisps", {{"WispWidth", "600"}}},  // ten octaves per sample
     {"Star", "EraseImage", {{"EraseImage", "on"}, {"Sides", "12"}, {"Position", "960,540"}}},
     {"Weave", "DriftSmear", {{"FlowVelocity", "30"}, {"Smear", "on"}}, 1.5},
-    {"Fur", "length30", {{"HairLength", "30"}}},
-    {"Jiggle", "turbulence", {{"Field", "3"}}},
-    {"Swirl", "smear30", {{"SmearLength", "30"}}},
+    {"Fur", "Length30", {{"HairLength", "30"}}},
+    {"Jiggle", "Turbulence", {{"Field", "3"}}},
+    {"Swirl", "Smear30", {{"SmearLength", "30"}}},
     {"InnerBevel", "Width600", {{"Width", "600"}}},
     {"OuterBevel", "Width600", {{"Width", "600"}}},
     {"Carve", "Width600", {{"Width", "600"}}},
