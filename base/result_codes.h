@@ -12,9 +12,6 @@ inline constexpr int kOk = 0;
 inline constexpr int kCancelled = 1;
 // System code: not enough memory.
 inline constexpr int kOutOfMemory = 8;
-// System code: the function is not supported; the render of an effect whose
-// kernel does not exist yet.
-inline constexpr int kNotSupported = 50;
 // The module's own code for a failed effect creation (string 44000).
 inline constexpr int kCreateFailed = 44000;
 

@@ -16,10 +16,6 @@ namespace zoka_cli {
 
 namespace {
 
-// The system's code for a request the module does not support yet: an
-// effect whose kernel is still to come.
-constexpr HostError kNotBuiltYet = 50;
-
 // One more image of an effect, at settings other than its defaults.
 struct ShownVariant {
     std::string caption;
@@ -145,8 +141,7 @@ std::string Html(const std::string& text) {
     return out;
 }
 
-bool WriteGallery(const std::string& folder, const Shown& original, const std::vector<Shown>& shown,
-                  const std::vector<std::string>& pending) {
+bool WriteGallery(const std::string& folder, const Shown& original, const std::vector<Shown>& shown) {
     std::ofstream html(folder + "/index.html");
     html << "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
             "<title>Lumetta AE Demo: the effects of ZOKA-ENG</title>\n<style>\n"
@@ -173,11 +168,6 @@ bool WriteGallery(const std::string& folder, const Shown& original, const std::v
                  << "</figcaption></figure>\n";
         }
         html << "</section>\n";
-    }
-    if (!pending.empty()) {
-        html << "<p>Not built yet:";
-        for (const std::string& name : pending) html << " " << Html(name);
-        html << ".</p>\n";
     }
     html << "</body></html>\n";
     return static_cast<bool>(html);
@@ -334,7 +324,6 @@ int DemoCommand(Session& session, const std::string& folder) {
         return kFileError;
     }
     std::vector<Shown> shown;
-    std::vector<std::string> pending;
     int status = 0;
     for (const EffectEntry& effect : session.Effects()) {
         auto instance = SetUpEffect(session, effect);
@@ -342,12 +331,8 @@ int DemoCommand(Session& session, const std::string& folder) {
         std::string about;
         instance->About(about);
         const ourhost::FrameResult frame = instance->RenderFrame(original.image, {});
-        if (frame.code != kHostNoError) instance->GlobalSetdown();
-        if (frame.code == kNotBuiltYet) {
-            pending.push_back(effect.name);
-            continue;
-        }
         if (frame.code != kHostNoError) {
+            instance->GlobalSetdown();
             std::cerr << "zoka: " << effect.name << " failed with code " << frame.code << "\n";
             status = kModuleError;
             continue;
@@ -372,15 +357,13 @@ int DemoCommand(Session& session, const std::string& folder) {
     }
     std::vector<Shown> cells{original};
     cells.insert(cells.end(), shown.begin(), shown.end());
-    if (!WriteGallery(folder, original, shown, pending) ||
+    if (!WriteGallery(folder, original, shown) ||
         !WriteContactSheet(folder + "/contact-sheet.png", cells)) {
         std::cerr << "zoka: cannot write the gallery in " << folder << "\n";
         return kFileError;
     }
-    std::printf("%zu effects rendered into %s/ (index.html, contact-sheet.png)", shown.size(),
+    std::printf("%zu effects rendered into %s/ (index.html, contact-sheet.png)\n", shown.size(),
                 folder.c_str());
-    if (!pending.empty()) std::printf("; %zu not built yet", pending.size());
-    std::printf("\n");
     return status;
 }
 

@@ -16,9 +16,6 @@
 
 namespace {
 
-// The system's code for a render the module does not support yet.
-constexpr HostError kNotBuiltYet = 50;
-
 std::string Escaped(const std::string& text) {
     std::string out;
     for (const char c : text) {
@@ -132,7 +129,6 @@ void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effec
     ourhost::FrameOptions options;
     if (variant != nullptr) options.time = variant->seconds;
     const ourhost::FrameResult frame = instance.RenderFrame(layer, options);
-    if (frame.code == kNotBuiltYet) return;
     std::printf("%s%s%s: code %d, %dx%d at %d,%d, pixels %016llx, handles left %zu\n",
                 effect.name.c_str(), variant ? " with " : "", variant ? variant->value : "",
                 frame.code, frame.image.Width(), frame.image.Height(), frame.originX, frame.originY,
