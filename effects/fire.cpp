@@ -61,7 +61,6 @@ public:
         block.randomSeed = static_cast<int16_t>(ParamInt(params, 8));
     }
 
-
     // The plume Fire draws: one coarse noise pushes the flames sideways by
     // 0.2 x Movement. Flow Speed (row 9) is integrated over time instead.
     static PlumeSettings PlumeOf(const void* block) {

@@ -63,7 +63,6 @@ public:
         block.randomSeed = static_cast<int16_t>(ParamInt(params, 8));
     }
 
-
     // The plume Smoke draws: fractal noise pushes the wisps by 0.1 x Breakup
     // Amount. Flow Speed (row 9) is integrated over time instead.
     static PlumeSettings PlumeOf(const void* block) {

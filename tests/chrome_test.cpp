@@ -16,7 +16,6 @@ using ourhost::Image;
 using ourhost::Pixel;
 using zoka_test::AppliedEffect;
 
-
 struct Table {
     int32_t at[kBandTableSize];
 };
