@@ -17,6 +17,7 @@
 #include "noise/rgb_color.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
+#include "raster/sampler.h"
 
 namespace zoka {
 
@@ -208,19 +209,14 @@ struct Transmission {
     double colour[3];   // 0..1
 };
 
-// The source at (sx, sy) bilinearly, the cell clamped inside the source so
-// that at its border the weights extrapolate. A source one pixel wide or high
-// reads its single column or row.
+// The source at (sx, sy) bilinearly; at its border the weights extrapolate.
 void Refracted(const Raster& source, double sx, double sy, int32_t channels, double* c) {
-    const PixelRect& b = source.bounds;
-    const int32_t ix = std::max(b.left, std::min(TruncToInt32(sx), b.right - 2));
-    const int32_t iy = std::max(b.top, std::min(TruncToInt32(sy), b.bottom - 2));
-    const double fx = sx - ix, fy = sy - iy;
-    const int32_t ix1 = std::min(ix + 1, b.right - 1), iy1 = std::min(iy + 1, b.bottom - 1);
-    const uint8_t* s00 = source.Pixel(ix, iy);
-    const uint8_t* s10 = source.Pixel(ix1, iy);
-    const uint8_t* s01 = source.Pixel(ix, iy1);
-    const uint8_t* s11 = source.Pixel(ix1, iy1);
+    const ExtrapolatingCell cell = ExtrapolatingCellAt(source.bounds, sx, sy);
+    const double fx = cell.fx, fy = cell.fy;
+    const uint8_t* s00 = source.Pixel(cell.x0, cell.y0);
+    const uint8_t* s10 = source.Pixel(cell.x1, cell.y0);
+    const uint8_t* s01 = source.Pixel(cell.x0, cell.y1);
+    const uint8_t* s11 = source.Pixel(cell.x1, cell.y1);
     for (int32_t k = 0; k < channels; ++k) {
         c[k] = (s00[k] * (1 - fx) * (1 - fy) + s10[k] * fx * (1 - fy) + s01[k] * (1 - fx) * fy +
                 s11[k] * fx * fy) *

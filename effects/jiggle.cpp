@@ -12,6 +12,7 @@
 #include "host/render_context.h"
 #include "noise/noise_field.h"
 #include "raster/numeric.h"
+#include "raster/sampler.h"
 
 namespace zoka {
 
@@ -93,27 +94,11 @@ int FillMovement(NoiseField& field, const Raster& heights, const JiggleParams& p
     }
 }
 
-// The bilinear cell a displaced position samples: its top-left corner kept
-// inside the source so that both neighbours exist (the weights extrapolate
-// beyond the source's edge). A source one pixel wide or high samples its
-// single column or row.
-struct Cell {
-    int32_t u0, u1, v0, v1;
-    double fx, fy;
-};
-
-Cell CellAt(const PixelRect& source, double sx, double sy) {
-    const int32_t u = std::max(source.left, std::min(TruncToInt32(sx), source.right - 2));
-    const int32_t v = std::max(source.top, std::min(TruncToInt32(sy), source.bottom - 2));
-    return Cell{u, std::min(u + 1, source.right - 1), v, std::min(v + 1, source.bottom - 1), sx - u,
-                sy - v};
-}
-
-void SampleDisplaced(const Raster& source, const Cell& c, uint8_t* out) {
-    const uint8_t* p00 = source.Pixel(c.u0, c.v0);
-    const uint8_t* p10 = source.Pixel(c.u1, c.v0);
-    const uint8_t* p01 = source.Pixel(c.u0, c.v1);
-    const uint8_t* p11 = source.Pixel(c.u1, c.v1);
+void SampleDisplaced(const Raster& source, const ExtrapolatingCell& c, uint8_t* out) {
+    const uint8_t* p00 = source.Pixel(c.x0, c.y0);
+    const uint8_t* p10 = source.Pixel(c.x1, c.y0);
+    const uint8_t* p01 = source.Pixel(c.x0, c.y1);
+    const uint8_t* p11 = source.Pixel(c.x1, c.y1);
     const double w00 = (1 - c.fx) * (1 - c.fy), w10 = c.fx * (1 - c.fy);
     const double w01 = (1 - c.fx) * c.fy, w11 = c.fx * c.fy;
     for (int j = 0; j < 4; ++j) {
@@ -142,7 +127,7 @@ int Displace(const RenderContext& context, const PixelRect& band, const Raster& 
             const double gy = below[i] - above[i];
             const double sx = x + (gx * c + gy * s);
             const double sy = y + (gy * c - gx * s);
-            SampleDisplaced(source, CellAt(source.bounds, sx, sy), out);
+            SampleDisplaced(source, ExtrapolatingCellAt(source.bounds, sx, sy), out);
         }
     }
     return kOk;

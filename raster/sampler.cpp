@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/result_codes.h"
+#include "raster/numeric.h"
 
 namespace zoka {
 
@@ -40,6 +41,13 @@ int SampleBilinearZero(const Raster& mask, double x, double y) {
     const int c = PixelOrZero(mask, xi, yi + 1);
     const int d = PixelOrZero(mask, xi + 1, yi + 1);
     return ToMaskValue(Bilinear(fx, fy, a, bb, c, d));
+}
+
+ExtrapolatingCell ExtrapolatingCellAt(const PixelRect& bounds, double x, double y) {
+    const int32_t x0 = std::max(bounds.left, std::min(TruncToInt32(x), bounds.right - 2));
+    const int32_t y0 = std::max(bounds.top, std::min(TruncToInt32(y), bounds.bottom - 2));
+    return ExtrapolatingCell{x0, std::min(x0 + 1, bounds.right - 1), y0,
+                             std::min(y0 + 1, bounds.bottom - 1), x - x0, y - y0};
 }
 
 int SampleBilinearClamped(const Raster& mask, double x, double y) {

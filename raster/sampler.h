@@ -14,6 +14,17 @@ int SampleBilinearZero(const Raster& mask, double x, double y);
 // A raster one pixel wide or high samples its single column or row; an empty
 // raster gives 0.
 int SampleBilinearClamped(const Raster& mask, double x, double y);
+// The four pixels a bilinear read at (x, y) takes, for the displacing
+// effects: the cell's top-left corner is the position truncated and kept
+// inside the bounds so that both neighbours exist, and the weights are taken
+// from that corner, so beyond the edge they extrapolate. Bounds one pixel
+// wide or high give their single column or row as both neighbours.
+struct ExtrapolatingCell {
+    int32_t x0, x1, y0, y1;
+    double fx, fy;
+};
+ExtrapolatingCell ExtrapolatingCellAt(const PixelRect& bounds, double x, double y);
+
 // A mask over rect outset by 1 holding source moved by (dx, dy).
 int ResampleShifted(const PixelRect& rect, const Raster& source, double dx, double dy,
                     Raster*& mask);
