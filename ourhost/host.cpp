@@ -1,8 +1,10 @@
 #include "ourhost/host.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "ourhost/image.h"
 
@@ -109,9 +111,19 @@ HostError Host::TakeAddParamFailure() {
 HostHandle Host::NewHandle(uint32_t size) {
     ++handlesMade_;
     if (handlesMade_ >= failAllocationAt_ && handlesMade_ < failAllocationEnd_) return nullptr;
-    auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
-    handles_[handle].bytes.assign(size, kFreshFill);
-    return handle;
+    if (size > memoryLimit_ - std::min(memoryLimit_, liveBytes_)) return nullptr;
+    // The module is built without exceptions: running out of memory here
+    // must answer null, as any host does, never throw through the module.
+    try {
+        auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
+        Block block;
+        block.bytes.assign(size, kFreshFill);
+        handles_.emplace(handle, std::move(block));
+        liveBytes_ += size;
+        return handle;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 void* Host::LockHandle(HostHandle handle) {
@@ -138,7 +150,13 @@ void Host::DisposeHandle(HostHandle handle) {
         ++nullDisposals_;
         return;
     }
-    if (handles_.erase(handle) == 0) Fault("dispose of an unknown handle");
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) {
+        Fault("dispose of an unknown handle");
+        return;
+    }
+    liveBytes_ -= it->second.bytes.size();
+    handles_.erase(it);
 }
 
 HostError Host::AbortQuery() {

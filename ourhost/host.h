@@ -31,6 +31,10 @@ public:
     size_t LiveHandles() const { return handles_.size(); }
     uint64_t HandlesMade() const { return handlesMade_; }
     uint64_t NullDisposals() const { return nullDisposals_; }
+    uint64_t LiveBytes() const { return liveBytes_; }
+    // Allocations that would take the live handles past bytes answer null,
+    // as a host with that much memory would; unlimited by default.
+    void SetMemoryLimit(uint64_t bytes) { memoryLimit_ = bytes; }
     // The n-th handle allocation from now fails (1: the next), and the
     // count - 1 after it as well; 0 disarms.
     void FailAllocation(uint64_t n, uint64_t count = 1);
@@ -77,6 +81,8 @@ private:
     std::map<HostHandle, Block> handles_;
     uint64_t handlesMade_ = 0;
     uint64_t nullDisposals_ = 0;
+    uint64_t liveBytes_ = 0;
+    uint64_t memoryLimit_ = UINT64_MAX;
     uint64_t failAllocationAt_ = 0;
     uint64_t failAllocationEnd_ = 0;
     uint64_t polls_ = 0;

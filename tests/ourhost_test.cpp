@@ -131,6 +131,21 @@ TEST(FrameTiming, TheInputRecordCarriesTimeStepAndDraftFactor) {
     EXPECT_EQ(blur.instance.Input().timeStep, 0);
 }
 
+// A host that runs short of memory answers null; the module must turn that
+// into its out-of-memory report, whatever the allocation's size.
+TEST(HostMemory, ALimitedHostAnswersNullAndTheRenderReportsCode8) {
+    AppliedEffect blur("Gaussian Blur");
+    blur.Set("Width", "40");
+    blur.host.SetMemoryLimit(64 * 1024);
+    const FrameResult frame = blur.instance.RenderFrame(Image(200, 150, Pixel{255, 9, 99, 199}), {});
+    EXPECT_EQ(frame.code, 8);
+    EXPECT_TRUE(frame.displayError);
+    EXPECT_EQ(blur.host.LiveHandles(), 0u);
+    EXPECT_EQ(blur.host.LiveBytes(), 0u);
+    EXPECT_EQ(blur.host.NewHandle(0xFFFFFFF0u), nullptr);
+    EXPECT_TRUE(blur.host.Faults().empty());
+}
+
 TEST(Pipl, EveryResourceHasElevenPaddedPropertiesInOrder) {
     const char* keys[] = {"kind", "name", "catg", "wx86", "ePVR", "eSVR",
                           "eVER", "eINF", "eGLO", "eMNA", "aeFL"};
