@@ -85,6 +85,7 @@ int Main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : kUsageError;
     }
 
+    if ((*frame || *render || *animate) && !CheckFrameRequest(request)) return kUsageError;
     if (*animate) {
         if (!ParseFrameRange(frameRange, animation)) {
             std::cerr << "zoka: --frames takes A-B, not \"" << frameRange << "\"\n";

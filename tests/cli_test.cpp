@@ -243,5 +243,56 @@ TEST_F(Cli, GreyImagesWithoutAlphaAreOpaque) {
     EXPECT_EQ(Read("grey.png").At(0, 0), (Pixel{255, 90, 90, 90}));
 }
 
+// ---- Values the host cannot represent, output sizes and the module file ----
+
+// Refused with one short line (no 300-digit bound) and the usage status.
+TEST_F(Cli, ValuesTheHostCannotHoldAreRefusedInOneShortLine) {
+    const std::string input = Write("in.png", Image(64, 48, Pixel{255, 10, 20, 30}));
+    const std::string render = "render Glow " + input + " " + Path("out.png") + " ";
+    for (const std::string& options :
+         {"--selection " + input + " --selection-origin 65541,5",
+          "--selection " + input + " --selection-origin 32768,0",
+          "--selection " + input + " --selection-origin nan,0",
+          "--selection " + input + " --selection-origin 0,inf", std::string("--fps 1e16"),
+          std::string("--fps nan"), std::string("--fps -1e300"), std::string("--fps 0"),
+          std::string("--time nan"), std::string("--time inf"), std::string("--time ''"),
+          std::string("--time 1e8"), std::string("--set Width=1e300"),
+          std::string("--set Width=-1e300@0")}) {
+        const Outcome run = Zoka(render + options);
+        EXPECT_EQ(run.status, 2) << options << ": " << run.err;
+        EXPECT_LT(run.err.size(), 200u) << options << ": " << run.err;
+        EXPECT_EQ(FileCount(), 1u) << options;
+    }
+}
+
+// A selection far away grows the output past what our host makes: refused
+// before any pixel is computed, with the limit named.
+TEST_F(Cli, AnOutputBeyondTheHostsLimitIsRefusedNotBuilt) {
+    const std::string input = Write("in.png", Image(64, 48, Pixel{255, 10, 20, 30}));
+    const Outcome run = Zoka("render Glow " + input + " " + Path("out.png") + " --selection " +
+                             input + " --selection-origin 30000,-30000");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("up to 30000 pixels on a side"), std::string::npos) << run.err;
+    EXPECT_EQ(FileCount(), 1u);
+    // The last frame our host computes: bounded work, and it renders.
+    const Outcome late = Zoka("render \"HSB Noise\" " + input + " " + Path("late.png") +
+                              " --time 33333 --set FlowVelocity=100 --set PhaseVelocity=600");
+    EXPECT_EQ(late.status, 0) << late.err;
+}
+
+// A damaged module file is refused by the loader's check, not by a bus error
+// when its missing pages are first touched.
+TEST_F(Cli, ATruncatedModuleIsRefusedWithoutCrashing) {
+    const auto size = fs::file_size(ZOKA_MODULE_PATH);
+    for (const auto keep : {size / 2, size / 5, uintmax_t{64}, uintmax_t{0}}) {
+        const std::string module = Path("ZOKA-ENG.so");
+        fs::copy_file(ZOKA_MODULE_PATH, module, fs::copy_options::overwrite_existing);
+        fs::resize_file(module, keep);
+        const Outcome run = Zoka("--module " + module + " list");
+        EXPECT_EQ(run.status, 1) << keep << ": " << run.err;
+        EXPECT_NE(run.err.find("cannot load the module"), std::string::npos) << run.err;
+    }
+}
+
 }  // namespace
 }  // namespace zoka_cli
