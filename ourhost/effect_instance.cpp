@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <numeric>
 
 #include "ourhost/host.h"
@@ -15,6 +16,8 @@ namespace {
 
 // The host's own code for a call it refuses (an unknown parameter index).
 constexpr HostError kBadCallback = kHostErrorBase + 1;
+// The system's code for "not enough memory".
+constexpr HostError kSystemOutOfMemory = 8;
 
 EffectInstance* Instance(HostEffectRef ref) { return reinterpret_cast<EffectInstance*>(ref); }
 
@@ -25,8 +28,14 @@ HostError HOST_CALL CheckoutCallback(HostEffectRef ref, int32_t index, int32_t t
 HostError HOST_CALL CheckinCallback(HostEffectRef ref, HostParamDef* param) {
     return Instance(ref)->Checkin(param);
 }
+// Keeping a parameter takes memory: when there is none the module hears the
+// system's out-of-memory code, never an exception it was built without.
 HostError HOST_CALL AddParamCallback(HostEffectRef ref, int32_t index, HostParamDef* param) {
-    return Instance(ref)->AddParam(index, param);
+    try {
+        return Instance(ref)->AddParam(index, param);
+    } catch (const std::bad_alloc&) {
+        return kSystemOutOfMemory;
+    }
 }
 HostError HOST_CALL AbortCallback(HostEffectRef ref) { return Instance(ref)->Abort(); }
 HostError HOST_CALL ProgressCallback(HostEffectRef, int32_t, int32_t) { return kHostNoError; }
