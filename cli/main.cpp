@@ -1,6 +1,7 @@
 // zoka: the effects module from the command line, through our host.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "cli/demo.h"
@@ -8,6 +9,7 @@
 #include "cli/inspect.h"
 #include "cli/render.h"
 #include "cli/session.h"
+#include "cli/signal_cleanup.h"
 #include "ourhost/module.h"
 
 namespace zoka_cli {
@@ -107,4 +109,12 @@ int Main(int argc, char** argv) {
 
 }  // namespace zoka_cli
 
-int main(int argc, char** argv) { return zoka_cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+    zoka_cli::InstallSignalCleanup();
+    try {
+        return zoka_cli::Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "zoka: out of memory\n";
+        return zoka_cli::kModuleError;
+    }
+}

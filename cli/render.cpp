@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/image_files.h"
+#include "cli/output_file.h"
 #include "ourhost/text.h"
 
 namespace zoka_cli {
@@ -21,6 +22,7 @@ struct PreparedEffect {
     const EffectEntry* effect = nullptr;
     std::unique_ptr<ourhost::EffectInstance> instance;
     ourhost::Image input;
+    std::string failure;  // the error line of a failed frame, without "zoka: "
 };
 
 int Prepare(Session& session, const std::string& name, const RenderFiles& files,
@@ -79,17 +81,29 @@ int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time
     host.FailAllocation(0);
     host.CancelFromPoll(0);
     if (frame.code != kHostNoError) {
-        std::cerr << "zoka: " << prepared.effect->name << ": "
-                  << (frame.code == kHostErrorCancelled ? "the render was cancelled"
-                      : frame.message.empty()           ? "the render failed"
-                                                        : MessageLine(frame))
-                  << " (code " << frame.code << ")\n";
+        prepared.failure = prepared.effect->name + ": " +
+                           (frame.code == kHostErrorCancelled ? "the render was cancelled"
+                            : frame.message.empty()           ? "the render failed"
+                                                              : MessageLine(frame)) +
+                           " (code " + std::to_string(frame.code) + ")";
+        std::cerr << "zoka: " << prepared.failure << "\n";
         return kModuleError;
     }
-    std::string error;
-    if (!WriteImage(path, frame.image, error)) {
-        std::cerr << "zoka: " << error << "\n";
+    if (!WriteImage(path, frame.image, prepared.failure)) {
+        std::cerr << "zoka: " << prepared.failure << "\n";
         return kFileError;
+    }
+    return 0;
+}
+
+// Writing over an input (the same file under any name) would destroy it.
+int RefuseInputAsOutput(const RenderFiles& files, const std::string& output) {
+    for (const std::string* input : {&files.input, &files.selection}) {
+        if (!input->empty() && SameFile(output, *input)) {
+            std::cerr << "zoka: the output " << output << " is the input " << *input
+                      << ": write to another file\n";
+            return kUsageError;
+        }
     }
     return 0;
 }
@@ -154,20 +168,22 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
 
 int RenderCommand(Session& session, const std::string& effect, const RenderFiles& files,
                   const FrameRequest& request, bool json) {
+    if (const int status = RefuseInputAsOutput(files, files.output)) return status;
     PreparedEffect prepared;
     if (const int status = Prepare(session, effect, files, request, prepared)) return status;
     ourhost::FrameResult frame;
     const int status = RenderOne(prepared, request, request.time, files.output, frame);
     Finish(prepared);
     if (json) {
-        std::cout << nlohmann::json{{"width", frame.image.Width()},
-                                    {"height", frame.image.Height()},
-                                    {"originX", frame.originX},
-                                    {"originY", frame.originY},
-                                    {"code", frame.code},
-                                    {"message", MessageLine(frame)}}
-                         .dump(2)
-                  << "\n";
+        nlohmann::json report{{"width", frame.image.Width()},
+                              {"height", frame.image.Height()},
+                              {"originX", frame.originX},
+                              {"originY", frame.originY},
+                              {"code", frame.code},
+                              {"message", MessageLine(frame)},
+                              {"written", status == 0}};
+        if (status != 0) report["error"] = prepared.failure;
+        std::cout << report.dump(2) << "\n";
     } else if (status == 0) {
         std::printf("%s: %dx%d, the layer's top-left at %d,%d\n", files.output.c_str(),
                     frame.image.Width(), frame.image.Height(), frame.originX, frame.originY);
@@ -202,6 +218,10 @@ int AnimateCommand(const std::string& modulePath, const std::string& effect,
         if (!session.Loaded()) return kModuleError;
         PreparedEffect prepared;
         if (const int status = Prepare(session, effect, files, request, prepared)) return status;
+        for (int32_t n = frames.first; n <= frames.last; ++n) {
+            FramePath(files.output, n, path);
+            if (const int status = RefuseInputAsOutput(files, path)) return status;
+        }
     }
     const int32_t total = frames.last - frames.first + 1;
     const int32_t cores = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
