@@ -164,18 +164,20 @@ private:
 
     void RestoreHandlers() {
         if (!handlersInstalled_) return;
-        for (size_t i = 0; i < kWatched.size(); ++i) sigaction(kWatched[i], &savedActions_[i], nullptr);
+        for (size_t i = 0; i < kWatched.size(); ++i)
+            sigaction(kWatched[i], &savedActions_[i], nullptr);
         handlersInstalled_ = false;
     }
 
     // The worker's command line: the parent's, with its role in front.
     std::vector<std::string> WorkerArguments(int32_t w) const {
-        std::vector<std::string> arguments{plan_.commandLine.empty() ? "zoka" : plan_.commandLine[0],
-                                           kWorkerOption,
-                                           std::to_string(w) + "," + std::to_string(plan_.workers) +
-                                               "," + std::to_string(reportWrite_)};
+        std::vector<std::string> arguments{
+            plan_.commandLine.empty() ? "zoka" : plan_.commandLine[0], kWorkerOption,
+            std::to_string(w) + "," + std::to_string(plan_.workers) + "," +
+                std::to_string(reportWrite_)};
         if (!plan_.commandLine.empty()) {
-            arguments.insert(arguments.end(), plan_.commandLine.begin() + 1, plan_.commandLine.end());
+            arguments.insert(arguments.end(), plan_.commandLine.begin() + 1,
+                             plan_.commandLine.end());
         }
         return arguments;
     }
@@ -212,7 +214,7 @@ private:
         // this survives the exec.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent) _exit(kModuleError);
-        for (size_t i = 0; i < kWatched.size(); ++i) sigaction(kWatched[i], &savedActions_[i], nullptr);
+        RestoreHandlers();
         fcntl(reportWrite_, F_SETFD, 0);
         pthread_sigmask(SIG_SETMASK, &mask, nullptr);
         execv("/proc/self/exe", argv);
@@ -292,7 +294,8 @@ private:
         } else if (report.kind == kReady) {
             if (report.worker == 0 && !ready_) StartOthers();
             ready_ = true;
-        } else if (report.kind == kWritten && report.value >= plan_.first && report.value <= plan_.last) {
+        } else if (report.kind == kWritten && report.value >= plan_.first &&
+                   report.value <= plan_.last) {
             const auto slot = written_.begin() + (report.value - plan_.first);
             if (*slot) return;
             *slot = true;
@@ -311,7 +314,8 @@ private:
             } else if (!w.stopping && now - w.since >= timeout_) {
                 char seconds[32];
                 std::snprintf(seconds, sizeof seconds, "%g", plan_.frameTimeout);
-                w.failure = std::string("wrote no frame in ") + seconds + " seconds and was stopped";
+                w.failure =
+                    std::string("wrote no frame in ") + seconds + " seconds and was stopped";
                 Stop(w);
             }
         }
@@ -434,6 +438,8 @@ std::optional<WorkerChannel> WorkerChannel::FromRole(const std::string& role) {
 
 bool WorkerChannel::Ready() const { return Send(fd_, Report{worker_, kReady, 0}); }
 
-bool WorkerChannel::Written(int32_t frame) const { return Send(fd_, Report{worker_, kWritten, frame}); }
+bool WorkerChannel::Written(int32_t frame) const {
+    return Send(fd_, Report{worker_, kWritten, frame});
+}
 
 }  // namespace zoka_cli

@@ -68,7 +68,8 @@ int Main(int argc, char** argv) {
     animate->add_option("pattern", files.output, "The images to write, e.g. out_%04d.png")->required();
     animate->add_option("--frames", frameRange, "The frames A-B (frame n at n / fps seconds)")
         ->required();
-    animate->add_option("-j,--jobs", animation.jobs, "Frames rendered at once (default: every core)")
+    animate->add_option("-j,--jobs", animation.jobs,
+                        "Frames rendered at once (default: every core; at most 4 per core)")
         ->check(CLI::NonNegativeNumber);
     // Hidden: how long a worker may go without writing a frame, shortened by tests.
     animate->add_option("--frame-timeout", animation.frameTimeout)

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -319,15 +318,17 @@ protected:
     }
     size_t FramesWritten() const {
         size_t n = 0;
-        for (const auto& entry : fs::directory_iterator(folder)) n += entry.path().filename().string().starts_with("f_");
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            n += entry.path().filename().string().starts_with("f_");
+        }
         return n;
     }
     // Starts an animation of frames 0..last and waits for its two workers and
     // a first frame.
     pid_t StartLongRun(std::vector<pid_t>& workers, int last, const std::string& options = "") {
         const std::string input = Write("layer.png", Image(24, 24, Pixel{255, 90, 160, 30}));
-        const pid_t parent = Launch("animate swirl " + input + " " + Path("f_%04d.png") + " --frames 0-" +
-                                    std::to_string(last) + " -j 2 " + options);
+        const pid_t parent = Launch("animate swirl " + input + " " + Path("f_%04d.png") +
+                                    " --frames 0-" + std::to_string(last) + " -j 2 " + options);
         EXPECT_TRUE(Within([&] { return ChildrenOf(parent).size() == 2 && FramesWritten() > 0; }));
         workers = ChildrenOf(parent);
         return parent;
@@ -345,17 +346,21 @@ protected:
         }
         return frames;
     }
-    // The named frames are exactly the missing files among 0..last.
-    void ExpectMissingNamed(const std::string& err, int last) {
+    // Every missing file among 0..last is named. A worker killed between
+    // putting a frame in place and reporting it leaves one more frame named
+    // than missing: at most `unreported` of those.
+    void ExpectMissingNamed(const std::string& err, int last, size_t unreported = 0) {
         const std::set<int> named = NamedMissing(err);
         EXPECT_FALSE(named.empty()) << err;
-        std::set<int> missing;
+        size_t namedButPresent = 0;
         for (int n = 0; n <= last; ++n) {
             char name[32];
             std::snprintf(name, sizeof name, "f_%04d.png", n);
-            if (!fs::exists(Path(name))) missing.insert(n);
+            const bool present = fs::exists(Path(name));
+            EXPECT_TRUE(present || named.contains(n)) << name << " is missing but not named";
+            namedButPresent += present && named.contains(n);
         }
-        EXPECT_EQ(named, missing) << err;
+        EXPECT_LE(namedButPresent, unreported) << err;
     }
 };
 
@@ -364,10 +369,10 @@ TEST_F(Animate, ShortRunsNeverHang) {
     const std::string input = Write("layer.png", Image(256, 256, Pixel{255, 100, 150, 200}));
     for (const int jobs : {1, 2}) {
         for (int run = 0; run < 12; ++run) {
-            const int status = std::system(("timeout -s KILL 120 " + std::string(ZOKA_CLI_PATH) +
-                                            " animate antimatter " + input + " " + Path("f_%d.png") +
-                                            " --frames 0-5 -j " + std::to_string(jobs) + " >/dev/null")
-                                               .c_str());
+            const std::string command = "timeout -s KILL 120 " + std::string(ZOKA_CLI_PATH) +
+                                        " animate antimatter " + input + " " + Path("f_%d.png") +
+                                        " --frames 0-5 -j " + std::to_string(jobs) + " >/dev/null";
+            const int status = std::system(command.c_str());
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
                 << "run " << run << " at -j " << jobs << " ended with " << status;
         }
@@ -379,11 +384,17 @@ TEST_F(Animate, TheFinalLineCountsFramesWorkersAndMemory) {
     Outcome run = Zoka("animate antimatter " + input + " " + Path("f_%d.png") + " --frames 7");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::exists(Path("f_7.png")));
-    EXPECT_TRUE(std::regex_match(run.out, std::regex("1 frame written \\(1 worker, peak memory per worker [1-9][0-9]* MB\\)\n")))
+    int megabytes = 0;
+    EXPECT_EQ(std::sscanf(run.out.c_str(),
+                          "1 frame written (1 worker, peak memory per worker %d MB)", &megabytes),
+              1)
         << run.out;
+    EXPECT_GT(megabytes, 0);
+    EXPECT_TRUE(run.out.ends_with(" MB)\n")) << run.out;
     run = Zoka("animate antimatter " + input + " " + Path("f_%d.png") + " --frames 0-4 -j 3");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(run.out.starts_with("5 frames written (3 workers, peak memory per worker ")) << run.out;
+    EXPECT_TRUE(run.out.starts_with("5 frames written (3 workers, peak memory per worker "))
+        << run.out;
 }
 
 TEST_F(Animate, FrameRangesAndJobCountsOutsideTheirBoundsAreRefused) {
@@ -395,16 +406,22 @@ TEST_F(Animate, FrameRangesAndJobCountsOutsideTheirBoundsAreRefused) {
         EXPECT_EQ(run.status, 2) << "--frames \"" << range << "\"";
         EXPECT_NE(run.err.find("--frames takes A or A-B"), std::string::npos) << run.err;
     }
-    const Outcome run = Zoka("animate antimatter " + input + " " + Path("f_%d.png") + " --frames 0-1 -j 100000");
+    const std::string animate = "animate antimatter " + input + " " + Path("f_%d.png");
+    Outcome run = Zoka(animate + " --frames 0-1 -j 100000");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("-j takes at most"), std::string::npos) << run.err;
+    // Checked by the first worker alone: one line, not one per worker.
+    run = Zoka(animate + " --frames 0-9 -j 4 --set Amount=101");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "zoka: Antimatter: \"Amount\" takes a number from 0 to 100, not \"101\"\n");
     EXPECT_EQ(FileCount(), 1u) << "nothing written";
 }
 
 TEST_F(Animate, AFrameThatCannotBeWrittenIsAFileErrorNamingTheFramesLeft) {
     const std::string input = Write("layer.png", Image(8, 8, Pixel{255, 1, 2, 3}));
     fs::create_directory(Path("f_0007.png"));  // in the way of frame 7
-    Outcome run = Zoka("animate antimatter " + input + " " + Path("f_%04d.png") + " --frames 0-19 -j 2");
+    Outcome run =
+        Zoka("animate antimatter " + input + " " + Path("f_%04d.png") + " --frames 0-19 -j 2");
     EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_EQ(run.out, "");
     fs::remove(Path("f_0007.png"));
@@ -434,7 +451,7 @@ TEST_F(Animate, AKilledWorkerIsNamedWithTheFramesItLeft) {
     const std::string err = Text("stderr.txt");
     EXPECT_NE(err.find("was killed by signal 9"), std::string::npos) << err;
     EXPECT_EQ(Text("stdout.txt"), "") << "no success line";
-    ExpectMissingNamed(err, 1999);
+    ExpectMissingNamed(err, 1999, 1);
 }
 
 TEST_F(Animate, AWorkerThatMakesNoProgressIsStoppedAndNamed) {
@@ -447,7 +464,7 @@ TEST_F(Animate, AWorkerThatMakesNoProgressIsStoppedAndNamed) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
     const std::string err = Text("stderr.txt");
     EXPECT_NE(err.find("wrote no frame in 3 seconds and was stopped"), std::string::npos) << err;
-    ExpectMissingNamed(err, 1999);
+    ExpectMissingNamed(err, 1999, 1);
     EXPECT_FALSE(Alive(workers[1]));
 }
 
