@@ -6,6 +6,7 @@
 
 #include "cli/demo.h"
 #include "cli/frame_request.h"
+#include "cli/frame_workers.h"
 #include "cli/inspect.h"
 #include "cli/render.h"
 #include "cli/session.h"
@@ -69,8 +70,15 @@ int Main(int argc, char** argv) {
     animate->add_option("pattern", files.output, "The images to write, e.g. out_%04d.png")->required();
     animate->add_option("--frames", frameRange, "The frames A-B (frame n at n / fps seconds)")
         ->required();
-    animate->add_option("-j,--jobs", animation.jobs, "Frames rendered at once (default: every core)")
+    animate->add_option("-j,--jobs", animation.jobs,
+                        "Frames rendered at once (default: every core; at most 4 per core)")
         ->check(CLI::NonNegativeNumber);
+    // Hidden: how long a worker may go without writing a frame, shortened by tests.
+    animate->add_option("--frame-timeout", animation.frameTimeout)
+        ->check(CLI::PositiveNumber)
+        ->group("");
+    app.add_option(kWorkerOption, animation.workerRole)->group("");
+    animation.commandLine.assign(argv, argv + argc);
     AddFrameOptions(*animate, request);
     animate->add_option("--selection", files.selection, "A selection layer (\"Alpha Layer\") image");
     animate->add_option("--selection-origin", request.selectionOrigin,
@@ -90,7 +98,8 @@ int Main(int argc, char** argv) {
     if ((*frame || *render || *animate) && !CheckFrameRequest(request)) return kUsageError;
     if (*animate) {
         if (!ParseFrameRange(frameRange, animation)) {
-            std::cerr << "zoka: --frames takes A-B, not \"" << frameRange << "\"\n";
+            std::cerr << "zoka: --frames takes A or A-B, whole numbers with A <= B <= 1000000, not \""
+                      << frameRange << "\"\n";
             return kUsageError;
         }
         return AnimateCommand(modulePath, effect, files, request, animation);
