@@ -10,10 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <OpenImageIO/imagebuf.h>
 #include <array>
 #include <chrono>
@@ -411,19 +407,6 @@ protected:
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
             execv(argv[0], argv.data());
-// ---- zoka animate: worker processes that never hang, never lose a frame
-// silently, and die with their parent ----
-
-class Animate : public Cli {
-protected:
-    // Starts zoka in the background (the shell execs it: the pid is zoka's).
-    pid_t Launch(const std::string& arguments) {
-        const std::string command = "exec " + std::string(ZOKA_CLI_PATH) + " " + arguments + " >" +
-                                    Path("stdout.txt") + " 2>" + Path("stderr.txt");
-        const pid_t pid = fork();
-        if (pid == 0) {
-            for (const int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
-            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         return pid;
@@ -744,6 +727,25 @@ TEST_F(CliFiles, AGifsPixelsAreReadWhole) {
     EXPECT_EQ(image.At(0, 0), (Pixel{255, 255, 0, 0}));
     EXPECT_EQ(image.At(1, 0), (Pixel{255, 0, 0, 0})) << "written opaque: GIF keeps no partial alpha";
     EXPECT_EQ(image.At(2, 0), (Pixel{255, 0, 0, 255}));
+}
+
+// ---- zoka animate: worker processes that never hang, never lose a frame
+// silently, and die with their parent ----
+
+class Animate : public Cli {
+protected:
+    // Starts zoka in the background (the shell execs it: the pid is zoka's).
+    pid_t Launch(const std::string& arguments) {
+        const std::string command = "exec " + std::string(ZOKA_CLI_PATH) + " " + arguments + " >" +
+                                    Path("stdout.txt") + " 2>" + Path("stderr.txt");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (const int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
     int Finish(pid_t pid) {
         int status = 0;
         waitpid(pid, &status, 0);
