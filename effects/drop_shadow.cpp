@@ -47,9 +47,9 @@ public:
 
     void ReadBlock(HostParamDef** params, DropShadowParams& block) const {
         block.direction = TruncToInt16(ParamDirection(params, 0));
-        block.distance = static_cast<int16_t>(ParamInt(params, 1));
-        block.blur = static_cast<int16_t>(ParamInt(params, 2));
-        block.opacity = static_cast<int16_t>(ParamInt(params, 3));
+        block.distance = ParamInt16(params, 1);
+        block.blur = ParamInt16(params, 2);
+        block.opacity = ParamInt16(params, 3);
         block.shadowColour = FromParamPixel(ParamColor(params, 4));
         block.drawEverywhere = ParamBool(params, 5) ? 1 : 0;
     }

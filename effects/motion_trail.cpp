@@ -46,8 +46,8 @@ public:
     bool UsesSelectionLayer() const override { return false; }
 
     void ReadBlock(HostParamDef** params, TrailParams& block) const {
-        block.length = static_cast<int16_t>(ParamInt(params, 0));
-        block.opacity = static_cast<int16_t>(ParamInt(params, 1));
+        block.length = ParamInt16(params, 0);
+        block.opacity = ParamInt16(params, 1);
         block.direction = ParamDirection(params, 2);
         block.taper = ParamBool(params, 3);
     }

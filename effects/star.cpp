@@ -54,7 +54,7 @@ public:
     bool UsesSelectionLayer() const override { return false; }
 
     void ReadBlock(HostParamDef** params, StarParams& block) const {
-        block.sides = static_cast<int16_t>(ParamInt(params, 0));
+        block.sides = ParamInt16(params, 0);
         block.indentation = ParamFixed(params, 1);
         block.scale = ParamFixed(params, 2);
         block.positionX = ParamPointX(params, 3);

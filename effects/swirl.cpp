@@ -52,13 +52,13 @@ public:
 
     // Rows 7 to 9 (flow and undulation) are integrated over time instead.
     void ReadBlock(HostParamDef** params, SwirlParams& block) const {
-        block.whirlpoolSpacing = static_cast<int16_t>(ParamInt(params, 0));
-        block.smearLength = static_cast<int16_t>(ParamInt(params, 1));
+        block.whirlpoolSpacing = ParamInt16(params, 0);
+        block.smearLength = ParamInt16(params, 1);
         block.twist = ParamDirection(params, 2);
-        block.streakDetail = static_cast<int16_t>(ParamInt(params, 3));
+        block.streakDetail = ParamInt16(params, 3);
         block.warp = ParamBool(params, 4) ? 1 : 0;
         block.smooth = ParamBool(params, 5) ? 1 : 0;
-        block.randomSeed = static_cast<int16_t>(ParamInt(params, 6));
+        block.randomSeed = ParamInt16(params, 6);
     }
 
     void OutputRect(PixelRect& result, const PixelRect& input, const void* block,
