@@ -40,8 +40,9 @@ HostError HOST_CALL CopyImageCallback(HostEffectRef, HostLayer* source, HostLaye
 }
 
 // The module prints only into the message buffer of the call in progress, so
-// the print is bounded by it.
-int FormatPrintCallback(char* buffer, const char* format, ...) {
+// the print is bounded by it. The format is the module's, checked where it
+// calls.
+__attribute__((format(printf, 2, 3))) int FormatPrintCallback(char* buffer, const char* format, ...) {
     HostOutputRecord* out = gCurrent ? gCurrent->CallingOutput() : nullptr;
     if (out == nullptr || buffer != out->message) {
         if (gCurrent) gCurrent->Fault("formatted print outside the message buffer");
