@@ -69,13 +69,14 @@ public:
     }
 
     // A walk moves less than a pixel per step and takes at most Smear Length
-    // steps each way (fewer at a lower resolution); Warp walks twice as far,
-    // forward only.
+    // steps each way (fewer at a lower resolution), and at least 3; Warp
+    // walks twice as far, forward only.
     void SourceRect(const PixelRect& area, PixelRect& needed, PixelRect&, const void* block,
                     double) const override {
         const auto& p = *static_cast<const SwirlParams*>(block);
+        const int32_t steps = std::max<int32_t>(3, p.smearLength);
         needed = area;
-        OutsetRect(needed, p.warp != 0 ? 2 * p.smearLength : p.smearLength);
+        OutsetRect(needed, p.warp != 0 ? 2 * steps : steps);
     }
 
     int RenderBand(RenderContext& context, const PixelRect& band) override;

@@ -94,7 +94,9 @@ struct WeaveSizes {
 WeaveSizes SizesOf(const WeaveParams& p, int32_t q) {
     WeaveSizes s{};
     s.ribbon = std::max(1, p.ribbonWidth / q);
-    s.gap = p.gapWidth / q;
+    // A negative gap (a width no user can set) is no gap: the shade table
+    // and the pattern both assume gap >= 0.
+    s.gap = std::max(0, p.gapWidth / q);
     const int32_t length = std::max(3, p.threadLength / q);
     s.before = length / 2;
     s.after = length - s.before;
