@@ -8,12 +8,14 @@
 //   - the result is 0, 8, 517, the module's 44000, or the code the host was
 //     made to fail a checkout with;
 //   - a failed render leaves the input in the output image;
-//   - frame setup of an effect that expands answers a size a host can make.
+//   - frame setup of an effect that expands answers a size a host can make;
+//   - rendered again from memory filled with another byte, the pixels are
+//     the same (nothing read that the module never wrote).
 //
 // The input is read front to back; missing bytes read as zero (defaults):
 //   effect u8, layer {width u16, height u16 (ReadSide), pattern u8, seed u8},
 //   downsample u8 (1 + b % 8), flags u8 (1 selection, 2 still, 4 raw render
-//   time, 8 a second frame), [selection {width u16, height u16, pattern u8,
+//   time, 8 a second frame, 16 the frame again from other fresh memory), [selection {width u16, height u16, pattern u8,
 //   seed u8, origin x i32, origin y i32} (16.16)], time {rate u8, frame i32,
 //   [raw: time scale u32, step i32, time i32]}, failure {kind u8, n u16,
 //   extra u8}, then per parameter from host index 2: mode u8 and its value.
@@ -24,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "interface/host_records.h"
@@ -38,14 +41,16 @@ namespace {
 
 // Bounds that keep one input fast: layers of at most 4096 pixels a side and
 // about a million pixels, output images of at most as many, and at most this
-// many time steps integrated per frame. Module memory is limited to 64 MiB,
-// plenty for a million pixels: parameter values far out of range ask for
-// areas whose work grows with their memory, and the limit keeps them to
-// seconds.
+// many time steps integrated per frame.
 constexpr int32_t kMaxSide = 4096;
 constexpr int64_t kMaxLayerPixels = int64_t{1} << 20;
 constexpr int64_t kMaxOutputPixels = int64_t{1} << 20;
-constexpr uint64_t kMemoryLimit = uint64_t{64} << 20;
+// Module memory: a base and so much per pixel of the frame's images, ample
+// for any render of them. Parameter values far out of their ranges ask for
+// working areas far larger than the frame, whose work grows with their
+// memory; the limit refuses them (code 8) before they take minutes.
+constexpr uint64_t kBaseMemory = uint64_t{16} << 20;
+constexpr uint64_t kMemoryPerPixel = 64;
 constexpr int64_t kMaxTimeSteps = 10000;
 // The largest frame a 16-bit host layer holds, a side.
 constexpr int32_t kMaxFrameSide = 32767;
@@ -329,9 +334,15 @@ void CheckCode(HostError code, const Failure& failure, ourhost::EffectInstance& 
     }
 }
 
+uint64_t MemoryFor(int64_t pixels) { return kBaseMemory + kMemoryPerPixel * static_cast<uint64_t>(pixels); }
+
 // One frame: setup, render into an image of the size the host makes, setdown.
-void RunFrame(ourhost::Host& host, ourhost::EffectInstance& instance, const ourhost::Image& layer,
-              const FrameTime& time, const Failure& failure) {
+// layerPixels counts the input's and the selection's. The image rendered,
+// when the render succeeded.
+std::optional<ourhost::Image> RunFrame(ourhost::Host& host, ourhost::EffectInstance& instance, const ourhost::Image& layer,
+              int64_t layerPixels, const FrameTime& time, const Failure& failure) {
+    host.SetMemoryLimit(MemoryFor(layerPixels));
+    std::optional<ourhost::Image> rendered;
     if (!failure.beforeRender) failure.Arm(host);
     const HostError setup = instance.FrameSetup(layer, time.options);
     CheckCode(setup, failure, instance);
@@ -341,6 +352,7 @@ void RunFrame(ourhost::Host& host, ourhost::EffectInstance& instance, const ourh
     if (setup == kHostNoError && int64_t{width} * height <= kMaxOutputPixels) {
         ourhost::Image output(width, height, ourhost::Pixel{7, 7, 7, 7});
         HostLayer outputLayer = output.Layer();
+        host.SetMemoryLimit(MemoryFor(layerPixels + int64_t{width} * height));
         if (failure.beforeRender) failure.Arm(host);
         instance.Output().flags = 0;
         instance.Output().message[0] = '\0';
@@ -356,6 +368,8 @@ void RunFrame(ourhost::Host& host, ourhost::EffectInstance& instance, const ourh
             HostLayer expectedLayer = expected.Layer();
             ourhost::CopyWhole(layer.Layer(), expectedLayer);
             Check(output == expected, "a failed render left other pixels than the input");
+        } else {
+            rendered = std::move(output);
         }
     }
     host.FailAllocation(0);
@@ -365,6 +379,7 @@ void RunFrame(ourhost::Host& host, ourhost::EffectInstance& instance, const ourh
     Check(host.LiveHandles() == 0, "a handle outlived the frame");
     Check(host.Faults().empty(), "the module broke a host rule");
     Check(instance.OutstandingCheckouts() == 0, "a parameter stayed checked out");
+    return rendered;
 }
 
 }  // namespace
@@ -375,7 +390,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ZokaEffectKeys& keys = effects[in.U8() % effects.size()];
 
     ourhost::Host host;
-    host.SetMemoryLimit(kMemoryLimit);
     ourhost::EffectInstance instance(host, LinkedModule().EntryPoint(keys.entryName));
     Check(instance.GlobalSetup() == kHostNoError, "global setup failed");
     Check(instance.SetupParams() == kHostNoError, "parameter setup failed");
@@ -385,8 +399,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = in.U8();
     auto& params = instance.Params();
     const bool hasSelection = params.size() > 2 && params[2].def.kind == kParamPoint;
+    int64_t layerPixels = int64_t{layer.Width()} * layer.Height();
     if ((flags & 1) != 0) {
         const ourhost::Image selection = ReadLayer(in);
+        layerPixels += int64_t{selection.Width()} * selection.Height();
         const int32_t x = in.I32(), y = in.I32();
         if (hasSelection) {
             instance.SetSelection(selection, 0, 0);
@@ -398,11 +414,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Failure failure = ReadFailure(in);
     for (size_t i = hasSelection ? 3 : 1; i < params.size(); ++i) ReadParam(in, params[i], layer);
 
-    RunFrame(host, instance, layer, time, failure);
+    const std::optional<ourhost::Image> first = RunFrame(host, instance, layer, layerPixels, time, failure);
+    if ((flags & 16) != 0 && first && failure.kind == Failure::kNone) {
+        // The same frame again from memory filled with another byte: a
+        // module that reads memory it never wrote renders other pixels.
+        host.SetFreshFill(0x5A);
+        const std::optional<ourhost::Image> again = RunFrame(host, instance, layer, layerPixels, time, failure);
+        host.SetFreshFill(0xA5);
+        Check(again && *again == *first, "the pixels depend on memory the module never wrote");
+    }
     if ((flags & 8) != 0) {
         FrameTime later = time;
         later.options.time += 1;
-        RunFrame(host, instance, layer, later, Failure{});
+        RunFrame(host, instance, layer, layerPixels, later, Failure{});
     }
     Check(instance.GlobalSetdown() == kHostNoError, "global setdown failed");
     Check(host.LiveHandles() == 0, "a handle outlived the instance");

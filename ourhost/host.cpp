@@ -14,10 +14,6 @@ namespace {
 
 thread_local Host* gCurrent = nullptr;
 
-// New handle memory is filled with this pattern, so a module that reads what
-// it never wrote gets the same wrong result every time.
-constexpr uint8_t kFreshFill = 0xA5;
-
 HostHandle HOST_CALL NewHandleCallback(uint32_t size) {
     return gCurrent ? gCurrent->NewHandle(size) : nullptr;
 }
@@ -118,7 +114,7 @@ HostHandle Host::NewHandle(uint32_t size) {
     try {
         auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
         Block block;
-        block.bytes.assign(size, kFreshFill);
+        block.bytes.assign(size, freshFill_);
         handles_.emplace(handle, std::move(block));
         liveBytes_ += size;
         return handle;
