@@ -202,7 +202,8 @@ void TrailSweep::Write(int32_t main, const PixelRect& band) const {
             }
             // In 64 bits: an opacity far beyond 100 (a value no user can set)
             // would overflow; the clamp below bounds the result.
-            k = static_cast<int32_t>(std::clamp<int64_t>(int64_t{params.opacity * 258 / 100} * w >> 16, 0, 256));
+            const int64_t scaled = int64_t{params.opacity * 258 / 100} * w >> 16;
+            k = static_cast<int32_t>(std::clamp<int64_t>(scaled, 0, 256));
         } else {
             w = upper < 0 ? weight[lower] : (weight[lower] * (256 - f) + weight[upper] * f) / 256;
             for (int c = 0; c < kColours; ++c) {

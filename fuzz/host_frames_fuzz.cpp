@@ -13,12 +13,18 @@
 //     the same (nothing read that the module never wrote).
 //
 // The input is read front to back; missing bytes read as zero (defaults):
-//   effect u8, layer {width u16, height u16 (ReadSide), pattern u8, seed u8},
-//   downsample u8 (1 + b % 8), flags u8 (1 selection, 2 still, 4 raw render
-//   time, 8 a second frame, 16 the frame again from other fresh memory), [selection {width u16, height u16, pattern u8,
-//   seed u8, origin x i32, origin y i32} (16.16)], time {rate u8, frame i32,
-//   [raw: time scale u32, step i32, time i32]}, failure {kind u8, n u16,
-//   extra u8}, then per parameter from host index 2: mode u8 and its value.
+//   effect u8;
+//   layer {width u16, height u16 (see ReadSide), pattern u8, seed u8};
+//   downsample u8 (1 + b % 8);
+//   flags u8 (1 selection, 2 still, 4 raw render time, 8 a second frame,
+//     16 the frame again from other fresh memory);
+//   [selection {width u16, height u16, pattern u8, seed u8,
+//     origin x i32, origin y i32 (16.16)}];
+//   time {rate u8, frame i32, [raw: time scale u32, step i32, time i32]};
+//   failure {kind u8, n u16, extra u8};
+//   then per parameter from host index 3 (1 without a selection layer):
+//     mode u8 and its value (ReadParam).
+// fuzz/make_host_seeds.py writes seeds in this layout.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -141,7 +147,9 @@ int32_t ReadSide(Reader& in) {
 ourhost::Image ReadLayer(Reader& in) {
     const int32_t width = ReadSide(in);
     int32_t height = ReadSide(in);
-    if (int64_t{width} * height > kMaxLayerPixels) height = static_cast<int32_t>(kMaxLayerPixels / width);
+    if (int64_t{width} * height > kMaxLayerPixels) {
+        height = static_cast<int32_t>(kMaxLayerPixels / width);
+    }
     const uint8_t pattern = in.U8();
     const uint8_t seed = in.U8();
     return MakeLayer(width, height, pattern, seed);
@@ -334,13 +342,16 @@ void CheckCode(HostError code, const Failure& failure, ourhost::EffectInstance& 
     }
 }
 
-uint64_t MemoryFor(int64_t pixels) { return kBaseMemory + kMemoryPerPixel * static_cast<uint64_t>(pixels); }
+uint64_t MemoryFor(int64_t pixels) {
+    return kBaseMemory + kMemoryPerPixel * static_cast<uint64_t>(pixels);
+}
 
 // One frame: setup, render into an image of the size the host makes, setdown.
 // layerPixels counts the input's and the selection's. The image rendered,
 // when the render succeeded.
-std::optional<ourhost::Image> RunFrame(ourhost::Host& host, ourhost::EffectInstance& instance, const ourhost::Image& layer,
-              int64_t layerPixels, const FrameTime& time, const Failure& failure) {
+std::optional<ourhost::Image> RunFrame(ourhost::Host& host, ourhost::EffectInstance& instance,
+                                       const ourhost::Image& layer, int64_t layerPixels,
+                                       const FrameTime& time, const Failure& failure) {
     host.SetMemoryLimit(MemoryFor(layerPixels));
     std::optional<ourhost::Image> rendered;
     if (!failure.beforeRender) failure.Arm(host);
@@ -414,12 +425,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Failure failure = ReadFailure(in);
     for (size_t i = hasSelection ? 3 : 1; i < params.size(); ++i) ReadParam(in, params[i], layer);
 
-    const std::optional<ourhost::Image> first = RunFrame(host, instance, layer, layerPixels, time, failure);
+    const auto first = RunFrame(host, instance, layer, layerPixels, time, failure);
     if ((flags & 16) != 0 && first && failure.kind == Failure::kNone) {
         // The same frame again from memory filled with another byte: a
         // module that reads memory it never wrote renders other pixels.
         host.SetFreshFill(0x5A);
-        const std::optional<ourhost::Image> again = RunFrame(host, instance, layer, layerPixels, time, failure);
+        const auto again = RunFrame(host, instance, layer, layerPixels, time, failure);
         host.SetFreshFill(0xA5);
         Check(again && *again == *first, "the pixels depend on memory the module never wrote");
     }

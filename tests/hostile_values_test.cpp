@@ -103,7 +103,8 @@ TEST(HostileValues, EveryParameterAtTheExtremesRendersOrRefuses) {
                 HostError code = e.instance.FrameSetup(layer, {});
                 const HostOutputRecord& out = e.instance.Output();
                 const bool expands = (e.instance.GlobalFlags() & kOutFlagExpandsOutput) != 0;
-                if (code == kHostNoError && (!expands || int64_t{out.width} * out.height <= kLargestFrame)) {
+                const bool holdable = !expands || int64_t{out.width} * out.height <= kLargestFrame;
+                if (code == kHostNoError && holdable) {
                     code = Render(e, layer).code;
                 }
                 EXPECT_TRUE(code == kHostNoError || code == 8)
