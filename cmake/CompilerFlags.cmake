@@ -19,6 +19,17 @@ if(ZOKA_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(ZOKA_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "The fuzz targets need clang (the fuzz preset sets it)")
+    endif()
+    # Every object carries the fuzzer's coverage; any undefined behaviour
+    # (float-to-integer overflow included) aborts.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined,float-cast-overflow
+                        -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
 # The module: only the exports are visible, and no error escapes it as an
 # exception.
 add_library(zoka_module_flags INTERFACE)

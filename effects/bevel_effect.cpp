@@ -124,9 +124,10 @@ int BevelEffect::RenderBand(RenderContext& context, const PixelRect& band) {
     }
     BevelShading shading = ShadingFor(p, context, channels, carved);
     // Enough around the band for the blur's reach and the central
-    // differences.
+    // differences: at least one pixel, whatever the smoothness (a negative
+    // one blurs nothing).
     PixelRect heightRect = band;
-    OutsetRect(heightRect, TruncToInt32(std::ceil(shading.smoothness)) + 1);
+    OutsetRect(heightRect, std::max(0, TruncToInt32(std::ceil(shading.smoothness))) + 1);
     ScopedRaster heights;
     int result = heights.Create(heightRect, 1, 8);
     if (result != kOk) return result;

@@ -1,6 +1,8 @@
 // Drop Shadow: casts the layer's blurred shadow onto what lies behind it.
 // Complete in the module but not registered with the host (no PiPL), so its
 // name and description ids have no texts.
+#include <algorithm>
+
 #include "base/result_codes.h"
 #include "effects/shadow.h"
 #include "host/effect_factory.h"
@@ -32,6 +34,10 @@ struct DropShadowParams {
     int16_t drawEverywhere = 0;
 };
 
+// How far the blur reaches: a negative blur (a value no user can set)
+// blurs nothing.
+int32_t BlurReach(int32_t blur) { return std::max(0, blur); }
+
 class DropShadow final : public EffectOf<DropShadow, DropShadowParams> {
 public:
     static constexpr int kIndex = 4;
@@ -47,9 +53,9 @@ public:
 
     void ReadBlock(HostParamDef** params, DropShadowParams& block) const {
         block.direction = TruncToInt16(ParamDirection(params, 0));
-        block.distance = static_cast<int16_t>(ParamInt(params, 1));
-        block.blur = static_cast<int16_t>(ParamInt(params, 2));
-        block.opacity = static_cast<int16_t>(ParamInt(params, 3));
+        block.distance = ParamInt16(params, 1);
+        block.blur = ParamInt16(params, 2);
+        block.opacity = ParamInt16(params, 3);
         block.shadowColour = FromParamPixel(ParamColor(params, 4));
         block.drawEverywhere = ParamBool(params, 5) ? 1 : 0;
     }
@@ -61,7 +67,7 @@ public:
         const ShadowVector offset = ShadowOffset(p.direction, p.distance);
         result = input;
         OffsetRect(result, TruncToInt32(offset.x), TruncToInt32(offset.y));
-        OutsetRect(result, p.blur);
+        OutsetRect(result, BlurReach(p.blur));
     }
 
     int RenderBand(RenderContext& context, const PixelRect& band) override;
@@ -76,7 +82,7 @@ public:
 int DropShadow::RenderBand(RenderContext& context, const PixelRect& band) {
     const auto& p = *static_cast<const DropShadowParams*>(context.params);
     const int32_t q = WholeDivisor(context.divisor);
-    const int32_t blur = p.blur / q;
+    const int32_t blur = BlurReach(p.blur / q);
     const ShadowVector offset = ShadowOffset(p.direction, p.distance / q);
     const int32_t ix = TruncToInt32(offset.x);
     const int32_t iy = TruncToInt32(offset.y);

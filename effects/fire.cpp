@@ -50,15 +50,15 @@ public:
     bool VariesOverTime() const override { return true; }
 
     void ReadBlock(HostParamDef** params, FireParams& block) const {
-        block.wispWidth = static_cast<int16_t>(ParamInt(params, 0));
-        block.wispHeight = static_cast<int16_t>(ParamInt(params, 1));
+        block.wispWidth = ParamInt16(params, 0);
+        block.wispHeight = ParamInt16(params, 1);
         block.movement = ParamFixed(params, 2);
         block.insideMasking = ParamFixed(params, 3);
         block.edgeSoftness = ParamFixed(params, 4);
-        block.fireColor = static_cast<int16_t>(ParamInt(params, 5));
+        block.fireColor = ParamInt16(params, 5);
         block.innerColor = FromParamPixel(ParamColor(params, 6));
         block.outerColor = FromParamPixel(ParamColor(params, 7));
-        block.randomSeed = static_cast<int16_t>(ParamInt(params, 8));
+        block.randomSeed = ParamInt16(params, 8);
     }
 
     // The plume Fire draws: one coarse noise pushes the flames sideways by

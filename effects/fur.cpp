@@ -56,7 +56,7 @@ public:
         block.hairLength = ParamFixed(params, 2);
         block.shininess = ParamFixed(params, 3);
         block.smooth = ParamBool(params, 4) ? 1 : 0;
-        block.randomSeed = static_cast<int16_t>(ParamInt(params, 5));
+        block.randomSeed = ParamInt16(params, 5);
     }
 
     // The roots whose hairs can reach the area: a hair moves less than one

@@ -36,7 +36,7 @@ public:
     bool ExpandsOutput() const override { return true; }
 
     void ReadBlock(HostParamDef** params, GaussianBlurParams& block) const {
-        block.width = static_cast<int16_t>(ParamInt(params, 0));
+        block.width = ParamInt16(params, 0);
     }
 
     void OutputRect(PixelRect& result, const PixelRect& input, const void* block,

@@ -70,7 +70,7 @@ public:
 
     // Rows 11 to 13 (flow and undulation) are integrated over time instead.
     void ReadBlock(HostParamDef** params, GlassParams& block) const {
-        block.bevelShape = static_cast<int16_t>(ParamInt(params, 0));
+        block.bevelShape = ParamInt16(params, 0);
         block.width = ParamFixed(params, 1);
         block.flawSpacing = ParamFixed(params, 2);
         block.flawThickness = ParamFixed(params, 3);
@@ -81,7 +81,7 @@ public:
         block.direction = ParamDirection(params, 8);
         block.inclination = ParamFixed(params, 9);
         block.color = FromParamPixel(ParamColor(params, 10));
-        block.randomSeed = static_cast<int16_t>(ParamInt(params, 14));
+        block.randomSeed = ParamInt16(params, 14);
     }
 
     // The needed area holds the farthest refracted lookup, the second the

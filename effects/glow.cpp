@@ -52,7 +52,7 @@ public:
         block.width = ParamFixed(params, 0);
         block.opacity = ParamFixed(params, 1);
         block.colour = FromParamPixel(ParamColor(params, 2));
-        block.dropoff = static_cast<int16_t>(ParamInt(params, 3));
+        block.dropoff = ParamInt16(params, 3);
         block.drawEverywhere = ParamBool(params, 4) ? 1 : 0;
     }
 

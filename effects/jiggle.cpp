@@ -55,8 +55,8 @@ public:
         block.bubbleSize = ParamFixed(params, 0);
         block.warpAmount = ParamFixed(params, 1);
         block.twist = ParamDirection(params, 2);
-        block.movementType = static_cast<int16_t>(ParamInt(params, 3));
-        block.randomSeed = static_cast<int16_t>(ParamInt(params, 4));
+        block.movementType = ParamInt16(params, 3);
+        block.randomSeed = ParamInt16(params, 4);
     }
 
     // Grown by the warp's reach; the octave sums reach twice as far.

@@ -46,8 +46,8 @@ public:
     bool UsesSelectionLayer() const override { return false; }
 
     void ReadBlock(HostParamDef** params, TrailParams& block) const {
-        block.length = static_cast<int16_t>(ParamInt(params, 0));
-        block.opacity = static_cast<int16_t>(ParamInt(params, 1));
+        block.length = ParamInt16(params, 0);
+        block.opacity = ParamInt16(params, 1);
         block.direction = ParamDirection(params, 2);
         block.taper = ParamBool(params, 3);
     }
@@ -200,7 +200,10 @@ void TrailSweep::Write(int32_t main, const PixelRect& band) const {
             for (int c = 0; c < kColours; ++c) {
                 trail[c] = upper < 0 ? al[c] : (al[c] * (256 - f) + au[c] * f) >> 8;
             }
-            k = (params.opacity * 258 / 100) * w >> 16;
+            // In 64 bits: an opacity far beyond 100 (a value no user can set)
+            // would overflow; the clamp below bounds the result.
+            const int64_t scaled = int64_t{params.opacity * 258 / 100} * w >> 16;
+            k = static_cast<int32_t>(std::clamp<int64_t>(scaled, 0, 256));
         } else {
             w = upper < 0 ? weight[lower] : (weight[lower] * (256 - f) + weight[upper] * f) / 256;
             for (int c = 0; c < kColours; ++c) {

@@ -19,9 +19,10 @@
 namespace zoka {
 
 // How far the softened shape reaches: the edge softness in rendered pixels,
-// plus one, so that even a hard edge is blurred by a pixel.
+// plus one, so that even a hard edge is blurred by a pixel (saturating, for
+// Smoke's integer softness at the 32-bit limit).
 inline int32_t PlumeReach(double edgeSoftness, double divisor) {
-    return TruncToInt32(edgeSoftness / divisor) + 1;
+    return std::min(TruncToInt32(edgeSoftness / divisor), INT32_MAX - 1) + 1;
 }
 
 // The input grown by the edge softness on every side, with room above for

@@ -52,15 +52,15 @@ public:
     bool VariesOverTime() const override { return true; }
 
     void ReadBlock(HostParamDef** params, SmokeParams& block) const {
-        block.wispWidth = static_cast<int16_t>(ParamInt(params, 0));
-        block.wispHeight = static_cast<int16_t>(ParamInt(params, 1));
+        block.wispWidth = ParamInt16(params, 0);
+        block.wispHeight = ParamInt16(params, 1);
         block.breakupAmount = ParamInt(params, 2);
         block.breakupRoughness = ParamInt(params, 3);
         block.insideMasking = ParamInt(params, 4);
         block.edgeSoftness = ParamInt(params, 5);
         block.innerColor = FromParamPixel(ParamColor(params, 6));
         block.outerColor = FromParamPixel(ParamColor(params, 7));
-        block.randomSeed = static_cast<int16_t>(ParamInt(params, 8));
+        block.randomSeed = ParamInt16(params, 8);
     }
 
     // The plume Smoke draws: fractal noise pushes the wisps by 0.1 x Breakup

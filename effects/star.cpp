@@ -54,7 +54,7 @@ public:
     bool UsesSelectionLayer() const override { return false; }
 
     void ReadBlock(HostParamDef** params, StarParams& block) const {
-        block.sides = static_cast<int16_t>(ParamInt(params, 0));
+        block.sides = ParamInt16(params, 0);
         block.indentation = ParamFixed(params, 1);
         block.scale = ParamFixed(params, 2);
         block.positionX = ParamPointX(params, 3);
@@ -182,7 +182,11 @@ void PaintInside(const StarPaint& paint, double distance, const uint8_t* backgro
     if (paint.smooth && distance < 1) {
         a = (a * std::clamp(TruncToInt32(distance * 256), 0, 256)) >> 8;
     }
-    const double t = std::min(1.0, distance / paint.normaliser);
+    // Toward 1 at the centre; a star turned inside out by values no user can
+    // set (a negative scale or an indentation past the centre) gives no
+    // ratio below 0, nor NaN.
+    const double ratio = distance / paint.normaliser;
+    const double t = ratio > 1 ? 1 : ratio >= 0 ? ratio : 0;
     const int32_t b = background[3] * (255 - a) / 255;
     const int32_t total = a + b;
     if (total == 0) {
@@ -218,11 +222,14 @@ int PaintRows(const RenderContext& context, const PixelRect& band, const StarPar
 int Star::RenderBand(RenderContext& context, const PixelRect& band) {
     const auto& p = *static_cast<const StarParams*>(context.params);
     if (context.abort(nullptr) != 0) return kCancelled;
+    // A star of no sides (a count no user can set) is not drawn: the band
+    // keeps the layer.
+    if (p.sides < 1) return kOk;
     StarPaint paint{};
     paint.channels = context.source->channels - (context.excludeAlpha != 0 ? 1 : 0);
     p.innerColor.ToBytes(paint.inner);
     p.outerColor.ToBytes(paint.outer);
-    paint.opacity = TruncToInt32(p.opacity * 2.5500000000000003);
+    paint.opacity = std::clamp(TruncToInt32(p.opacity * 2.5500000000000003), 0, 255);
     paint.smooth = p.smooth;
 
     const double outerRadius = OuterRadius(p, *context.subjectArea);

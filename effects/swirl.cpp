@@ -52,13 +52,13 @@ public:
 
     // Rows 7 to 9 (flow and undulation) are integrated over time instead.
     void ReadBlock(HostParamDef** params, SwirlParams& block) const {
-        block.whirlpoolSpacing = static_cast<int16_t>(ParamInt(params, 0));
-        block.smearLength = static_cast<int16_t>(ParamInt(params, 1));
+        block.whirlpoolSpacing = ParamInt16(params, 0);
+        block.smearLength = ParamInt16(params, 1);
         block.twist = ParamDirection(params, 2);
-        block.streakDetail = static_cast<int16_t>(ParamInt(params, 3));
+        block.streakDetail = ParamInt16(params, 3);
         block.warp = ParamBool(params, 4) ? 1 : 0;
         block.smooth = ParamBool(params, 5) ? 1 : 0;
-        block.randomSeed = static_cast<int16_t>(ParamInt(params, 6));
+        block.randomSeed = ParamInt16(params, 6);
     }
 
     void OutputRect(PixelRect& result, const PixelRect& input, const void* block,
@@ -69,13 +69,14 @@ public:
     }
 
     // A walk moves less than a pixel per step and takes at most Smear Length
-    // steps each way (fewer at a lower resolution); Warp walks twice as far,
-    // forward only.
+    // steps each way (fewer at a lower resolution), and at least 3; Warp
+    // walks twice as far, forward only.
     void SourceRect(const PixelRect& area, PixelRect& needed, PixelRect&, const void* block,
                     double) const override {
         const auto& p = *static_cast<const SwirlParams*>(block);
+        const int32_t steps = std::max<int32_t>(3, p.smearLength);
         needed = area;
-        OutsetRect(needed, p.warp != 0 ? 2 * p.smearLength : p.smearLength);
+        OutsetRect(needed, p.warp != 0 ? 2 * steps : steps);
     }
 
     int RenderBand(RenderContext& context, const PixelRect& band) override;

@@ -57,13 +57,13 @@ public:
 
     // Rows 8 and 9 (flow) are integrated over time by the band kernel.
     void ReadBlock(HostParamDef** params, WeaveParams& block) const {
-        block.ribbonWidth = static_cast<int16_t>(ParamInt(params, 0));
-        block.gapWidth = static_cast<int16_t>(ParamInt(params, 1));
+        block.ribbonWidth = ParamInt16(params, 0);
+        block.gapWidth = ParamInt16(params, 1);
         block.fillGaps = ParamBool(params, 2) ? 1 : 0;
         block.gapColor = FromParamPixel(ParamColor(params, 3));
-        block.shadowDepth = static_cast<int16_t>(ParamInt(params, 4));
-        block.threadDetail = static_cast<int16_t>(ParamInt(params, 5));
-        block.threadLength = static_cast<int16_t>(ParamInt(params, 6));
+        block.shadowDepth = ParamInt16(params, 4);
+        block.threadDetail = ParamInt16(params, 5);
+        block.threadLength = ParamInt16(params, 6);
         block.smearThreads = ParamBool(params, 7) ? 1 : 0;
     }
 
@@ -94,7 +94,9 @@ struct WeaveSizes {
 WeaveSizes SizesOf(const WeaveParams& p, int32_t q) {
     WeaveSizes s{};
     s.ribbon = std::max(1, p.ribbonWidth / q);
-    s.gap = p.gapWidth / q;
+    // A negative gap (a width no user can set) is no gap: the shade table
+    // and the pattern both assume gap >= 0.
+    s.gap = std::max(0, p.gapWidth / q);
     const int32_t length = std::max(3, p.threadLength / q);
     s.before = length / 2;
     s.after = length - s.before;

@@ -86,9 +86,8 @@ int Effect::FrameSetup(HostInputRecord* in, HostOutputRecord* out, HostParamDef*
         if (layer.data != nullptr) {
             // The origin's integer parts: an arithmetic shift, so -0.5 gives -1.
             const HostPointValue& origin = params[2]->u.point;
-            const int32_t top = origin.y >> 16;
-            const int32_t left = origin.x >> 16;
-            SetRect(selection, top, left, top + layer.height, left + layer.width);
+            SetRect(selection, 0, 0, layer.height, layer.width);
+            OffsetRect(selection, origin.x >> 16, origin.y >> 16);
             hasSelection = true;
         }
         in->checkinParam(in->effectRef, &layerParam);
@@ -102,13 +101,21 @@ int Effect::FrameSetup(HostInputRecord* in, HostOutputRecord* out, HostParamDef*
     OutputRect(result, hasSelection ? selection : input, block, ResolutionDivisor(in));
     PixelRect destination;
     UnionRect(input, result, destination);
+    ReleaseParamBlock(block);
+    HostFree(block);
 
+    if (!HostFrameHolds(destination)) {
+        // A frame that large cannot be made: the host is told so as it is
+        // told of any memory it cannot give, and its fields stay as they
+        // were. An effect that keeps the input's size renders into the input
+        // alone, so its frame is the input's.
+        if (ExpandsOutput()) return kOutOfMemory;
+        destination = input;
+    }
     out->width = destination.right - destination.left;
     out->height = destination.bottom - destination.top;
     out->originV = static_cast<int16_t>(-destination.top);
     out->originH = static_cast<int16_t>(-destination.left);
-    ReleaseParamBlock(block);
-    HostFree(block);
     return kOk;
 }
 
@@ -137,6 +144,10 @@ int Effect::HostParamIndex(int number) const {
 
 int32_t Effect::ParamInt(HostParamDef** params, int number) const {
     return UnionWord(params, HostParamIndex(number), 0);
+}
+
+int16_t Effect::ParamInt16(HostParamDef** params, int number) const {
+    return SaturateToInt16(ParamInt(params, number));
 }
 
 double Effect::ParamFixed(HostParamDef** params, int number) const {
@@ -185,6 +196,14 @@ int EffectError(HostInputRecord* in, HostOutputRecord* out, int id) {
         in->utils->formatPrint(out->message, "Lumetta Error : %d", id);
     }
     return id;
+}
+
+bool HostFrameHolds(const PixelRect& area) {
+    const int64_t width = int64_t{area.right} - area.left;
+    const int64_t height = int64_t{area.bottom} - area.top;
+    const auto within16 = [](int64_t v) { return v >= INT16_MIN && v <= INT16_MAX; };
+    return width >= 0 && width <= kMaxFrameSide && height >= 0 && height <= kMaxFrameSide &&
+           within16(-int64_t{area.top}) && within16(-int64_t{area.left});
 }
 
 double ResolutionDivisor(const HostInputRecord* in) {

@@ -84,6 +84,8 @@ public:
     // Parameter readers: the value of the effect's parameter `number`.
     int HostParamIndex(int number) const;
     int32_t ParamInt(HostParamDef** params, int number) const;
+    // ParamInt for a 16-bit block field: saturates at the field's range.
+    int16_t ParamInt16(HostParamDef** params, int number) const;
     double ParamFixed(HostParamDef** params, int number) const;
     bool ParamBool(HostParamDef** params, int number) const;
     double ParamDirection(HostParamDef** params, int number) const;
@@ -117,6 +119,15 @@ private:
 // "Lumetta Error : <id>" when it cannot be had) into the message buffer, and
 // returns id.
 int EffectError(HostInputRecord* in, HostOutputRecord* out, int id);
+
+// The largest side of a frame a host makes: it places layers with 16-bit
+// coordinates.
+inline constexpr int32_t kMaxFrameSide = 32767;
+
+// Whether a host can make a frame over area (input pixel (0, 0) at (0, 0)):
+// each side 0 to kMaxFrameSide pixels, and the input's place in it (the
+// origin, -top and -left) within 16 bits.
+bool HostFrameHolds(const PixelRect& area);
 
 // The resolution divisor: the horizontal downsample denominator over its
 // numerator. A factor the host never sends (numerator or denominator not

@@ -87,9 +87,8 @@ int CheckOutSelection(RenderResources& r, HostInputRecord* in, HostOutputRecord*
     const double x = params[2]->u.point.x / 65536.0;
     const double y = params[2]->u.point.y / 65536.0;
     a.bounds = RealRect{y, x, y + layer.height, x + layer.width};
-    const auto top = static_cast<int32_t>(std::floor(y));
-    const auto left = static_cast<int32_t>(std::floor(x));
-    a.selection = PixelRect{top, left, top + layer.height, left + layer.width};
+    a.selection = PixelRect{0, 0, layer.height, layer.width};
+    OffsetRect(a.selection, static_cast<int32_t>(std::floor(x)), static_cast<int32_t>(std::floor(y)));
     a.hasSelection = true;
     return AttachRasterView(r.selectionView, a.selection, layer.data, layer.rowBytes);
 }
@@ -97,13 +96,15 @@ int CheckOutSelection(RenderResources& r, HostInputRecord* in, HostOutputRecord*
 // Lays out the working coordinates: the destination starts at (0, 0) and
 // never reaches beyond the output image. An effect that does not expand
 // renders into the input's own area, which is what the host sizes its output
-// image by; the bands stay inside the destination.
-void LayOutAreas(Effect& effect, const void* block, double divisor, const HostLayer& inputLayer,
-                 const HostLayer& image, RenderAreas& a) {
+// image by; the bands stay inside the destination. 0, or 8 when the
+// destination is larger than any frame a host makes (frame setup refused it).
+int LayOutAreas(Effect& effect, const void* block, double divisor, const HostLayer& inputLayer,
+                const HostLayer& image, RenderAreas& a) {
     a.input = PixelRect{0, 0, inputLayer.height, inputLayer.width};
     effect.OutputRect(a.output, a.hasSelection ? a.selection : a.input, block, divisor);
     if (effect.ExpandsOutput()) {
         UnionRect(a.input, a.output, a.destination);
+        if (!HostFrameHolds(a.destination)) return kOutOfMemory;
     } else {
         a.destination = a.input;
     }
@@ -120,6 +121,7 @@ void LayOutAreas(Effect& effect, const void* block, double divisor, const HostLa
     OffsetRect(a.bounds, a.shiftX, a.shiftY);
     IntersectRect(a.destination, PixelRect{0, 0, image.height, image.width}, a.destination);
     IntersectRect(a.output, a.destination, a.output);
+    return kOk;
 }
 
 // The work raster: the input in work order over the destination, with the
@@ -171,9 +173,9 @@ int RenderFrame(Effect& effect, RenderResources& r, HostInputRecord* in, HostOut
     if (r.block == nullptr) return kOutOfMemory;
     const HostLayer& inputLayer = params[0]->u.layer.layer;
     const double divisor = ResolutionDivisor(in);
-    LayOutAreas(effect, r.block, divisor, inputLayer, *image, a);
-
-    int result = BuildWorkRaster(r, effect, inputLayer, a);
+    int result = LayOutAreas(effect, r.block, divisor, inputLayer, *image, a);
+    if (result != kOk) return result;
+    result = BuildWorkRaster(r, effect, inputLayer, a);
     if (result != kOk) return result;
     result = AttachRasterView(r.outputView, a.destination, image->data, image->rowBytes);
     if (result != kOk) return result;

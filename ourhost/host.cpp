@@ -14,10 +14,6 @@ namespace {
 
 thread_local Host* gCurrent = nullptr;
 
-// New handle memory is filled with this pattern, so a module that reads what
-// it never wrote gets the same wrong result every time.
-constexpr uint8_t kFreshFill = 0xA5;
-
 HostHandle HOST_CALL NewHandleCallback(uint32_t size) {
     return gCurrent ? gCurrent->NewHandle(size) : nullptr;
 }
@@ -40,8 +36,9 @@ HostError HOST_CALL CopyImageCallback(HostEffectRef, HostLayer* source, HostLaye
 }
 
 // The module prints only into the message buffer of the call in progress, so
-// the print is bounded by it.
-int FormatPrintCallback(char* buffer, const char* format, ...) {
+// the print is bounded by it. The format is the module's, checked where it
+// calls.
+__attribute__((format(printf, 2, 3))) int FormatPrintCallback(char* buffer, const char* format, ...) {
     HostOutputRecord* out = gCurrent ? gCurrent->CallingOutput() : nullptr;
     if (out == nullptr || buffer != out->message) {
         if (gCurrent) gCurrent->Fault("formatted print outside the message buffer");
@@ -117,7 +114,7 @@ HostHandle Host::NewHandle(uint32_t size) {
     try {
         auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
         Block block;
-        block.bytes.assign(size, kFreshFill);
+        block.bytes.assign(size, freshFill_);
         handles_.emplace(handle, std::move(block));
         liveBytes_ += size;
         return handle;

@@ -35,6 +35,10 @@ public:
     // Allocations that would take the live handles past bytes answer null,
     // as a host with that much memory would; unlimited by default.
     void SetMemoryLimit(uint64_t bytes) { memoryLimit_ = bytes; }
+    // New handle memory is filled with this byte (0xA5 by default), so a
+    // module that reads what it never wrote gets the same wrong result every
+    // time, and a different one with another fill.
+    void SetFreshFill(uint8_t fill) { freshFill_ = fill; }
     // The n-th handle allocation from now fails (1: the next), and the
     // count - 1 after it as well; 0 disarms.
     void FailAllocation(uint64_t n, uint64_t count = 1);
@@ -83,6 +87,7 @@ private:
     uint64_t nullDisposals_ = 0;
     uint64_t liveBytes_ = 0;
     uint64_t memoryLimit_ = UINT64_MAX;
+    uint8_t freshFill_ = 0xA5;
     uint64_t failAllocationAt_ = 0;
     uint64_t failAllocationEnd_ = 0;
     uint64_t polls_ = 0;

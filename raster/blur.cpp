@@ -280,6 +280,12 @@ int BlurTable(const Raster& raster, double r, AbortCheck abortCheck) {
     return kOk;
 }
 
+// The longest transform: twice the largest divisor of 720720.
+constexpr int64_t kMaxFftLength = 2 * 720720;
+
+// A line's length plus the kernel's reach, which its transform must hold.
+int64_t FftReach(int32_t length, double r) { return int64_t{length} + TruncToInt32(std::ceil(r)); }
+
 // One pass of the FFT method: each line zero-extended to n samples and
 // convolved circularly with the kernel through its spectrum.
 int FftPass(const Raster& raster, bool rows, double r, AbortCheck abortCheck) {
@@ -287,8 +293,7 @@ int FftPass(const Raster& raster, bool rows, double r, AbortCheck abortCheck) {
     if (lines.Count() == 0) return kOk;
     const LaneKernels lanes = WidestLaneKernels();
     const auto width = static_cast<size_t>(lanes.width);
-    const int64_t wanted = int64_t{lines.length} + TruncToInt32(std::ceil(r));
-    const int32_t n = FftSize(static_cast<int32_t>(std::min<int64_t>(wanted, 2 * 720720)));
+    const int32_t n = FftSize(static_cast<int32_t>(FftReach(lines.length, r)));
     Scratch scratch;
     auto* kernel = scratch.Take<double>(static_cast<size_t>(n));
     auto* kernelSpectrum = scratch.Take<double>(static_cast<size_t>(n) + 2);
@@ -310,6 +315,9 @@ int FftPass(const Raster& raster, bool rows, double r, AbortCheck abortCheck) {
 }
 
 int BlurFft(const Raster& raster, double r, AbortCheck abortCheck) {
+    // A line that no transform can hold with the kernel's reach cannot be
+    // blurred at all: refused before any line changes.
+    if (FftReach(static_cast<int32_t>(Longest(raster)), r) > kMaxFftLength) return kOutOfMemory;
     const int result = FftPass(raster, true, r, abortCheck);
     return result != kOk ? result : FftPass(raster, false, r, abortCheck);
 }

@@ -15,7 +15,8 @@ namespace zoka {
 
 // 0 (also for r <= 0: nothing to do), 1 when abortCheck asked to stop
 // (lines done stay blurred), 8 out of memory (before the row pass: the
-// raster is untouched).
+// raster is untouched), also when the FFT method meets a line whose length
+// plus ceil(radius) exceeds its longest transform, 1,441,440 samples.
 int BlurRaster(const Raster& raster, double radius, AbortCheck abortCheck);
 
 // The mask over area (0 beyond the mask's bounds) in a raster of its own,

@@ -25,9 +25,16 @@ inline int32_t TruncToInt32(double x) {
 
 namespace zoka {
 
-// Truncation into a 16-bit field: toward zero, then the low 16 bits, as a
-// 16-bit variable keeps them.
-inline int16_t TruncToInt16(double x) { return static_cast<int16_t>(TruncToInt32(x)); }
+// A 32-bit value in a 16-bit field: beyond the field's range it saturates,
+// so an extreme value stays extreme (a reach too large for any frame) instead
+// of wrapping to a small or negative one.
+inline int16_t SaturateToInt16(int32_t x) {
+    return static_cast<int16_t>(x < INT16_MIN ? INT16_MIN : x > INT16_MAX ? INT16_MAX : x);
+}
+
+// Truncation into a 16-bit field: toward zero, saturating at the field's
+// range (NaN gives 0).
+inline int16_t TruncToInt16(double x) { return SaturateToInt16(TruncToInt32(x)); }
 
 // A 0..1 value as a byte: times 255, clamped to 0..255 (NaN gives 0) and
 // truncated.

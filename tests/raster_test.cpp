@@ -379,7 +379,20 @@ TEST(Numeric, TruncationIsDefinedForEveryDouble) {
     EXPECT_EQ(TruncToInt32(std::nan("")), 0);
     EXPECT_EQ(TruncToInt32(1e300), std::numeric_limits<int32_t>::max());
     EXPECT_EQ(TruncToInt32(-1e300), std::numeric_limits<int32_t>::min());
-    EXPECT_EQ(TruncToInt16(70000.9), static_cast<int16_t>(70000));
+}
+
+// A value beyond 16 bits stays beyond: wrapping would turn a reach of 40000
+// pixels into a negative one, and 65556 into 20.
+TEST(Numeric, SixteenBitFieldsSaturate) {
+    EXPECT_EQ(TruncToInt16(70000.9), INT16_MAX);
+    EXPECT_EQ(TruncToInt16(32768.0), INT16_MAX);
+    EXPECT_EQ(TruncToInt16(-32768.9), INT16_MIN);
+    EXPECT_EQ(TruncToInt16(-1e300), INT16_MIN);
+    EXPECT_EQ(TruncToInt16(std::nan("")), 0);
+    EXPECT_EQ(TruncToInt16(-123.9), -123);
+    EXPECT_EQ(SaturateToInt16(65556), INT16_MAX);
+    EXPECT_EQ(SaturateToInt16(INT32_MIN), INT16_MIN);
+    EXPECT_EQ(SaturateToInt16(-32768), -32768);
 }
 
 }  // namespace

@@ -3,45 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "ourhost/param_values.h"
 
 #ifdef ZOKA_LINKED_MODULE
-#include "host/effect_list.h"
-#include "interface/module_exports.h"
-
-#define ZOKA_DECLARE_ENTRY(index, cls, entry)                                                 \
-    extern "C" HostError HOST_CALL entry(int32_t, HostInputRecord*, HostOutputRecord*,        \
-                                         HostParamDef**, HostLayer*, void*);
-ZOKA_EFFECTS(ZOKA_DECLARE_ENTRY)
-#undef ZOKA_DECLARE_ENTRY
+#include "tests/support/linked_exports.h"
 #endif
 
 namespace zoka_test {
 
 namespace {
-
-#ifdef ZOKA_LINKED_MODULE
-// The module's exports by name, as the module file would give them.
-void* LinkedExport(const char* name) {
-    struct Export {
-        const char* name;
-        void* address;
-    };
-#define ZOKA_EXPORT_ENTRY(index, cls, entry) Export{#entry, reinterpret_cast<void*>(&entry)},
-    static const Export exports[] = {
-        ZOKA_EFFECTS(ZOKA_EXPORT_ENTRY)
-        Export{"ZokaDescribeEffect", reinterpret_cast<void*>(&ZokaDescribeEffect)},
-        Export{"ZokaModuleResources", reinterpret_cast<void*>(&ZokaModuleResources)},
-    };
-#undef ZOKA_EXPORT_ENTRY
-    for (const Export& e : exports) {
-        if (std::strcmp(e.name, name) == 0) return e.address;
-    }
-    return nullptr;
-}
-#endif
 
 std::unique_ptr<ourhost::Module> OpenModule() {
 #ifdef ZOKA_LINKED_MODULE
