@@ -1,7 +1,5 @@
 #include "cli/demo.h"
 
-#include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -173,68 +171,14 @@ bool WriteGallery(const std::string& folder, const Shown& original, const std::v
     return static_cast<bool>(html);
 }
 
-OIIO::ImageBuf Premultiplied(const ourhost::Image& image) {
-    OIIO::ImageBuf buffer(OIIO::ImageSpec(image.Width(), image.Height(), 4, OIIO::TypeDesc::FLOAT));
-    std::vector<float> pixels;
-    pixels.reserve(static_cast<size_t>(image.Width()) * image.Height() * 4);
-    for (int y = 0; y < image.Height(); ++y) {
-        for (int x = 0; x < image.Width(); ++x) {
-            const ourhost::Pixel p = image.At(x, y);
-            const float a = p.a / 255.0f;
-            pixels.insert(pixels.end(), {p.r / 255.0f * a, p.g / 255.0f * a, p.b / 255.0f * a, a});
-        }
-    }
-    buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::FLOAT, pixels.data());
-    return buffer;
-}
-
-// Composited over the gallery's checkerboard, which shows transparency.
-OIIO::ImageBuf OverCheckerboard(const OIIO::ImageBuf& premultiplied) {
-    const OIIO::ROI area = premultiplied.roi();
-    const float light[4] = {0.73f, 0.73f, 0.73f, 1}, dark[4] = {0.53f, 0.53f, 0.53f, 1};
-    OIIO::ImageBuf board = OIIO::ImageBufAlgo::checker(8, 8, 1, light, dark, 0, 0, 0, area, 1);
-    return OIIO::ImageBufAlgo::over(premultiplied, board, area, 1);
-}
-
-// An opaque layer of an RGB(A) float buffer's colour.
-ourhost::Image Opaque(const OIIO::ImageBuf& buffer) {
-    ourhost::Image out(buffer.spec().width, buffer.spec().height);
-    std::vector<float> pixels(static_cast<size_t>(out.Width()) * out.Height() * 4);
-    buffer.get_pixels(OIIO::ROI(0, out.Width(), 0, out.Height(), 0, 1, 0, 4), OIIO::TypeDesc::FLOAT,
-                      pixels.data());
-    const auto byte = [](float v) { return static_cast<uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255 + 0.5f); };
-    for (int py = 0; py < out.Height(); ++py) {
-        for (int px = 0; px < out.Width(); ++px) {
-            const float* p = &pixels[(static_cast<size_t>(py) * out.Width() + px) * 4];
-            out.Set(px, py, ourhost::Pixel{255, byte(p[0]), byte(p[1]), byte(p[2])});
-        }
-    }
-    return out;
-}
-
 // A grid of thumbnails over a checkerboard, each labelled with its name when
 // the font (Debian's fonts-dejavu-core) can be found.
 bool WriteContactSheet(const std::string& path, const std::vector<Shown>& cells) {
-    constexpr int kCellWidth = 240, kThumbHeight = 180, kLabel = 26, kColumns = 4;
-    const int rows = (static_cast<int>(cells.size()) + kColumns - 1) / kColumns;
-    OIIO::ImageBuf sheet(OIIO::ImageSpec(kCellWidth * kColumns, (kThumbHeight + kLabel) * rows, 4,
-                                         OIIO::TypeDesc::FLOAT));
-    const float ink[4] = {0.93f, 0.93f, 0.93f, 1};
-    const float page[4] = {0.13f, 0.14f, 0.15f, 1};
-    OIIO::ImageBufAlgo::fill(sheet, page);
-    for (size_t i = 0; i < cells.size(); ++i) {
-        const int x = static_cast<int>(i % kColumns) * kCellWidth;
-        const int y = static_cast<int>(i / kColumns) * (kThumbHeight + kLabel);
-        const OIIO::ROI area(0, kCellWidth - 8, 0, kThumbHeight - 8, 0, 1, 0, 4);
-        OIIO::ImageBuf thumb = OIIO::ImageBufAlgo::fit(Premultiplied(cells[i].image), "", 0,
-                                                       "letterbox", false, area, 1);
-        OIIO::ImageBufAlgo::paste(sheet, x + 4, y + 4, 0, 0, OverCheckerboard(thumb), {}, 1);
-        OIIO::ImageBufAlgo::render_text(sheet, x + 6, y + kThumbHeight + 16, cells[i].name, 15, "DejaVuSans",
-                                        ink, OIIO::ImageBufAlgo::TextAlignX::Left,
-                                        OIIO::ImageBufAlgo::TextAlignY::Baseline, 0, {}, 1);
-    }
+    std::vector<SheetCell> sheetCells;
+    for (const Shown& cell : cells) sheetCells.push_back({cell.name, &cell.image});
+    ourhost::Image sheet;
     std::string error;
-    if (!WriteImage(path, Opaque(sheet), error)) {
+    if (!MakeContactSheet(sheetCells, sheet, error) || !WriteImage(path, sheet, error)) {
         std::cerr << "zoka: " << error << "\n";
         return false;
     }
@@ -264,7 +208,13 @@ int RenderMotion(ourhost::EffectInstance& instance, const EffectEntry& effect,
                       << " at frame " << n << "\n";
             return kModuleError;
         }
-        frames.push_back(Opaque(OverCheckerboard(Premultiplied(frame.image))));
+        ourhost::Image flat;
+        std::string error;
+        if (!FlattenOverCheckerboard(frame.image, flat, error)) {
+            std::cerr << "zoka: " << error << "\n";
+            return kFileError;
+        }
+        frames.push_back(std::move(flat));
     }
     shown.motionFile = std::string(effect.keys.effectKey) + "-motion.gif";
     for (const std::string& set : demo->sets) {

@@ -15,6 +15,13 @@
 
 namespace zoka_cli {
 
+void AddCompressionOption(CLI::App& command, RenderFiles& files) {
+    command.add_option("--compression", files.pngCompression,
+                       "PNG's zlib level, 0 (fastest) to 9 (smallest files)")
+        ->check(CLI::Range(0, kMaxPngCompression))
+        ->capture_default_str();
+}
+
 int Main(int argc, char** argv) {
     CLI::App app{"zoka: the Lumetta effects module from the command line"};
     app.require_subcommand(1);
@@ -61,6 +68,7 @@ int Main(int argc, char** argv) {
                        "Where the selection layer's top-left corner lies, X,Y")
         ->capture_default_str();
     render->add_flag("--json", renderJson, "Print size, origin, result code and message as JSON");
+    AddCompressionOption(*render, files);
 
     Animation animation;
     std::string frameRange;
@@ -80,6 +88,7 @@ int Main(int argc, char** argv) {
     app.add_option(kWorkerOption, animation.workerRole)->group("");
     animation.commandLine.assign(argv, argv + argc);
     AddFrameOptions(*animate, request);
+    AddCompressionOption(*animate, files);
     animate->add_option("--selection", files.selection, "A selection layer (\"Alpha Layer\") image");
     animate->add_option("--selection-origin", request.selectionOrigin,
                         "Where the selection layer's top-left corner lies, X,Y")

@@ -72,7 +72,7 @@ std::string MessageLine(const ourhost::FrameResult& frame) {
 
 // Renders one frame into path; 0 or an exit status after an error line.
 int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time,
-              const std::string& path, ourhost::FrameResult& frame) {
+              const std::string& path, int pngCompression, ourhost::FrameResult& frame) {
     ourhost::FrameOptions options = request.Options();
     options.time = time;
     ourhost::Host& host = *ourhost::Host::Current();
@@ -90,7 +90,7 @@ int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time
         std::cerr << "zoka: " << prepared.failure << "\n";
         return kModuleError;
     }
-    if (!WriteImage(path, frame.image, prepared.failure)) {
+    if (!WriteImage(path, frame.image, prepared.failure, pngCompression)) {
         std::cerr << "zoka: " << prepared.failure << "\n";
         return kFileError;
     }
@@ -147,7 +147,7 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
         std::string path;
         FramePath(files.output, n, path);
         ourhost::FrameResult frame;
-        if (const int status = RenderOne(prepared, request, n / request.fps, path, frame)) {
+        if (const int status = RenderOne(prepared, request, n / request.fps, path, files.pngCompression, frame)) {
             return status;
         }
         if (!channel.Written(n)) return kModuleError;
@@ -176,7 +176,7 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
     PreparedEffect prepared;
     if (const int status = Prepare(session, effect, files, request, prepared)) return status;
     ourhost::FrameResult frame;
-    const int status = RenderOne(prepared, request, request.time, files.output, frame);
+    const int status = RenderOne(prepared, request, request.time, files.output, files.pngCompression, frame);
     Finish(prepared);
     if (json) {
         nlohmann::json report{{"width", frame.image.Width()},

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/frame_request.h"
+#include "cli/image_files.h"
 #include "cli/session.h"
 
 namespace zoka_cli {
@@ -14,6 +15,7 @@ struct RenderFiles {
     std::string input;
     std::string output;           // a file, or a pattern with one %d for a sequence
     std::string selection;        // a selection layer image, or empty
+    int pngCompression = kDefaultPngCompression;  // zlib level of PNG outputs
 };
 
 // The whole command sequence for one frame; writes the output at the size

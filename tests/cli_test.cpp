@@ -13,6 +13,7 @@
 #include <OpenImageIO/imagebuf.h>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -255,6 +256,26 @@ TEST_F(Cli, GreyImagesWithoutAlphaAreOpaque) {
     buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::UINT8, &grey);
     ASSERT_TRUE(buffer.write(Path("grey.png")));
     EXPECT_EQ(Read("grey.png").At(0, 0), (Pixel{255, 90, 90, 90}));
+}
+
+// PNG files are read by zoka itself: 16-bit values are rounded to the
+// nearest 8-bit value, as every other wide input is.
+TEST_F(Cli, SixteenBitPngFilesAreRoundedToEightBits) {
+    std::vector<uint16_t> rgba;
+    for (int v = 0; v < 65536; ++v) {
+        rgba.insert(rgba.end(), {uint16_t(v), uint16_t(65535 - v), uint16_t(v ^ 0x5555), uint16_t(v)});
+    }
+    OIIO::ImageSpec spec(256, 256, 4, OIIO::TypeDesc::UINT16);
+    spec.alpha_channel = 3;
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageBuf buffer(spec);
+    buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::UINT16, rgba.data());
+    ASSERT_TRUE(buffer.write(Path("wide.png")));
+    const auto byte = [](int v) { return uint8_t(std::lround(v * 255.0 / 65535.0)); };
+    const Image image = Read("wide.png");
+    for (int v = 0; v < 65536; ++v) {
+        ASSERT_EQ(image.At(v % 256, v / 256), (Pixel{byte(v), byte(v), byte(65535 - v), byte(v ^ 0x5555)})) << v;
+    }
 }
 
 // ---- Values the host cannot represent, output sizes and the module file ----
@@ -620,11 +641,10 @@ TEST_F(CliFiles, AnImageTooLargeIsRefusedFromItsHeader) {
 TEST_F(CliFiles, RunningOutOfMemoryIsAnErrorLine) {
     if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
     // 64 million pixels take 256 MB a copy, and a render holds at least
-    // three. zoka starts at about 450 MB of address space on two cores, and
-    // each more thread of the libraries' pools reserves up to 64 MB more.
+    // three. zoka reads PNG files itself and starts at a few tens of MB of
+    // address space.
     WriteBlackPng(Path("large.png"), 8000, 8000);
-    const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
-    const std::string limit = "ulimit -v " + std::to_string(800000 + 65536 * (cores - 2));
+    const std::string limit = "ulimit -v 600000";
     const Run run = RunZoka({"render", "antimatter", Path("large.png"), Path("out.png")}, limit);
     EXPECT_TRUE(WIFEXITED(run.wait)) << "not killed by a signal";
     EXPECT_EQ(run.Status(), 1);
@@ -712,6 +732,38 @@ TEST_F(CliFiles, EightBitFilesAreReadAsTheyAre) {
     ASSERT_TRUE(output->open(Path("tiled.tif"), tiled) &&
                 output->write_image(OIIO::TypeDesc::UINT8, rgba.data()) && output->close());
     EXPECT_EQ(Read("tiled.tif"), pattern);
+}
+
+// Listing, inspecting and rendering PNG files never load the image library
+// (and its libraries); other formats load it when they are met.
+TEST_F(CliFiles, OnlyOtherFormatsLoadTheImageLibrary) {
+    const std::string input = Write("layer.png", Image(6, 4, Pixel{255, 1, 2, 3}));
+    const auto loads = [&](const std::vector<std::string>& arguments) {
+        const Run run = RunZoka(arguments, "export LD_DEBUG=files");
+        EXPECT_EQ(run.Status(), 0) << arguments[0];
+        return run.err.find("zoka-images.so") != std::string::npos;
+    };
+    EXPECT_FALSE(loads({"list"}));
+    EXPECT_FALSE(loads({"params", "glass"}));
+    EXPECT_FALSE(loads({"render", "antimatter", input, Path("out.png")}));
+    EXPECT_TRUE(loads({"render", "antimatter", input, Path("out.tif")}));
+    EXPECT_EQ(Read("out.tif"), Read("out.png"));
+}
+
+// The zlib level changes the file, never the pixels.
+TEST_F(CliFiles, CompressionLevelsKeepThePixels) {
+    const std::string input = Write("layer.png", Noise(64, 48));
+    for (const char* level : {"0", "9"}) {
+        const Outcome run = Zoka("render antimatter " + input + " " + Path(std::string("out") + level + ".png") +
+                                 " --compression " + level);
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+    EXPECT_EQ(Read("out0.png"), Read("out9.png"));
+    EXPECT_GT(fs::file_size(Path("out0.png")), fs::file_size(Path("out9.png")));
+    EXPECT_EQ(Zoka("render antimatter " + input + " " + Path("out.png") + " --compression 10").status, 2);
+    EXPECT_EQ(Zoka("animate antimatter " + input + " " + Path("f%d.png") + " --frames 0-1 --compression 9").status,
+              0);
+    EXPECT_EQ(Read("f1.png"), Read("out9.png"));
 }
 
 // GIF readers name an alpha channel past the last one: each pixel's alpha

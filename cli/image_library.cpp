@@ -1,0 +1,359 @@
+// The image library (see image_library.h): every format but PNG, through
+// OpenImageIO, and the demo's contact sheet.
+#include "cli/image_library.h"
+
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
+#include <OpenImageIO/imageio.h>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "cli/output_file.h"
+
+namespace zoka_cli {
+
+namespace {
+
+using OIIO::ImageSpec;
+using OIIO::TypeDesc;
+
+// Pixels are read a strip of rows at a time, so that no more than one whole
+// copy of an image is held while it is decoded.
+constexpr size_t kStripBytes = 16 << 20;
+
+uint8_t ToByte(float v) {
+    if (!(v > 0)) return 0;
+    if (v >= 1) return 255;
+    return static_cast<uint8_t>(std::lround(v * 255.0f));
+}
+
+// One line: the libraries' messages may span several.
+std::string OneLine(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+std::string Describe(const std::string& what, const std::string& path, const std::string& why) {
+    return what + " " + path + ": " + (why.empty() ? "unknown error" : OneLine(why));
+}
+
+// Where a file's channels go: grey is spread to R, G and B; without an alpha
+// channel the layer is opaque.
+struct ChannelLayout {
+    int red = 0, green = 0, blue = 0;
+    int alpha = -1;
+    bool associated = false;  // colour premultiplied by alpha: divided out
+    int count = 1;            // the channels read, from the first
+};
+
+ChannelLayout LayoutOf(const ImageSpec& spec) {
+    ChannelLayout layout;
+    // Some readers name an alpha channel past the last one (GIF): none.
+    layout.alpha = spec.alpha_channel < spec.nchannels ? spec.alpha_channel : -1;
+    if (layout.alpha < 0 && (spec.nchannels == 2 || spec.nchannels == 4)) layout.alpha = spec.nchannels - 1;
+    layout.associated = layout.alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    const int colours = std::min(layout.alpha >= 0 ? layout.alpha : spec.nchannels, 3);
+    const auto channel = [&](int c) { return colours == 0 ? 0 : std::min(c, colours - 1); };
+    layout.red = channel(0);
+    layout.green = channel(1);
+    layout.blue = channel(2);
+    layout.count = std::max(layout.blue, layout.alpha) + 1;
+    return layout;
+}
+
+// Bytes of a file whose colour is straight are taken as they are.
+ourhost::Pixel StraightPixel(const uint8_t* p, const ChannelLayout& layout) {
+    return ourhost::Pixel{layout.alpha >= 0 ? p[layout.alpha] : uint8_t{255}, p[layout.red],
+                          p[layout.green], p[layout.blue]};
+}
+
+// Wider values are clamped to 0..1 and rounded; premultiplied colour is
+// divided by its alpha first.
+ourhost::Pixel StraightPixel(const float* p, const ChannelLayout& layout) {
+    const float alpha = layout.alpha >= 0 ? p[layout.alpha] : 1.0f;
+    float rgb[3] = {p[layout.red], p[layout.green], p[layout.blue]};
+    if (layout.associated) {
+        for (float& v : rgb) v = alpha > 0 ? v / alpha : 0;
+    }
+    return ourhost::Pixel{ToByte(alpha), ToByte(rgb[0]), ToByte(rgb[1]), ToByte(rgb[2])};
+}
+
+// Refuses, from the header alone, what the effects cannot take.
+bool Usable(const ImageSpec& spec, const std::string& path, std::string& error) {
+    if (spec.width < 1 || spec.height < 1 || spec.nchannels < 1) {
+        error = "cannot use " + path + ": it is " + std::to_string(spec.width) + "x" +
+                std::to_string(spec.height) + " pixels with " + std::to_string(spec.nchannels) + " channels";
+    } else if (!SizeUsable(path, spec.width, spec.height, error)) {
+        return false;
+    } else if (spec.depth > 1 || spec.deep) {
+        error = "cannot use " + path + ": it is a " + (spec.deep ? "deep" : "volume") + " image";
+    } else {
+        return true;
+    }
+    return false;
+}
+
+// Decodes the file a strip of rows at a time into image; a tiled file's
+// strips are whole rows of tiles.
+template <class Sample>
+bool ReadRows(OIIO::ImageInput& input, const ChannelLayout& layout, ourhost::Image& image) {
+    const ImageSpec& spec = input.spec();
+    const TypeDesc type = OIIO::TypeDescFromC<Sample>::value();
+    const bool tiled = spec.tile_width > 0 && spec.tile_height > 0;
+    const size_t row = static_cast<size_t>(spec.width) * layout.count;
+    int rows = static_cast<int>(std::clamp<size_t>(kStripBytes / (row * sizeof(Sample)), 1, spec.height));
+    if (tiled) rows = (rows + spec.tile_height - 1) / spec.tile_height * spec.tile_height;
+    std::vector<Sample> strip(row * rows);
+    for (int top = 0; top < spec.height; top += rows) {
+        const int bottom = std::min(spec.height, top + rows);
+        const bool read =
+            tiled ? input.read_tiles(0, 0, spec.x, spec.x + spec.width, spec.y + top, spec.y + bottom, spec.z,
+                                     spec.z + 1, 0, layout.count, type, strip.data())
+                  : input.read_scanlines(0, 0, spec.y + top, spec.y + bottom, spec.z, 0, layout.count, type,
+                                         strip.data());
+        if (!read) return false;
+        for (int y = top; y < bottom; ++y) {
+            const Sample* p = &strip[(y - top) * row];
+            for (int x = 0; x < spec.width; ++x, p += layout.count) image.Set(x, y, StraightPixel(p, layout));
+        }
+    }
+    return true;
+}
+
+// Hands an encoder's bytes to the output file. The encoder is told that
+// every write succeeded (some format libraries end the process on a failed
+// write); the file keeps the first failure, and it is reported once the
+// encoder is done.
+class OutputFileProxy final : public OIIO::Filesystem::IOProxy {
+public:
+    explicit OutputFileProxy(OutputFile& file) : IOProxy(file.TemporaryPath(), Write), file_(file) {}
+    const char* proxytype() const override { return "zoka-output"; }
+    size_t write(const void* data, size_t size) override {
+        pwrite(data, size, m_pos);
+        m_pos += static_cast<int64_t>(size);
+        return size;
+    }
+    size_t pwrite(const void* data, size_t size, int64_t offset) override {
+        file_.WriteAt(data, size, offset);
+        end_ = std::max(end_, offset + static_cast<int64_t>(size));
+        return size;
+    }
+    size_t read(void* data, size_t size) override {
+        const size_t got = pread(data, size, m_pos);
+        m_pos += static_cast<int64_t>(got);
+        return got;
+    }
+    size_t pread(void* data, size_t size, int64_t offset) override {
+        return file_.ReadAt(data, size, offset);
+    }
+    size_t size() const override { return static_cast<size_t>(end_); }
+    int64_t End() const { return end_; }
+
+private:
+    OutputFile& file_;
+    int64_t end_ = 0;
+};
+
+// The final name's extension, for writers that choose their variant by the
+// extension of the name they are given (JPEG 2000), even through a proxy.
+std::string WriterExtension(const std::string& path) {
+    constexpr size_t kLongest = 16;
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return path.size() - dot <= kLongest ? path.substr(dot) : "";
+}
+
+// Encodes an image into a new temporary file beside path with
+// encode(output, name) and publishes it over path. Formats whose writer
+// takes an I/O proxy are written through OutputFile, every byte checked;
+// the others write the temporary file by name, and their file is checked
+// for size.
+template <class Encode>
+bool WriteThroughTemporary(const std::string& path, std::string& error, Encode encode) {
+    // Declared before the encoder, so that they outlive it: an encoder
+    // destroyed after a throw still flushes into them.
+    std::unique_ptr<OutputFile> file;
+    std::optional<OutputFileProxy> proxy;
+    auto output = OIIO::ImageOutput::create(path);
+    if (!output) {
+        error = Describe("cannot write", path, OIIO::geterror());
+        return false;
+    }
+    file = OutputFile::Create(path, WriterExtension(path), error);
+    if (!file) return false;
+    if (output->supports("ioproxy")) {
+        proxy.emplace(*file);
+        if (!output->set_ioproxy(&*proxy)) {
+            error = Describe("cannot write", path, output->geterror());
+            return false;
+        }
+    }
+    const bool encoded = encode(*output, file->TemporaryPath());
+    const bool closed = output->close();
+    if ((!encoded || !closed) && !file->Failed()) {
+        error = Describe("cannot write", path, output->geterror());
+        return false;
+    }
+    return file->Publish(proxy ? proxy->End() : -1, error);
+}
+
+// The image as 8-bit RGB(A) rows, premultiplied where the format stores
+// premultiplied alpha. Written whole: several writers take no scanlines.
+std::vector<uint8_t> Interleaved(const ourhost::Image& image, bool alpha, bool premultiply) {
+    std::vector<uint8_t> pixels;
+    pixels.reserve(static_cast<size_t>(image.Width()) * image.Height() * (alpha ? 4 : 3));
+    for (int y = 0; y < image.Height(); ++y) {
+        for (int x = 0; x < image.Width(); ++x) {
+            const ourhost::Pixel p = image.At(x, y);
+            const auto scale = [&](uint8_t v) {
+                return premultiply ? static_cast<uint8_t>((v * p.a + 127) / 255) : v;
+            };
+            pixels.insert(pixels.end(), {scale(p.r), scale(p.g), scale(p.b)});
+            if (alpha) pixels.push_back(p.a);
+        }
+    }
+    return pixels;
+}
+
+// The file is known to be a regular one.
+bool Read(const std::string& path, ourhost::Image& image, std::string& error) {
+    ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    const auto input = OIIO::ImageInput::open(path, &config);
+    if (!input) {
+        error = Describe("cannot read", path, OIIO::geterror());
+        return false;
+    }
+    const ImageSpec& spec = input->spec();
+    if (!Usable(spec, path, error)) return false;
+    const ChannelLayout layout = LayoutOf(spec);
+    image = ourhost::Image(spec.width, spec.height);
+    // 8-bit files are decoded to 8 bits, unless their colour must be divided
+    // by alpha, which is done on the values as floats.
+    const bool bytes = spec.format == TypeDesc::UINT8 && spec.channelformats.empty() && !layout.associated;
+    const bool read =
+        bytes ? ReadRows<uint8_t>(*input, layout, image) : ReadRows<float>(*input, layout, image);
+    if (!read) {
+        error = Describe("cannot read the pixels of", path, input->geterror());
+        image = ourhost::Image();
+        return false;
+    }
+    return true;
+}
+
+bool Write(const std::string& path, const ourhost::Image& image, std::string& error) {
+    return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
+        const bool alpha = output.supports("alpha");
+        const bool premultiply = std::string(output.format_name()) == "openexr";
+        ImageSpec spec(image.Width(), image.Height(), alpha ? 4 : 3, TypeDesc::UINT8);
+        if (alpha) {
+            spec.alpha_channel = 3;
+            spec.attribute("oiio:UnassociatedAlpha", premultiply ? 0 : 1);
+        }
+        return output.open(name, spec) &&
+               output.write_image(TypeDesc::UINT8, Interleaved(image, alpha, premultiply).data());
+    });
+}
+
+bool WriteFrames(const std::string& path, const std::vector<ourhost::Image>& frames, int fps,
+                 std::string& error) {
+    if (frames.empty()) {
+        error = "cannot write " + path + ": no frames";
+        return false;
+    }
+    return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
+        ImageSpec spec(frames[0].Width(), frames[0].Height(), 3, TypeDesc::UINT8);
+        const int rate[2] = {fps, 1};
+        spec.attribute("FramesPerSecond", TypeDesc::TypeRational, rate);
+        spec.attribute("oiio:Movie", 1);
+        spec.attribute("oiio:LoopCount", 0);
+        const std::vector<ImageSpec> specs(frames.size(), spec);
+        if (!output.open(name, static_cast<int>(specs.size()), specs.data())) return false;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            if (i > 0 && !output.open(name, spec, OIIO::ImageOutput::AppendSubimage)) return false;
+            const std::vector<uint8_t> pixels = Interleaved(frames[i], false, false);
+            if (!output.write_image(TypeDesc::UINT8, pixels.data())) return false;
+        }
+        return true;
+    });
+}
+
+
+OIIO::ImageBuf Premultiplied(const ourhost::Image& image) {
+    OIIO::ImageBuf buffer(ImageSpec(image.Width(), image.Height(), 4, TypeDesc::FLOAT));
+    std::vector<float> pixels;
+    pixels.reserve(static_cast<size_t>(image.Width()) * image.Height() * 4);
+    for (int y = 0; y < image.Height(); ++y) {
+        for (int x = 0; x < image.Width(); ++x) {
+            const ourhost::Pixel p = image.At(x, y);
+            const float a = p.a / 255.0f;
+            pixels.insert(pixels.end(), {p.r / 255.0f * a, p.g / 255.0f * a, p.b / 255.0f * a, a});
+        }
+    }
+    buffer.set_pixels(buffer.roi(), TypeDesc::FLOAT, pixels.data());
+    return buffer;
+}
+
+// Composited over the gallery's checkerboard, which shows transparency.
+OIIO::ImageBuf OverCheckerboard(const OIIO::ImageBuf& premultiplied) {
+    const OIIO::ROI area = premultiplied.roi();
+    const float light[4] = {0.73f, 0.73f, 0.73f, 1}, dark[4] = {0.53f, 0.53f, 0.53f, 1};
+    OIIO::ImageBuf board = OIIO::ImageBufAlgo::checker(8, 8, 1, light, dark, 0, 0, 0, area, 1);
+    return OIIO::ImageBufAlgo::over(premultiplied, board, area, 1);
+}
+
+// An opaque layer of an RGB(A) float buffer's colour.
+ourhost::Image Opaque(const OIIO::ImageBuf& buffer) {
+    ourhost::Image out(buffer.spec().width, buffer.spec().height);
+    std::vector<float> pixels(static_cast<size_t>(out.Width()) * out.Height() * 4);
+    buffer.get_pixels(OIIO::ROI(0, out.Width(), 0, out.Height(), 0, 1, 0, 4), TypeDesc::FLOAT, pixels.data());
+    const auto byte = [](float v) { return static_cast<uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255 + 0.5f); };
+    for (int py = 0; py < out.Height(); ++py) {
+        for (int px = 0; px < out.Width(); ++px) {
+            const float* p = &pixels[(static_cast<size_t>(py) * out.Width() + px) * 4];
+            out.Set(px, py, ourhost::Pixel{255, byte(p[0]), byte(p[1]), byte(p[2])});
+        }
+    }
+    return out;
+}
+
+bool ContactSheet(const std::vector<SheetCell>& cells, ourhost::Image& sheet, std::string&) {
+    constexpr int kCellWidth = 240, kThumbHeight = 180, kLabel = 26, kColumns = 4;
+    const int rows = (static_cast<int>(cells.size()) + kColumns - 1) / kColumns;
+    OIIO::ImageBuf page(ImageSpec(kCellWidth * kColumns, (kThumbHeight + kLabel) * rows, 4, TypeDesc::FLOAT));
+    const float ink[4] = {0.93f, 0.93f, 0.93f, 1};
+    const float background[4] = {0.13f, 0.14f, 0.15f, 1};
+    OIIO::ImageBufAlgo::fill(page, background);
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const int x = static_cast<int>(i % kColumns) * kCellWidth;
+        const int y = static_cast<int>(i / kColumns) * (kThumbHeight + kLabel);
+        const OIIO::ROI area(0, kCellWidth - 8, 0, kThumbHeight - 8, 0, 1, 0, 4);
+        OIIO::ImageBuf thumb =
+            OIIO::ImageBufAlgo::fit(Premultiplied(*cells[i].image), "", 0, "letterbox", false, area, 1);
+        OIIO::ImageBufAlgo::paste(page, x + 4, y + 4, 0, 0, OverCheckerboard(thumb), {}, 1);
+        OIIO::ImageBufAlgo::render_text(page, x + 6, y + kThumbHeight + 16, cells[i].name, 15, "DejaVuSans", ink,
+                                        OIIO::ImageBufAlgo::TextAlignX::Left,
+                                        OIIO::ImageBufAlgo::TextAlignY::Baseline, 0, {}, 1);
+    }
+    sheet = Opaque(page);
+    return true;
+}
+
+bool Flatten(const ourhost::Image& image, ourhost::Image& flat, std::string&) {
+    flat = Opaque(OverCheckerboard(Premultiplied(image)));
+    return true;
+}
+
+constexpr ImageLibrary kLibrary{Read, Write, WriteFrames, ContactSheet, Flatten};
+
+}  // namespace
+
+}  // namespace zoka_cli
+
+extern "C" const zoka_cli::ImageLibrary* zoka_image_library() { return &zoka_cli::kLibrary; }
