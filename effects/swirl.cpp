@@ -92,10 +92,8 @@ int Smear(const RenderContext& context, const PixelRect& band, const Streamlines
     const int32_t backward = warp ? 0 : steps;
     for (int32_t y = band.top; y < band.bottom; ++y) {
         if (context.abort(nullptr) != 0) return kCancelled;
-        uint8_t* out = context.destination->Pixel(band.left, y);
-        for (int32_t x = band.left; x < band.right; ++x, out += 4) {
-            SmearPixel(s, x, y, forward, backward, out);
-        }
+        SmearRow(s, y, band.left, band.right, forward, backward,
+                 context.destination->Pixel(band.left, y));
     }
     return kOk;
 }

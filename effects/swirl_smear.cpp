@@ -118,70 +118,132 @@ __m128i WeighPair(const uint8_t* p, int32_t w0, int32_t w1) {
                                      static_cast<uint32_t>(w1) << 16 | static_cast<uint32_t>(w0))));
 }
 
-// AddSample with the four channels in one register; colourLanes masks the
-// channels that gain grain.
-void AddSampleLanes(const Streamlines& s, int32_t X, int32_t Y, int32_t cx, int32_t cy,
-                    __m128i colourLanes, __m128i& sums) {
-    int32_t grain;
-    if (s.smooth) {
-        const int32_t fx = X & kFractionMask, fy = Y & kFractionMask;
-        const int32_t w00 = (kOne - fx) * (kOne - fy), w10 = fx * (kOne - fy);
-        const int32_t w01 = (kOne - fx) * fy, w11 = fx * fy;
-        const __m128i sum = _mm_add_epi32(WeighPair(s.source.Pixel(cx, cy), w00, w10),
-                                          WeighPair(s.source.Pixel(cx, cy + 1), w01, w11));
-        sums = _mm_add_epi32(sums, _mm_srai_epi32(sum, 14));
-        const auto* g0 = reinterpret_cast<const int8_t*>(s.grain.Pixel(cx, cy));
-        const auto* g1 = reinterpret_cast<const int8_t*>(s.grain.Pixel(cx, cy + 1));
-        const int32_t g = w00 * g0[0] + w10 * g0[1] + w01 * g1[0] + w11 * g1[1];
-        grain = (g >> 13) & ~1;
-    } else {
-        sums = _mm_add_epi32(sums, Widen(s.source.Pixel(cx, cy)));
-        grain = 2 * GrainAt(s.grain, cx, cy);
+// A raster's pixel addressing held in plain values, which the compiler keeps
+// in registers across the vector stores (which may alias anything).
+template <int32_t kPixelBytes>
+struct Grid {
+    explicit Grid(const Raster& r) : rows(r.rowTable), left(r.bounds.left), top(r.bounds.top) {}
+    const uint8_t* At(int32_t x, int32_t y) const {
+        return rows[y - top] + static_cast<ptrdiff_t>(x - left) * kPixelBytes;
     }
-    sums = _mm_add_epi32(sums, _mm_and_si128(_mm_set1_epi32(grain), colourLanes));
-}
+    const uint8_t* const* rows;
+    int32_t left, top;
+};
 
-int32_t WalkLanes(const Streamlines& s, int32_t x, int32_t y, int32_t direction, int32_t steps,
-                  __m128i colourLanes, __m128i& sums) {
-    int32_t X = x * kOne, Y = y * kOne;
-    int32_t cx = x, cy = y;
-    const PixelRect& cells = s.walkable;
-    for (int32_t i = 0; i < steps; ++i) {
-        const auto* v = reinterpret_cast<const int8_t*>(s.vectors.Pixel(cx, cy));
-        X += direction * v[0];
-        Y += direction * v[1];
-        cx = X >> kFractionBits;
-        cy = Y >> kFractionBits;
-        if (cx < cells.left || cx >= cells.right || cy < cells.top || cy >= cells.bottom) return i;
-        AddSampleLanes(s, X, Y, cx, cy, colourLanes, sums);
+// What a walk reads, as plain values.
+struct LaneWalker {
+    explicit LaneWalker(const Streamlines& s)
+        : source(s.source),
+          vectors(s.vectors),
+          grain(s.grain),
+          cells(s.walkable),
+          smooth(s.smooth),
+          colourLanes(_mm_setr_epi32(s.colours > 0 ? -1 : 0, s.colours > 1 ? -1 : 0,
+                                     s.colours > 2 ? -1 : 0, s.colours > 3 ? -1 : 0)) {}
+
+    // AddSample with the four channels in one register.
+    __m128i Sample(int32_t X, int32_t Y, int32_t cx, int32_t cy) const {
+        __m128i sum;
+        int32_t g;
+        if (smooth) {
+            const int32_t fx = X & kFractionMask, fy = Y & kFractionMask;
+            const int32_t w00 = (kOne - fx) * (kOne - fy), w10 = fx * (kOne - fy);
+            const int32_t w01 = (kOne - fx) * fy, w11 = fx * fy;
+            sum = _mm_srai_epi32(_mm_add_epi32(WeighPair(source.At(cx, cy), w00, w10),
+                                               WeighPair(source.At(cx, cy + 1), w01, w11)),
+                                 14);
+            const auto* g0 = reinterpret_cast<const int8_t*>(grain.At(cx, cy));
+            const auto* g1 = reinterpret_cast<const int8_t*>(grain.At(cx, cy + 1));
+            g = ((w00 * g0[0] + w10 * g0[1] + w01 * g1[0] + w11 * g1[1]) >> 13) & ~1;
+        } else {
+            sum = Widen(source.At(cx, cy));
+            g = 2 * *reinterpret_cast<const int8_t*>(grain.At(cx, cy));
+        }
+        return _mm_add_epi32(sum, _mm_and_si128(_mm_set1_epi32(g), colourLanes));
     }
-    return steps;
+
+    // One walk's state: its fixed-point position, its cell, the steps it
+    // completed and its sums.
+    struct Walker {
+        int32_t X, Y, cx, cy;
+        int32_t steps;
+        bool going;
+        __m128i sums;
+    };
+
+    Walker Start(int32_t x, int32_t y, __m128i sums) const {
+        return Walker{x * kOne, y * kOne, x, y, 0, true, sums};
+    }
+
+    // One step of a walk, which ends where it would leave the walkable cells.
+    void Step(Walker& w, int32_t direction) const {
+        const auto* v = reinterpret_cast<const int8_t*>(vectors.At(w.cx, w.cy));
+        const int32_t X = w.X + direction * v[0], Y = w.Y + direction * v[1];
+        const int32_t cx = X >> kFractionBits, cy = Y >> kFractionBits;
+        if (cx < cells.left || cx >= cells.right || cy < cells.top || cy >= cells.bottom) {
+            w.going = false;
+            return;
+        }
+        w = Walker{X, Y, cx, cy, w.steps + 1, true, _mm_add_epi32(w.sums, Sample(X, Y, cx, cy))};
+    }
+
+    // Steps a walk until it ends or has taken `steps`.
+    void Walk(Walker& w, int32_t direction, int32_t steps) const {
+        for (int32_t i = 0; i < steps && w.going; ++i) Step(w, direction);
+    }
+
+    // The pixel's own value and grain, where its sums start.
+    __m128i Own(int32_t x, int32_t y) const {
+        const int32_t g = *reinterpret_cast<const int8_t*>(grain.At(x, y));
+        return _mm_add_epi32(Widen(source.At(x, y)),
+                             _mm_and_si128(_mm_set1_epi32(g), colourLanes));
+    }
+
+    Grid<4> source;
+    Grid<2> vectors;
+    Grid<1> grain;
+    PixelRect cells;
+    bool smooth;
+    __m128i colourLanes;
+};
+
+// The mean of a pixel's sums over count samples, clamped into bytes. The
+// quotients are truncated from double divisions: with sums below 2^31 and
+// count below 2^22, a rounded quotient never reaches the next integer, so
+// they are the integer quotients.
+void WriteMean(__m128i sums, int32_t count, uint8_t* out) {
+    const __m128d divisor = _mm_set1_pd(count);
+    const __m128i low = _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(sums), divisor));
+    const __m128i high =
+        _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(_mm_srli_si128(sums, 8)), divisor));
+    const __m128i words = _mm_packs_epi32(_mm_unpacklo_epi64(low, high), _mm_setzero_si128());
+    const int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, _mm_setzero_si128()));
+    std::memcpy(out, &bytes, 4);
 }
 
 }  // namespace
 
-void SmearPixel(const Streamlines& s, int32_t x, int32_t y, int32_t forward, int32_t backward,
-                uint8_t* out) {
+void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int32_t forward,
+              int32_t backward, uint8_t* out) {
     if (s.channels != 4) {
-        SmearPixelDirect(s, x, y, forward, backward, out);
+        for (int32_t x = left; x < right; ++x, out += 4) SmearPixelDirect(s, x, y, forward, backward, out);
         return;
     }
-    const __m128i colourLanes = _mm_setr_epi32(s.colours > 0 ? -1 : 0, s.colours > 1 ? -1 : 0,
-                                               s.colours > 2 ? -1 : 0, s.colours > 3 ? -1 : 0);
-    __m128i sums = _mm_add_epi32(Widen(s.source.Pixel(x, y)),
-                                 _mm_and_si128(_mm_set1_epi32(GrainAt(s.grain, x, y)), colourLanes));
-    const int32_t count = 1 + WalkLanes(s, x, y, 1, forward, colourLanes, sums) +
-                          WalkLanes(s, x, y, -1, backward, colourLanes, sums);
-    int32_t totals[4];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(totals), sums);
-    for (int32_t j = 0; j < 4; ++j) out[j] = static_cast<uint8_t>(std::clamp(totals[j] / count, 0, 255));
+    const LaneWalker walker(s);
+    for (int32_t x = left; x < right; ++x, out += 4) {
+        LaneWalker::Walker ahead = walker.Start(x, y, walker.Own(x, y));
+        walker.Walk(ahead, 1, forward);
+        LaneWalker::Walker back = walker.Start(x, y, ahead.sums);
+        walker.Walk(back, -1, backward);
+        WriteMean(back.sums, 1 + ahead.steps + back.steps, out);
+    }
 }
 
 #else
 
-void SmearPixel(const Streamlines& s, int32_t x, int32_t y, int32_t forward, int32_t backward,
-                uint8_t* out) {
-    SmearPixelDirect(s, x, y, forward, backward, out);
+void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int32_t forward,
+              int32_t backward, uint8_t* out) {
+    for (int32_t x = left; x < right; ++x, out += 4) SmearPixelDirect(s, x, y, forward, backward, out);
 }
 
 #endif

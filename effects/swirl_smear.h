@@ -25,12 +25,13 @@ struct Streamlines {
 
 PixelRect WalkableCells(const Raster& source, const Raster& field);
 
-// Pixel (x, y) smeared over up to `forward` steps along the vectors and
-// `backward` steps against them, into out. Four channels go through vector
-// registers, all channels of one sample at once, with the same integer sums.
-void SmearPixel(const Streamlines& s, int32_t x, int32_t y, int32_t forward, int32_t backward,
-                uint8_t* out);
-// The same a channel at a time: the reference SmearPixel reproduces.
+// Pixels left..right-1 of row y smeared, each over up to `forward` steps
+// along the vectors and `backward` steps against them, into out (4 bytes a
+// pixel). With four channels a sample's channels go through a vector
+// register at once; the integer sums are the same.
+void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int32_t forward,
+              int32_t backward, uint8_t* out);
+// Pixel (x, y) a channel at a time: the reference SmearRow reproduces.
 void SmearPixelDirect(const Streamlines& s, int32_t x, int32_t y, int32_t forward,
                       int32_t backward, uint8_t* out);
 
