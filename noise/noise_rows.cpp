@@ -1,6 +1,7 @@
 // Noise sampled many at a time. Every sample is exactly Noise at its point:
-// the same floors, fractions, corner terms and blend in the same order; only
-// the corner hashes are reused while successive samples share a cell.
+// the same floors, hashes (written out here so they inline), fractions,
+// corner terms and blend in the same order; only the corner hashes are
+// reused while successive samples share a cell.
 #include <cmath>
 #include <limits>
 
@@ -29,6 +30,7 @@ double Corner(const double* l, double dx, double dy) { return 0.5 * l[0] + l[1] 
 // forms), and the row's smoothed y fraction.
 struct CellTerms {
     double cellX;
+    double cellEnd;  // cellX + 1
     double v00, g00, t00;
     double v10, g10, t10;
     double v01, g01, t01;
@@ -51,7 +53,7 @@ inline double InCell(const CellTerms& c, double x) {
 // cellX is floor(x) == cellX. Any doubt, and NaN, leads to the floor; so does
 // a zero, whose fraction takes its sign from the floor.
 inline bool Inside(const CellTerms& c, double x) {
-    return x >= c.cellX && x < c.cellX + 1 && x != 0;
+    return x >= c.cellX && x < c.cellEnd && x != 0;
 }
 
 // The samples of a run that shares one cell: no branch, so the compiler
@@ -84,14 +86,15 @@ public:
     const CellTerms& Enter(double x) {
         const double floorX = std::floor(x);
         terms_.cellX = floorX;
+        terms_.cellEnd = floorX + 1;
         const int64_t ix = FloorIndex(floorX);
         const int32_t* p = field_.permutation_.get();
         const int32_t a = p[ix & kMask];
         const int32_t b = p[(ix + 1) & kMask];
-        const double* h00 = &field_.lattice_[field_.Hash(a, y0_)];
-        const double* h10 = &field_.lattice_[field_.Hash(b, y0_)];
-        const double* h01 = &field_.lattice_[field_.Hash(a, y1_)];
-        const double* h11 = &field_.lattice_[field_.Hash(b, y1_)];
+        const double* h00 = &field_.lattice_[p[a ^ y0_] & 255];
+        const double* h10 = &field_.lattice_[p[b ^ y0_] & 255];
+        const double* h01 = &field_.lattice_[p[a ^ y1_] & 255];
+        const double* h11 = &field_.lattice_[p[b ^ y1_] & 255];
         CellTerms& c = terms_;
         c.v00 = 0.5 * h00[0], c.g00 = h00[1], c.t00 = h00[2] * fy_;
         c.v10 = 0.5 * h10[0], c.g10 = h10[1], c.t10 = h10[2] * fy_;
@@ -150,10 +153,10 @@ void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count
             const auto y1 = static_cast<int32_t>((iy + 1) & kMask);
             const int32_t a = p[ix & kMask];
             const int32_t b = p[(ix + 1) & kMask];
-            h00 = &lattice_[Hash(a, y0)];
-            h10 = &lattice_[Hash(b, y0)];
-            h01 = &lattice_[Hash(a, y1)];
-            h11 = &lattice_[Hash(b, y1)];
+            h00 = &lattice_[p[a ^ y0] & 255];
+            h10 = &lattice_[p[b ^ y0] & 255];
+            h01 = &lattice_[p[a ^ y1] & 255];
+            h11 = &lattice_[p[b ^ y1] & 255];
         }
         const double fx = x - floorX, fy = y - floorY;
         const double sx = Smoothed(fx), sy = Smoothed(fy);
