@@ -159,7 +159,6 @@ namespace {
 struct PatternWalk {
     double rowStartX;
     double y;
-    double x;
     double stepX;
     double stepY;
 
@@ -168,7 +167,6 @@ struct PatternWalk {
     PatternWalk(const NoiseTrack& track, double dx, double dy)
         : rowStartX(dx * track.stepX + track.originX),
           y(dy * track.stepY + track.originY),
-          x(rowStartX),
           stepX(track.stepX),
           stepY(track.stepY) {}
 };
@@ -210,7 +208,9 @@ struct RowBuffers {
     double* noise = nullptr;
 
     int Allocate(int32_t width) {
-        const auto w = static_cast<size_t>(width);
+        const uint64_t values = uint64_t{kArrays} * static_cast<uint64_t>(std::max(0, width));
+        if (values > kMaxBlockBytes / sizeof(double)) return kOutOfMemory;
+        const auto w = static_cast<size_t>(std::max(0, width));
         if (block.Allocate(kArrays * w) != kOk) return kOutOfMemory;
         double** arrays[kArrays] = {&fineX, &coarseX, &thirdX, &heat,   &shape,
                                     &sumX,  &sumY,    &pointX, &pointY, &noise};
