@@ -159,7 +159,6 @@ namespace {
 struct PatternWalk {
     double rowStartX;
     double y;
-    double x;
     double stepX;
     double stepY;
 
@@ -168,7 +167,6 @@ struct PatternWalk {
     PatternWalk(const NoiseTrack& track, double dx, double dy)
         : rowStartX(dx * track.stepX + track.originX),
           y(dy * track.stepY + track.originY),
-          x(rowStartX),
           stepX(track.stepX),
           stepY(track.stepY) {}
 };
@@ -191,12 +189,43 @@ void CarryHeatInto(const PixelRect& band, const Raster& blurred, double decay,
     }
 }
 
-// Paints the band's rows from the bottom up.
+// The per-row work buffers of a band, one block of module memory: the
+// patterns' positions along a row (the same for every row of the band, as
+// they start each row afresh and advance by addition), each pixel's heat and
+// softened shape, and the noise sums and sample points of the row.
+struct RowBuffers {
+    static constexpr int32_t kArrays = 10;
+    ModuleBuffer<double> block;
+    double* fineX = nullptr;
+    double* coarseX = nullptr;
+    double* thirdX = nullptr;
+    double* heat = nullptr;
+    double* shape = nullptr;
+    double* sumX = nullptr;  // Smoke's sideways push, Fire's coarse noise
+    double* sumY = nullptr;  // Smoke's vertical push
+    double* pointX = nullptr;
+    double* pointY = nullptr;
+    double* noise = nullptr;
+
+    int Allocate(int32_t width) {
+        const uint64_t values = uint64_t{kArrays} * static_cast<uint64_t>(std::max(0, width));
+        if (values > kMaxBlockBytes / sizeof(double)) return kOutOfMemory;
+        const auto w = static_cast<size_t>(std::max(0, width));
+        if (block.Allocate(kArrays * w) != kOk) return kOutOfMemory;
+        double** arrays[kArrays] = {&fineX, &coarseX, &thirdX, &heat,   &shape,
+                                    &sumX,  &sumY,    &pointX, &pointY, &noise};
+        for (int32_t i = 0; i < kArrays; ++i) *arrays[i] = block.get() + i * w;
+        return kOk;
+    }
+};
+
+// Paints the band's rows from the bottom up, a row at a time: first every
+// column's heat, then the noise of the whole row, then the pixels.
 class BandPainter {
 public:
     BandPainter(const RenderContext& context, const PlumeSettings& settings,
                 const PlumeFrame& frame, const NoiseField& field, const Raster* blurred,
-                const PixelRect& band, double decay)
+                const PixelRect& band, double decay, const RowBuffers& rows)
         : context_(context),
           settings_(settings),
           frame_(frame),
@@ -205,23 +234,26 @@ public:
           band_(band),
           decay_(decay),
           blended_(BlendedChannels(context)),
+          width_(band.Width()),
+          rows_(rows),
           fine_(frame.fine, Dx(context, band), Dy(context, band)),
           coarse_(frame.coarse, Dx(context, band), Dy(context, band)),
           third_(frame.third, Dx(context, band), Dy(context, band)) {}
 
     // 0, or 1 when cancelled at the start of a row.
     int PaintRows() {
+        Positions(fine_, rows_.fineX);
+        Positions(coarse_, rows_.coarseX);
+        Positions(third_, rows_.thirdX);
         for (int32_t y = band_.bottom - 1; y >= band_.top; --y) {
             if (context_.abort(nullptr) != 0) return kCancelled;
-            fine_.x = fine_.rowStartX;
-            coarse_.x = coarse_.rowStartX;
-            third_.x = third_.rowStartX;
-            for (int32_t x = band_.left; x < band_.right; ++x) {
-                PaintPixel(x, y);
-                fine_.x += fine_.stepX;
-                coarse_.x += coarse_.stepX;
-                third_.x += third_.stepX;
+            CarryHeatUp(y);
+            if (settings_.kind == PlumeKind::kFlame) {
+                FlameNoise();
+            } else {
+                SmokeNoise();
             }
+            for (int32_t i = 0; i < width_; ++i) PaintPixel(i, y);
             fine_.y += fine_.stepY;
             coarse_.y += coarse_.stepY;
             third_.y += third_.stepY;
@@ -237,6 +269,12 @@ private:
         return context.selectionBounds->bottom - band.bottom;
     }
 
+    // The pattern's x along a row, pixel by pixel.
+    void Positions(const PatternWalk& walk, double* xs) const {
+        double x = walk.rowStartX;
+        for (int32_t i = 0; i < width_; ++i, x += walk.stepX) xs[i] = x;
+    }
+
     // The softened shape at (x, y), 0..1.
     double Shape(int32_t x, int32_t y) const {
         if (blurred_ == nullptr || !blurred_->Contains(x, y)) return 0;
@@ -245,35 +283,56 @@ private:
                kUnit;
     }
 
+    // Each column cools by a row and is refreshed by the shape at row y.
+    void CarryHeatUp(int32_t y) {
+        for (int32_t i = 0; i < width_; ++i) {
+            const int32_t x = band_.left + i;
+            PlumeColumn& column = frame_.Column(x);
+            column.heat -= decay_;
+            const double e = Shape(x, y);
+            column.heat = std::max(column.heat, e);
+            rows_.heat[i] = column.heat;
+            rows_.shape[i] = e;
+        }
+    }
+
     // The flame pattern, pushed sideways by the coarse noise where it is cool.
-    double FlameNoise(double heat) const {
+    void FlameNoise() {
         const double rise = frame_.rise;
-        const double g = field_.Noise(coarse_.x, coarse_.y - rise);
-        return field_.Noise(fine_.x + (1 - heat) * settings_.displacement * g, fine_.y - rise);
+        field_.NoiseAlongRow(coarse_.y - rise, rows_.coarseX, width_, rows_.sumX);
+        for (int32_t i = 0; i < width_; ++i) {
+            rows_.pointX[i] =
+                rows_.fineX[i] + (1 - rows_.heat[i]) * settings_.displacement * rows_.sumX[i];
+        }
+        field_.NoiseAlongRow(fine_.y - rise, rows_.pointX, width_, rows_.noise);
     }
 
     // The wisp pattern, pushed sideways and up by two fractal sums.
-    double SmokeNoise(double heat) const {
+    void SmokeNoise() {
         const double rise = frame_.rise;
-        double s1 = 0, s2 = 0, a = 1, f = 1;
+        std::fill(rows_.sumX, rows_.sumX + width_, 0.0);
+        std::fill(rows_.sumY, rows_.sumY + width_, 0.0);
+        double a = 1, f = 1;
         for (int32_t octave = 0; octave < frame_.octaves; ++octave) {
-            s1 += a * field_.Noise(f * coarse_.x, f * coarse_.y - rise);
-            s2 += a * field_.Noise(f * third_.x, f * third_.y - rise);
+            field_.AddNoiseAlongRow(f * coarse_.y - rise, rows_.coarseX, f, a, width_,
+                                    rows_.sumX);
+            field_.AddNoiseAlongRow(f * third_.y - rise, rows_.thirdX, f, a, width_, rows_.sumY);
             a *= frame_.roughness;
             f *= 2;
         }
-        const double d = (1 - heat) * settings_.displacement;
-        return field_.Noise(fine_.x + d * s1, fine_.y + d * s2 - rise);
+        for (int32_t i = 0; i < width_; ++i) {
+            const double d = (1 - rows_.heat[i]) * settings_.displacement;
+            rows_.pointX[i] = rows_.fineX[i] + d * rows_.sumX[i];
+            rows_.pointY[i] = fine_.y + d * rows_.sumY[i] - rise;
+        }
+        field_.NoiseAtPoints(rows_.pointX, rows_.pointY, width_, rows_.noise);
     }
 
-    void PaintPixel(int32_t x, int32_t y) {
-        PlumeColumn& column = frame_.Column(x);
-        column.heat -= decay_;
-        const double e = Shape(x, y);
-        column.heat = std::max(column.heat, e);
-        const double heat = column.heat;
-        const double n = settings_.kind == PlumeKind::kFlame ? FlameNoise(heat) : SmokeNoise(heat);
-        const double p = heat * std::min(n + 0.5, 1.0);
+    void PaintPixel(int32_t i, int32_t y) {
+        const int32_t x = band_.left + i;
+        const double heat = rows_.heat[i];
+        const double e = rows_.shape[i];
+        const double p = heat * std::min(rows_.noise[i] + 0.5, 1.0);
         const double t = 1 - p * (1 - settings_.insideMasking * e);
         const int q = TruncLevel((1 - t * t) * 255);
         Composite(context_.source->Pixel(x, y), frame_.colorRamp + 4 * TruncLevel(p * 255), q,
@@ -307,6 +366,8 @@ private:
     const PixelRect& band_;
     const double decay_;
     const int32_t blended_;
+    const int32_t width_;
+    const RowBuffers& rows_;
     PatternWalk fine_;
     PatternWalk coarse_;
     PatternWalk third_;
@@ -329,7 +390,10 @@ int RenderPlumeBand(const RenderContext& context, const PlumeSettings& settings,
         if (result != kOk) return result;
         CarryHeatInto(band, *blurred, decay, frame);
     }
-    result = BandPainter(context, settings, frame, field, blurred.get(), band, decay).PaintRows();
+    RowBuffers rows;
+    if (rows.Allocate(band.Width()) != kOk) return kOutOfMemory;
+    result = BandPainter(context, settings, frame, field, blurred.get(), band, decay, rows)
+                 .PaintRows();
     if (result != kOk) return result;
     for (int32_t x = band.left; x < band.right; ++x) frame.Column(x).lastRow = band.top;
     return kOk;

@@ -5,6 +5,7 @@
 
 #include "base/result_codes.h"
 #include "effects/flow.h"
+#include "effects/swirl_smear.h"
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
@@ -84,101 +85,6 @@ public:
 
 // ---- Kernel ------------------------------------------------------------------
 
-// Walks step in fixed point with 7 fractional bits: a vector of length 127
-// moves just under one pixel.
-constexpr int kFractionBits = 7;
-constexpr int32_t kFractionMask = (1 << kFractionBits) - 1;
-constexpr int32_t kOne = 1 << kFractionBits;
-
-// What the walks of one band read: the source, the field's vectors and grain
-// over the band's grown area, and the cells a walk may stand on.
-struct Streamlines {
-    const Raster& source;
-    const Raster& vectors;  // two signed bytes per cell: (vx, vy) times 127
-    const Raster& grain;    // one signed byte per cell
-    // Cells whose right and lower neighbours lie in the source and in the
-    // field, so every sample of a cell stays inside the rasters.
-    PixelRect walkable;
-    int32_t colours;   // channels that gain grain
-    int32_t channels;  // channels that are smeared
-    bool smooth;
-};
-
-PixelRect WalkableCells(const Raster& source, const Raster& field) {
-    PixelRect cells;
-    IntersectRect(source.bounds, field.bounds, cells);
-    cells.right -= 1;
-    cells.bottom -= 1;
-    return cells;
-}
-
-int32_t GrainAt(const Raster& grain, int32_t x, int32_t y) {
-    return *reinterpret_cast<const int8_t*>(grain.Pixel(x, y));
-}
-
-// Adds the source at fixed-point position (X, Y) in cell (cx, cy) to the
-// sums, and the grain term to the colour sums: bilinear with Smooth (the
-// grain about doubled), the cell's own pixel and twice its grain without.
-void AddSample(const Streamlines& s, int32_t X, int32_t Y, int32_t cx, int32_t cy, int32_t* sums) {
-    int32_t grain;
-    if (s.smooth) {
-        const int32_t fx = X & kFractionMask, fy = Y & kFractionMask;
-        const int32_t w00 = (kOne - fx) * (kOne - fy), w10 = fx * (kOne - fy);
-        const int32_t w01 = (kOne - fx) * fy, w11 = fx * fy;
-        const uint8_t* p00 = s.source.Pixel(cx, cy);
-        const uint8_t* p10 = p00 + s.source.PixelBytes();
-        const uint8_t* p01 = s.source.Pixel(cx, cy + 1);
-        const uint8_t* p11 = p01 + s.source.PixelBytes();
-        for (int32_t j = 0; j < s.channels; ++j) {
-            sums[j] += (w00 * p00[j] + w10 * p10[j] + w01 * p01[j] + w11 * p11[j]) >> 14;
-        }
-        const int32_t g = w00 * GrainAt(s.grain, cx, cy) + w10 * GrainAt(s.grain, cx + 1, cy) +
-                          w01 * GrainAt(s.grain, cx, cy + 1) +
-                          w11 * GrainAt(s.grain, cx + 1, cy + 1);
-        grain = (g >> 13) & ~1;
-    } else {
-        const uint8_t* p = s.source.Pixel(cx, cy);
-        for (int32_t j = 0; j < s.channels; ++j) sums[j] += p[j];
-        grain = 2 * GrainAt(s.grain, cx, cy);
-    }
-    for (int32_t j = 0; j < s.colours; ++j) sums[j] += grain;
-}
-
-// Follows the field from pixel (x, y) for up to `steps` steps, along the
-// vectors (direction 1) or against them (-1), sampling after each step. A
-// walk ends where it would leave the walkable cells; the result is the
-// number of steps completed.
-int32_t Walk(const Streamlines& s, int32_t x, int32_t y, int32_t direction, int32_t steps,
-             int32_t* sums) {
-    int32_t X = x * kOne, Y = y * kOne;
-    int32_t cx = x, cy = y;
-    const PixelRect& cells = s.walkable;
-    for (int32_t i = 0; i < steps; ++i) {
-        const auto* v = reinterpret_cast<const int8_t*>(s.vectors.Pixel(cx, cy));
-        X += direction * v[0];
-        Y += direction * v[1];
-        cx = X >> kFractionBits;
-        cy = Y >> kFractionBits;
-        if (cx < cells.left || cx >= cells.right || cy < cells.top || cy >= cells.bottom) return i;
-        AddSample(s, X, Y, cx, cy, sums);
-    }
-    return steps;
-}
-
-// Each pixel becomes the mean of its own value and the samples along its
-// streamline, each colour with grain added.
-void SmearPixel(const Streamlines& s, int32_t x, int32_t y, int32_t forward, int32_t backward,
-                uint8_t* out) {
-    int32_t sums[4];
-    const uint8_t* own = s.source.Pixel(x, y);
-    const int32_t grain = GrainAt(s.grain, x, y);
-    for (int32_t j = 0; j < s.channels; ++j) sums[j] = own[j] + (j < s.colours ? grain : 0);
-    const int32_t count = 1 + Walk(s, x, y, 1, forward, sums) + Walk(s, x, y, -1, backward, sums);
-    for (int32_t j = 0; j < s.channels; ++j) {
-        out[j] = static_cast<uint8_t>(std::clamp(sums[j] / count, 0, 255));
-    }
-}
-
 int Smear(const RenderContext& context, const PixelRect& band, const Streamlines& s,
           int32_t steps, bool warp) {
     // Warp smears forward only, twice as far; otherwise both ways alike.
@@ -186,10 +92,8 @@ int Smear(const RenderContext& context, const PixelRect& band, const Streamlines
     const int32_t backward = warp ? 0 : steps;
     for (int32_t y = band.top; y < band.bottom; ++y) {
         if (context.abort(nullptr) != 0) return kCancelled;
-        uint8_t* out = context.destination->Pixel(band.left, y);
-        for (int32_t x = band.left; x < band.right; ++x, out += 4) {
-            SmearPixel(s, x, y, forward, backward, out);
-        }
+        SmearRow(s, y, band.left, band.right, forward, backward,
+                 context.destination->Pixel(band.left, y));
     }
     return kOk;
 }

@@ -56,6 +56,17 @@ public:
     // Creates out (one signed byte per pixel) holding the grain; 0 or 8.
     int FillGrain(Raster*& out, const PixelRect& rect) const;
 
+    // Many samples at once, each exactly Noise at its point (noise_rows.cpp):
+    // a cell's corner hashes are found once while successive samples stay in
+    // it, so kernels that walk along rows pay for them once per cell.
+    // out[i] = Noise(xs[i], y).
+    void NoiseAlongRow(double y, const double* xs, int32_t count, double* out) const;
+    // sums[i] += weight * Noise(factor * xs[i], y).
+    void AddNoiseAlongRow(double y, const double* xs, double factor, double weight,
+                          int32_t count, double* sums) const;
+    // out[i] = Noise(xs[i], ys[i]).
+    void NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out) const;
+
 private:
     // Noise along a row of constant y: the row's weights are found once, and
     // a cell's corner hashes only when x enters it; each sample is exactly
@@ -77,6 +88,9 @@ private:
         const double* h01_ = nullptr;
         const double* h11_ = nullptr;
     };
+
+    // Noise along a row, a cell's terms formed once (noise_rows.cpp).
+    class RowRun;
 
     int32_t Hash(int32_t a, int32_t b) const;
     // Adds four octaves above the one already in the raster, the lattice

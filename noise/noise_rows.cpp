@@ -1,0 +1,172 @@
+// Noise sampled many at a time. Every sample is exactly Noise at its point:
+// the same floors, hashes (written out here so they inline), fractions,
+// corner terms and blend in the same order; only the corner hashes are
+// reused while successive samples share a cell.
+#include <cmath>
+#include <limits>
+
+#include "noise/noise_field.h"
+
+namespace zoka {
+
+namespace {
+
+constexpr int32_t kMask = NoiseField::kPeriod - 1;
+
+// As the lattice's own: the floor as an integer, 0 for what has none (NaN,
+// beyond 2^62); only its low bits are used.
+int64_t FloorIndex(double floored) {
+    return std::fabs(floored) < 4.6e18 ? static_cast<int64_t>(floored) : 0;
+}
+
+double Smoothed(double f) { return f * f * (3 - 2 * f); }
+
+// A corner at offset (dx, dy) from the sample: half its value term plus its
+// gradient terms.
+double Corner(const double* l, double dx, double dy) { return 0.5 * l[0] + l[1] * dx + l[2] * dy; }
+
+// The terms of one cell of a row: per corner, half the value term, the x
+// gradient and the y gradient term (the same products the point formula
+// forms), and the row's smoothed y fraction.
+struct CellTerms {
+    double cellX;
+    double cellEnd;  // cellX + 1
+    double v00, g00, t00;
+    double v10, g10, t10;
+    double v01, g01, t01;
+    double v11, g11, t11;
+    double sy;
+};
+
+// The noise at x within the cell: the point formula with the cell's terms.
+inline double InCell(const CellTerms& c, double x) {
+    const double fx = x - c.cellX, sy = c.sy;
+    const double sx = Smoothed(fx);
+    const double c00 = (c.v00 + c.g00 * fx) + c.t00;
+    const double c10 = (c.v10 + c.g10 * (fx - 1)) + c.t10;
+    const double c01 = (c.v01 + c.g01 * fx) + c.t01;
+    const double c11 = (c.v11 + c.g11 * (fx - 1)) + c.t11;
+    return (1 - sx) * (1 - sy) * c00 + sx * (1 - sy) * c10 + (1 - sx) * sy * c01 + sx * sy * c11;
+}
+
+// Whether x lies in the cell: cellX <= x < cellX + 1, which for a whole
+// cellX is floor(x) == cellX. Any doubt, and NaN, leads to the floor; so does
+// a zero, whose fraction takes its sign from the floor.
+inline bool Inside(const CellTerms& c, double x) {
+    return x >= c.cellX && x < c.cellEnd && x != 0;
+}
+
+// The samples of a run that shares one cell: no branch, so the compiler
+// works several of them side by side, each exactly as alone.
+void SetRun(const CellTerms& c, const double* xs, int32_t count, double* out) {
+    for (int32_t i = 0; i < count; ++i) out[i] = InCell(c, xs[i]);
+}
+
+void AddRun(const CellTerms& c, const double* xs, double factor, double weight, int32_t count,
+            double* sums) {
+    for (int32_t i = 0; i < count; ++i) sums[i] += weight * InCell(c, factor * xs[i]);
+}
+
+}  // namespace
+
+// Samples along a row of constant y, in runs of successive samples that
+// share a cell; a cell's terms are formed when the samples enter it.
+class NoiseField::RowRun {
+public:
+    RowRun(const NoiseField& field, double y) : field_(field) {
+        const double floorY = std::floor(y);
+        const int64_t iy = FloorIndex(floorY);
+        fy_ = y - floorY;
+        terms_.sy = Smoothed(fy_);
+        y0_ = static_cast<int32_t>(iy & kMask);
+        y1_ = static_cast<int32_t>((iy + 1) & kMask);
+    }
+
+    // The terms of the cell holding x.
+    const CellTerms& Enter(double x) {
+        const double floorX = std::floor(x);
+        terms_.cellX = floorX;
+        terms_.cellEnd = floorX + 1;
+        const int64_t ix = FloorIndex(floorX);
+        const int32_t* p = field_.permutation_.get();
+        const int32_t a = p[ix & kMask];
+        const int32_t b = p[(ix + 1) & kMask];
+        const double* h00 = &field_.lattice_[p[a ^ y0_] & 255];
+        const double* h10 = &field_.lattice_[p[b ^ y0_] & 255];
+        const double* h01 = &field_.lattice_[p[a ^ y1_] & 255];
+        const double* h11 = &field_.lattice_[p[b ^ y1_] & 255];
+        CellTerms& c = terms_;
+        c.v00 = 0.5 * h00[0], c.g00 = h00[1], c.t00 = h00[2] * fy_;
+        c.v10 = 0.5 * h10[0], c.g10 = h10[1], c.t10 = h10[2] * fy_;
+        c.v01 = 0.5 * h01[0], c.g01 = h01[1], c.t01 = h01[2] * (fy_ - 1);
+        c.v11 = 0.5 * h11[0], c.g11 = h11[1], c.t11 = h11[2] * (fy_ - 1);
+        return terms_;
+    }
+
+private:
+    const NoiseField& field_;
+    double fy_;
+    int32_t y0_, y1_;
+    CellTerms terms_{};
+};
+
+void NoiseField::NoiseAlongRow(double y, const double* xs, int32_t count, double* out) const {
+    RowRun row(*this, y);
+    for (int32_t i = 0; i < count;) {
+        const CellTerms& c = row.Enter(xs[i]);
+        int32_t end = i + 1;
+        while (end < count && Inside(c, xs[end])) ++end;
+        SetRun(c, xs + i, end - i, out + i);
+        i = end;
+    }
+}
+
+void NoiseField::AddNoiseAlongRow(double y, const double* xs, double factor, double weight,
+                                  int32_t count, double* sums) const {
+    RowRun row(*this, y);
+    for (int32_t i = 0; i < count;) {
+        const CellTerms& c = row.Enter(factor * xs[i]);
+        int32_t end = i + 1;
+        while (end < count && Inside(c, factor * xs[end])) ++end;
+        AddRun(c, xs + i, factor, weight, end - i, sums + i);
+        i = end;
+    }
+}
+
+void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count,
+                               double* out) const {
+    const int32_t* p = permutation_.get();
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    double cellX = kNone, cellY = kNone;
+    const double* h00 = nullptr;
+    const double* h10 = nullptr;
+    const double* h01 = nullptr;
+    const double* h11 = nullptr;
+    for (int32_t i = 0; i < count; ++i) {
+        const double x = xs[i], y = ys[i];
+        const double floorX = std::floor(x), floorY = std::floor(y);
+        if (!(floorX == cellX && floorY == cellY)) {
+            cellX = floorX;
+            cellY = floorY;
+            const int64_t ix = FloorIndex(floorX), iy = FloorIndex(floorY);
+            const auto y0 = static_cast<int32_t>(iy & kMask);
+            const auto y1 = static_cast<int32_t>((iy + 1) & kMask);
+            const int32_t a = p[ix & kMask];
+            const int32_t b = p[(ix + 1) & kMask];
+            h00 = &lattice_[p[a ^ y0] & 255];
+            h10 = &lattice_[p[b ^ y0] & 255];
+            h01 = &lattice_[p[a ^ y1] & 255];
+            h11 = &lattice_[p[b ^ y1] & 255];
+        }
+        const double fx = x - floorX, fy = y - floorY;
+        const double sx = Smoothed(fx), sy = Smoothed(fy);
+        const double c00 = Corner(h00, fx, fy);
+        const double c10 = Corner(h10, fx - 1, fy);
+        const double c01 = Corner(h01, fx, fy - 1);
+        const double c11 = Corner(h11, fx - 1, fy - 1);
+        out[i] = (1 - sx) * (1 - sy) * c00 + sx * (1 - sy) * c10 + (1 - sx) * sy * c01 +
+                 sx * sy * c11;
+    }
+}
+
+}  // namespace zoka
