@@ -74,6 +74,11 @@ int SampleBilinearClamped(const Raster& mask, double x, double y) {
     return ToMaskValue(Bilinear(fx, fy, a, bb, c, d));
 }
 
+int SampleClampedAtPixel(const Raster& mask, int32_t x, int32_t y) {
+    if (IsEmpty(mask.bounds)) return 0;
+    return ClampedSampleRow(mask, y)[ClampedSampleColumn(mask.bounds, x)];
+}
+
 namespace {
 
 // Without an offset every sample falls on a pixel and the interpolation

@@ -1,6 +1,8 @@
 // Samplers over mask rasters (one 8-bit channel); results are 0..255.
 #pragma once
 
+#include <algorithm>
+
 #include "raster/raster.h"
 
 namespace zoka {
@@ -14,6 +16,19 @@ int SampleBilinearZero(const Raster& mask, double x, double y);
 // A raster one pixel wide or high samples its single column or row; an empty
 // raster gives 0.
 int SampleBilinearClamped(const Raster& mask, double x, double y);
+// SampleBilinearClamped at a whole position, where both weights are 0 and the
+// result is the clamped corner pixel itself (so the last column and row read
+// the ones before them).
+int SampleClampedAtPixel(const Raster& mask, int32_t x, int32_t y);
+// The row and the column (from the row's start) that read, for a raster that
+// is not empty.
+inline const uint8_t* ClampedSampleRow(const Raster& mask, int32_t y) {
+    const PixelRect& b = mask.bounds;
+    return mask.Row(std::clamp(y, b.top, std::max(b.top, b.bottom - 2)));
+}
+inline int32_t ClampedSampleColumn(const PixelRect& b, int32_t x) {
+    return std::clamp(x, b.left, std::max(b.left, b.right - 2)) - b.left;
+}
 // The four pixels a bilinear read at (x, y) takes, for the displacing
 // effects: the cell's top-left corner is the position truncated and kept
 // inside the bounds so that both neighbours exist, and the weights are taken
