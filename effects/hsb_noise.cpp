@@ -128,7 +128,8 @@ struct NoisePatterns {
     }
 };
 
-// Fills the patterns at their shifted offsets; 0, or 1 when aborted.
+// Fills the patterns at their shifted offsets; 0, 1 when aborted, or 8
+// without memory.
 int FillPatterns(const NoiseField& field, const NoisePatterns& patterns, const HsbNoiseParams& p,
                  const RenderContext& context, const Drift& drift, bool withOpacity) {
     const double k = context.divisor;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "raster/numeric.h"
 #include "raster/raster.h"
 
 namespace zoka {
@@ -38,7 +39,12 @@ struct ExtrapolatingCell {
     int32_t x0, x1, y0, y1;
     double fx, fy;
 };
-ExtrapolatingCell ExtrapolatingCellAt(const PixelRect& bounds, double x, double y);
+inline ExtrapolatingCell ExtrapolatingCellAt(const PixelRect& bounds, double x, double y) {
+    const int32_t x0 = std::max(bounds.left, std::min(TruncToInt32(x), bounds.right - 2));
+    const int32_t y0 = std::max(bounds.top, std::min(TruncToInt32(y), bounds.bottom - 2));
+    return ExtrapolatingCell{x0, std::min(x0 + 1, bounds.right - 1), y0,
+                             std::min(y0 + 1, bounds.bottom - 1), x - x0, y - y0};
+}
 
 // A mask over rect outset by 1 holding source moved by (dx, dy).
 int ResampleShifted(const PixelRect& rect, const Raster& source, double dx, double dy,

@@ -1,7 +1,7 @@
 // The shortcuts taken for speed, each against the straightforward code it
 // stands in for: whole-position mask reads, the blend's full and empty
-// weights, word-wise alpha extraction, Antimatter's colour cache and our
-// host's optional fill of new handles.
+// weights, word-wise alpha extraction, Glass's unrefracted reads,
+// Antimatter's colour cache and our host's optional fill of new handles.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -96,6 +96,32 @@ TEST(FastPaths, AlphaAndSelectionExtractionTakeTheirByteOfEveryPixel) {
             }
         }
         DestroyRaster(mask);
+    }
+}
+
+// Glass reads flat glass straight from the pixel: the extrapolating cell at a
+// whole position, anywhere in the bounds, blends to the pixel's own value.
+TEST(FastPaths, ExtrapolatingCellsAtWholePositionsGiveThePixelItself) {
+    ModuleMemoryScope memory;
+    std::mt19937 rng(19);
+    for (const PixelRect rect : {PixelRect{0, 0, 1, 1}, PixelRect{0, 0, 1, 6}, PixelRect{0, 0, 6, 1},
+                                 PixelRect{-2, 3, 5, 11}}) {
+        OwnedRaster source(rect, 4);
+        FillRandom(*source, rng);
+        for (int32_t y = rect.top; y < rect.bottom; ++y) {
+            for (int32_t x = rect.left; x < rect.right; ++x) {
+                const ExtrapolatingCell cell = ExtrapolatingCellAt(rect, x, y);
+                const double fx = cell.fx, fy = cell.fy;
+                for (int k = 0; k < 4; ++k) {
+                    const double blended =
+                        source->Pixel(cell.x0, cell.y0)[k] * (1 - fx) * (1 - fy) +
+                        source->Pixel(cell.x1, cell.y0)[k] * fx * (1 - fy) +
+                        source->Pixel(cell.x0, cell.y1)[k] * (1 - fx) * fy +
+                        source->Pixel(cell.x1, cell.y1)[k] * fx * fy;
+                    ASSERT_EQ(blended, static_cast<double>(source->Pixel(x, y)[k])) << x << ", " << y;
+                }
+            }
+        }
     }
 }
 

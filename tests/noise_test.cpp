@@ -226,6 +226,19 @@ TEST_F(Noise, AnAbortOnTheFirstRowOfAFillWritesNothing) {
     }
 }
 
+TEST_F(Noise, AFillWithoutMemoryForItsColumnsReportsItAndWritesNothing) {
+    const PixelRect rect{0, 0, 4, 4};
+    Raster* raster = Doubles(rect, 123.0);
+    memory.Host().FailAllocation(1);
+    EXPECT_EQ(field.Fill(*raster, 5, 5, NeverAbort, 1), kOutOfMemory);
+    memory.Host().FailAllocation(1);
+    EXPECT_EQ(field.FillFractal(*raster, 5, 5, 0, 0, NeverAbort, 1), kOutOfMemory);
+    memory.Host().FailAllocation(0);
+    for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 4; ++x) EXPECT_EQ(At(*raster, x, y), 123.0);
+    }
+}
+
 // Octave k (1..4) of a fractal or turbulent sum at pixel (x, y).
 double Octave(const NoiseField& field, int k, double x, double y, double step, double ox,
               double oy) {
