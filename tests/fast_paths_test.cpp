@@ -1,13 +1,19 @@
 // The shortcuts taken for speed, each against the straightforward code it
 // stands in for: whole-position mask reads, the blend's full and empty
-// weights, word-wise alpha extraction, Glass's unrefracted reads,
-// Antimatter's colour cache and our host's optional fill of new handles.
+// weights, word-wise alpha extraction, Glass's unrefracted reads, HSB
+// Noise's hue wrap, Antimatter's colour cache and our host's optional fill
+// of new handles.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <vector>
 
 #include "base/result_codes.h"
+#include "effects/hsv.h"
 #include "ourhost/host.h"
 #include "raster/pixel_ops.h"
 #include "raster/raster.h"
@@ -122,6 +128,43 @@ TEST(FastPaths, ExtrapolatingCellsAtWholePositionsGiveThePixelItself) {
                 }
             }
         }
+    }
+}
+
+double WrappedByFmod(double h) {
+    double hue = std::fmod(h, 1.0);
+    if (h < 0) hue += 1;
+    return hue;
+}
+
+// HSB Noise's hue wrap: bit for bit fmod's, around every boundary and over
+// the range the noise reaches.
+TEST(FastPaths, HueWrapEqualsFmodBitForBit) {
+    std::vector<double> values = {0.0, -0.0, 1.0, -1.0, 2.0, -2.0, 0.5, 1.5, -0.5, 7.25, -7.25,
+                                  std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::denorm_min(),
+                                  -std::numeric_limits<double>::denorm_min()};
+    for (const double edge : {0.0, 1.0, -1.0, 2.0, -2.0}) {
+        double up = edge, down = edge;
+        for (int i = 0; i < 64; ++i) {
+            up = std::nextafter(up, 10.0);
+            down = std::nextafter(down, -10.0);
+            values.push_back(up);
+            values.push_back(down);
+        }
+    }
+    std::mt19937_64 rng(23);
+    std::uniform_real_distribution<double> range(-3.0, 3.0);
+    for (int i = 0; i < 1000000; ++i) values.push_back(range(rng));
+    for (const double h : values) {
+        const double expected = WrappedByFmod(h), got = WrapToTurn(h);
+        if (std::isnan(expected)) {
+            ASSERT_TRUE(std::isnan(got)) << h;
+            continue;
+        }
+        ASSERT_EQ(std::bit_cast<uint64_t>(got), std::bit_cast<uint64_t>(expected)) << h;
     }
 }
 
