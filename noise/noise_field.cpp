@@ -236,13 +236,22 @@ void NoiseField::AddNoiseBelow(const Raster& raster, double ceiling, int16_t lum
     const PixelRect& b = raster.bounds;
     const double d = SafeReciprocal(lumpSize);
     const double a = percent * 0.016666666666666666 * ceiling;
-    double y = (b.top + oy) * d;
-    for (int32_t row = b.top; row < b.bottom; ++row, y += d) {
-        double x = (b.left + ox) * d;
-        double* v = Element(raster, b.left, row);
-        Row noise(*this, y);
-        for (int32_t column = b.left; column < b.right; ++column, x += d, ++v) {
-            if (*v < 0.01) *v = std::min(*v + a * noise.At(x), ceiling);
+    // Every row samples the same x positions: a strip of columns at a time
+    // has their floors and weights found once for all its rows, x carried on
+    // from strip to strip as along a row.
+    constexpr int32_t kStrip = 256;
+    Column columns[kStrip];
+    double x = (b.left + ox) * d;
+    for (int32_t left = b.left; left < b.right; left += kStrip) {
+        const int32_t count = std::min(kStrip, b.right - left);
+        for (int32_t i = 0; i < count; ++i, x += d) columns[i] = ColumnAt(x);
+        double y = (b.top + oy) * d;
+        for (int32_t row = b.top; row < b.bottom; ++row, y += d) {
+            double* v = Element(raster, left, row);
+            Row noise(*this, y);
+            for (const Column* c = columns; c != columns + count; ++c, ++v) {
+                if (*v < 0.01) *v = std::min(*v + a * noise.AtColumn(c->floorX, c->fx, c->sx), ceiling);
+            }
         }
     }
 }

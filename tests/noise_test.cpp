@@ -356,5 +356,24 @@ TEST_F(Noise, NoiseIsAddedOnlyBelowTheInteriorLevelAndCappedAtTheCeiling) {
     EXPECT_TRUE(changed);
 }
 
+// Wider than one strip of columns, with a step that does not divide evenly:
+// every element is exactly the point sample at its added-up position.
+TEST_F(Noise, AddedNoiseIsExactlyThePointSamplesAcrossColumnStrips) {
+    const PixelRect rect{-2, -7, 5, 600};
+    Raster* heights = Doubles(rect, 0);
+    At(*heights, 300, 1) = 0.5;  // above the interior level: left alone
+    const double ceiling = 3.0, d = 1.0 / 7, a = 45 * 0.016666666666666666 * ceiling;
+    field.AddNoiseBelow(*heights, ceiling, 7, 45, 0.3, 0.6);
+    double y = (rect.top + 0.6) * d;
+    for (int32_t row = rect.top; row < rect.bottom; ++row, y += d) {
+        double x = (rect.left + 0.3) * d;
+        for (int32_t column = rect.left; column < rect.right; ++column, x += d) {
+            const double expected =
+                column == 300 && row == 1 ? 0.5 : std::min(0 + a * field.Noise(x, y), ceiling);
+            ASSERT_EQ(At(*heights, column, row), expected) << column << "," << row;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zoka
