@@ -1,7 +1,9 @@
 // Antimatter: inverts the brightness of the layer while keeping each pixel's
 // hue; darker results also lose saturation.
 #include <cstdint>
+#include <cstring>
 
+#include "base/module_memory.h"
 #include "base/result_codes.h"
 #include "effects/hsv.h"
 #include "host/effect_factory.h"
@@ -60,23 +62,82 @@ void InvertBrightness(const uint8_t* source, uint8_t* destination, double amount
     HsvToBytes(h, s, v, destination);
 }
 
+// The inverted colours met so far, by colour: the result depends on R, G and B
+// alone (and on the amount, fixed for the band). Direct-mapped; a slot holds
+// the source colour with a presence bit above it and the result below.
+class InvertedColours {
+public:
+    int Create() {
+        if (slots_.Allocate(kSlots) != kOk) return kOutOfMemory;
+        std::memset(slots_.get(), 0, kSlots * sizeof(uint64_t));
+        return kOk;
+    }
+    // Writes the inverted R, G and B of source into destination.
+    void Invert(const uint8_t* source, uint8_t* destination, double amount) {
+        const uint32_t colour = source[0] | uint32_t{source[1]} << 8 | uint32_t{source[2]} << 16;
+        const uint64_t key = uint64_t{colour | kPresent} << 32;
+        uint64_t& slot = slots_[(colour * 2654435761u) >> (32 - kSlotBits)];
+        if ((slot & ~uint64_t{0xFFFFFFFF}) != key) {
+            // Every hue the conversion gives lies in [0, 1], so all three
+            // channels are written whatever the result held.
+            uint8_t rgb[3] = {source[0], source[1], source[2]};
+            InvertBrightness(source, rgb, amount);
+            slot = key | rgb[0] | uint32_t{rgb[1]} << 8 | uint32_t{rgb[2]} << 16;
+        }
+        destination[0] = static_cast<uint8_t>(slot);
+        destination[1] = static_cast<uint8_t>(slot >> 8);
+        destination[2] = static_cast<uint8_t>(slot >> 16);
+    }
+
+private:
+    static constexpr int kSlotBits = 15;
+    static constexpr size_t kSlots = size_t{1} << kSlotBits;
+    static constexpr uint32_t kPresent = 1u << 24;
+    ModuleBuffer<uint64_t> slots_;
+};
+
+// Whether the mask says to process each pixel of a row. The selection's
+// weighting comes later, in the driver's blend.
+class MaskRow {
+public:
+    // Without a fractional offset every sample falls on a pixel.
+    explicit MaskRow(const RenderContext& context)
+        : context_(context),
+          whole_(context.maskOffsetX == 0 && context.maskOffsetY == 0 && !IsEmpty(context.mask->bounds)) {}
+    void Start(int32_t y) {
+        y_ = y;
+        if (whole_) row_ = ClampedSampleRow(*context_.mask, y);
+    }
+    bool Masked(int32_t x) const {
+        if (whole_) return row_[ClampedSampleColumn(context_.mask->bounds, x)] != 0;
+        return SampleBilinearClamped(*context_.mask, x - context_.maskOffsetX,
+                                     y_ - context_.maskOffsetY) != 0;
+    }
+
+private:
+    const RenderContext& context_;
+    const bool whole_;
+    int32_t y_ = 0;
+    const uint8_t* row_ = nullptr;
+};
+
 int Antimatter::RenderBand(RenderContext& context, const PixelRect& band) {
     const double amount = static_cast<const AntimatterParams*>(context.params)->amount * 0.01;
+    InvertedColours colours;
+    if (colours.Create() != kOk) return kOutOfMemory;
+    MaskRow mask(context);
     for (int32_t y = band.top; y < band.bottom; ++y) {
         if (context.abort(nullptr) != 0) return kCancelled;
         const uint8_t* s = context.source->Pixel(band.left, y);
         uint8_t* d = context.destination->Pixel(band.left, y);
+        mask.Start(y);
         for (int32_t x = band.left; x < band.right; ++x, s += 4, d += 4) {
-            // The selection's weighting comes later, in the driver's blend; here
-            // the mask only decides whether the pixel is processed.
-            const int m = SampleBilinearClamped(*context.mask, x - context.maskOffsetX,
-                                                y - context.maskOffsetY);
-            if (m == 0) {
+            if (mask.Masked(x)) {
+                colours.Invert(s, d, amount);
+            } else {
                 d[0] = s[0];
                 d[1] = s[1];
                 d[2] = s[2];
-            } else {
-                InvertBrightness(s, d, amount);
             }
             d[3] = s[3];
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "base/module_memory.h"
 #include "base/result_codes.h"
@@ -224,17 +225,62 @@ void Refracted(const Raster& source, double sx, double sy, int32_t channels, dou
     }
 }
 
+// The highlight's level for a reflection r in (0, 1], remembering the last
+// one: flat glass (and flat surroundings) repeats the same r pixel after pixel.
+class HighlightLevels {
+public:
+    explicit HighlightLevels(const GlassShading& s) : s_(s) {}
+    double Of(double r) {
+        if (!(r == lastR_)) {
+            lastR_ = r;
+            lastLevel_ = UnitToByte(s_.brightness * (r <= 1 ? std::pow(r, s_.exponent) : 1)) / 255.0;
+        }
+        return lastLevel_;
+    }
+
+private:
+    const GlassShading& s_;
+    double lastR_ = -1;  // never a reflection that is asked for
+    double lastLevel_ = 0;
+};
+
+// Refracted where the glass is flat: the position stays on the pixel, the
+// cell's weights are 0 and 1, and the blend gives the pixel's own value
+// exactly.
+void UnrefractedAt(const Raster& source, int32_t x, int32_t y, int32_t channels, double* c) {
+    const uint8_t* p = source.Pixel(x, y);
+    for (int32_t k = 0; k < channels; ++k) c[k] = p[k] * kUnit;
+}
+
 // The white highlight on a surface of gradient (gx, gy), quantised to whole
 // levels.
-double Highlight(const GlassShading& s, double gx, double gy, double g2) {
+double Highlight(const GlassShading& s, HighlightLevels& levels, double gx, double gy, double g2) {
     const double h = std::sqrt(g2 + 1);
     const double d = (s.light.z + gx * s.light.x + gy * s.light.y) / h;
     if (!(d >= 0)) return 0;
     const double r = 2 * d / h - s.light.z;
     if (!(r > 0)) return 0;
-    const double spec = s.brightness * (r <= 1 ? std::pow(r, s.exponent) : 1);
-    return UnitToByte(spec) / 255.0;
+    return levels.Of(r);
 }
+
+// The transparency exp2(t * 0.1 * (-0.02 * opacity) * log2 e), remembering
+// the last t for the same reason.
+class Transparency {
+public:
+    explicit Transparency(double opacity) : opacity_(opacity) {}
+    double Of(double t) {
+        if (!(t == lastT_)) {
+            lastT_ = t;
+            last_ = std::exp2(t * 0.1 * (-0.02 * opacity_) * kLog2E);
+        }
+        return last_;
+    }
+
+private:
+    double opacity_;
+    double lastT_ = std::numeric_limits<double>::quiet_NaN();  // equal to no t
+    double last_ = 0;
+};
 
 // Every pixel of the band, masked or not: outside the glass the heights are
 // flat at D, so nothing is displaced or tinted there.
@@ -242,6 +288,8 @@ void ShadeGlassBand(const GlassShading& s, const Transmission& tr, const PixelRe
     const double k1 = (100 - 0.98 * tr.refraction) * 0.01;
     const Raster& heights = *s.heights;
     const int32_t left = heights.bounds.left;
+    HighlightLevels levels(s);
+    Transparency transparency(tr.opacity);
     for (int32_t y = band.top; y < band.bottom; ++y) {
         const double* above = heights.RowAs<double>(y - 1) - left;
         const double* row = heights.RowAs<double>(y) - left;
@@ -254,9 +302,13 @@ void ShadeGlassBand(const GlassShading& s, const Transmission& tr, const PixelRe
             const double t = 50 - 50 * row[x] / s.depth;
             const double f = (t + 50) * (k1 - 1) / (k1 * g2 + 1);
             double c[3];
-            Refracted(*s.source, x + f * gx, y + f * gy, s.channels, c);
-            const double v = std::exp2(t * 0.1 * (-0.02 * tr.opacity) * kLog2E);
-            const double highlight = Highlight(s, gx, gy, g2);
+            if (gx == 0 && gy == 0 && std::isfinite(f)) {
+                UnrefractedAt(*s.source, x, y, s.channels, c);
+            } else {
+                Refracted(*s.source, x + f * gx, y + f * gy, s.channels, c);
+            }
+            const double v = transparency.Of(t);
+            const double highlight = Highlight(s, levels, gx, gy, g2);
             for (int32_t k = 0; k < s.channels; ++k) {
                 out[k] = UnitToByte(c[k] * (v + (1 - v) * tr.colour[k]) + highlight);
             }

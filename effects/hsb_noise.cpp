@@ -101,12 +101,33 @@ double VarySaturation(double s, double noise, const Variation& v) {
     return std::clamp(varied, 0.02, 1.0);
 }
 
-void VaryPixel(const uint8_t* source, uint8_t* destination, const PixelNoise& n,
-               const Variation& v, bool withOpacity) {
-    const HueSixths hsv = RgbToHueSixths(source[0] * kUnit, source[1] * kUnit, source[2] * kUnit);
-    const double h = HueFraction(hsv) + n.hue * v.hue;
-    double hue = std::fmod(h, 1.0);
-    if (h < 0) hue += 1;
+// A source colour's hue fraction, saturation and value, remembering the last
+// colour: the transparent surroundings and flat areas repeat it.
+class ColourAnalysis {
+public:
+    struct Hsv {
+        double hue, s, v;
+    };
+    const Hsv& Of(const uint8_t* source) {
+        const uint32_t colour = source[0] | uint32_t{source[1]} << 8 | uint32_t{source[2]} << 16;
+        if (colour != lastColour_) {
+            lastColour_ = colour;
+            const HueSixths hsv =
+                RgbToHueSixths(source[0] * kUnit, source[1] * kUnit, source[2] * kUnit);
+            last_ = Hsv{HueFraction(hsv), hsv.s, hsv.v};
+        }
+        return last_;
+    }
+
+private:
+    uint32_t lastColour_ = ~0u;  // no colour of three bytes
+    Hsv last_{};
+};
+
+void VaryPixel(const uint8_t* source, uint8_t* destination, const ColourAnalysis::Hsv& hsv,
+               const PixelNoise& n, const Variation& v, bool withOpacity) {
+    const double h = hsv.hue + n.hue * v.hue;
+    const double hue = WrapToTurn(h);
     const double s = VarySaturation(hsv.s, n.saturation, v);
     const double value = std::clamp(hsv.v + n.brightness * v.brightness, 0.02, 1.0);
     HsvToBytes(hue, s, value, destination);
@@ -128,7 +149,8 @@ struct NoisePatterns {
     }
 };
 
-// Fills the patterns at their shifted offsets; 0, or 1 when aborted.
+// Fills the patterns at their shifted offsets; 0, 1 when aborted, or 8
+// without memory.
 int FillPatterns(const NoiseField& field, const NoisePatterns& patterns, const HsbNoiseParams& p,
                  const RenderContext& context, const Drift& drift, bool withOpacity) {
     const double k = context.divisor;
@@ -149,6 +171,7 @@ int FillPatterns(const NoiseField& field, const NoisePatterns& patterns, const H
 
 int VaryBand(const RenderContext& context, const PixelRect& band, const NoisePatterns& patterns,
              const Variation& variation, bool withOpacity) {
+    ColourAnalysis colours;
     for (int32_t y = band.top; y < band.bottom; ++y) {
         if (context.abort(nullptr) != 0) return kCancelled;
         const uint8_t* s = context.source->Pixel(band.left, y);
@@ -159,7 +182,7 @@ int VaryBand(const RenderContext& context, const PixelRect& band, const NoisePat
         const double* na = withOpacity ? patterns.opacity->RowAs<double>(y) : nullptr;
         for (int32_t i = 0; i < band.Width(); ++i, s += 4, d += 4) {
             const PixelNoise noise{nh[i], ns[i], nv[i], na != nullptr ? na[i] : 0};
-            VaryPixel(s, d, noise, variation, withOpacity);
+            VaryPixel(s, d, colours.Of(s), noise, variation, withOpacity);
         }
     }
     return kOk;

@@ -36,6 +36,17 @@ inline HueSixths RgbToHueSixths(double r, double g, double b) {
     return HueSixths{h6, s, v, false};
 }
 
+// fmod(h, 1), plus 1 when h is negative: a hue brought into one turn.
+// fmod's result is exact: h itself for h in (-1, 1), and h - 1 (exact as
+// well) for h in [1, 2), so those need no call.
+inline double WrapToTurn(double h) {
+    if (h >= 0 && h < 1) return h;
+    if (h >= 1 && h < 2) return h - 1;
+    if (h < 0 && h > -1) return h + 1;
+    const double hue = std::fmod(h, 1.0);
+    return h < 0 ? hue + 1 : hue;
+}
+
 // Writes the colour of (h, s, v) into rgb, each channel times 255, clamped
 // and truncated; a hue of exactly 1 counts as 0, and a sector outside 0..5
 // leaves rgb as it was.

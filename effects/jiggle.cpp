@@ -77,7 +77,8 @@ constexpr double kUnit = 0.00392156862745098;   // 1/255 as the kernel uses it
 constexpr double kTwistToRadians = 0.017453292;  // degrees to radians, truncated
 
 // Fills the height field with the chosen movement: one octave, the signed
-// five-octave sum or the sum of absolute values. 0, or 1 when aborted.
+// five-octave sum or the sum of absolute values. 0, 1 when aborted,
+// or 8 without memory.
 int FillMovement(NoiseField& field, const Raster& heights, const JiggleParams& p,
                  const RenderContext& context, const Drift& drift) {
     const double ox = -context.selectionBounds->left + drift.x;

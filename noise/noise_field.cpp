@@ -69,11 +69,20 @@ void NoiseField::Row::Enter(double floorX) {
     h11_ = &field_.lattice_[field_.Hash(b, y1_)];
 }
 
-double NoiseField::Row::At(double x) {
+NoiseField::Column NoiseField::ColumnAt(double x) {
     const double floorX = std::floor(x);
+    const double fx = x - floorX;
+    return Column{floorX, fx, fx * fx * (3 - 2 * fx)};
+}
+
+double NoiseField::Row::At(double x) {
+    const Column c = ColumnAt(x);
+    return AtColumn(c.floorX, c.fx, c.sx);
+}
+
+double NoiseField::Row::AtColumn(double floorX, double fx, double sx) {
     if (!(floorX == cellX_)) Enter(floorX);
-    const double fx = x - floorX, fy = fy_;
-    const double sx = fx * fx * (3 - 2 * fx), sy = sy_;
+    const double fy = fy_, sy = sy_;
     // A corner at offset (dx, dy) from the sample: half its value term plus
     // its gradient terms.
     const auto corner = [](const double* l, double dx, double dy) {
@@ -92,13 +101,22 @@ int NoiseField::Fill(const Raster& raster, double w, double h, double ox, double
                      AbortCheck abortCheck, double scale) const {
     const PixelRect& b = raster.bounds;
     const double stepX = scale / w, stepY = scale / h;
+    if (IsEmpty(b)) return kOk;
+    // Every row samples the same x positions: their floors and weights are
+    // found once.
+    const auto width = static_cast<size_t>(b.Width());
+    ModuleBuffer<Column> columns;
+    if (columns.Allocate(width) != kOk) return kOutOfMemory;
+    double x = (b.left + ox) * stepX;
+    for (size_t i = 0; i < width; ++i, x += stepX) columns[i] = ColumnAt(x);
     double y = (b.top + oy) * stepY;
     for (int32_t row = b.top; row < b.bottom; ++row, y += stepY) {
         if (abortCheck(nullptr) != 0) return kCancelled;
-        double x = (b.left + ox) * stepX;
         double* out = Element(raster, b.left, row);
         Row noise(*this, y);
-        for (int32_t column = b.left; column < b.right; ++column, x += stepX) *out++ = noise.At(x);
+        for (const Column* c = columns.get(); c != columns.get() + width; ++c) {
+            *out++ = noise.AtColumn(c->floorX, c->fx, c->sx);
+        }
     }
     return kOk;
 }
@@ -139,7 +157,8 @@ int NoiseField::AddOctaves(const Raster& raster, double w, double h, double ox, 
 
 int NoiseField::FillFractal(const Raster& raster, double w, double h, double ox, double oy,
                             AbortCheck abortCheck, double scale) {
-    if (Fill(raster, w, h, abortCheck, scale) != kOk) return kCancelled;
+    const int result = Fill(raster, w, h, abortCheck, scale);
+    if (result != kOk) return result;
     std::copy(std::begin(lattice_), std::end(lattice_), latticeSaved_);
     return AddOctaves(raster, w, h, ox, oy, abortCheck, scale, false);
 }
@@ -217,13 +236,22 @@ void NoiseField::AddNoiseBelow(const Raster& raster, double ceiling, int16_t lum
     const PixelRect& b = raster.bounds;
     const double d = SafeReciprocal(lumpSize);
     const double a = percent * 0.016666666666666666 * ceiling;
-    double y = (b.top + oy) * d;
-    for (int32_t row = b.top; row < b.bottom; ++row, y += d) {
-        double x = (b.left + ox) * d;
-        double* v = Element(raster, b.left, row);
-        Row noise(*this, y);
-        for (int32_t column = b.left; column < b.right; ++column, x += d, ++v) {
-            if (*v < 0.01) *v = std::min(*v + a * noise.At(x), ceiling);
+    // Every row samples the same x positions: a strip of columns at a time
+    // has their floors and weights found once for all its rows, x carried on
+    // from strip to strip as along a row.
+    constexpr int32_t kStrip = 256;
+    Column columns[kStrip];
+    double x = (b.left + ox) * d;
+    for (int32_t left = b.left; left < b.right; left += kStrip) {
+        const int32_t count = std::min(kStrip, b.right - left);
+        for (int32_t i = 0; i < count; ++i, x += d) columns[i] = ColumnAt(x);
+        double y = (b.top + oy) * d;
+        for (int32_t row = b.top; row < b.bottom; ++row, y += d) {
+            double* v = Element(raster, left, row);
+            Row noise(*this, y);
+            for (const Column* c = columns; c != columns + count; ++c, ++v) {
+                if (*v < 0.01) *v = std::min(*v + a * noise.AtColumn(c->floorX, c->fx, c->sx), ceiling);
+            }
         }
     }
 }

@@ -32,8 +32,8 @@ public:
 
     // Each element of raster (doubles) becomes the noise at its position: a
     // lump of w x h pixels at full resolution spans one cell; scale is the
-    // resolution divisor; the offsets move the pattern. 0, or 1 when
-    // abortCheck stops it at the start of a row.
+    // resolution divisor; the offsets move the pattern. 0, 1 when
+    // abortCheck stops it at the start of a row, or 8 without memory.
     int Fill(const Raster& raster, double w, double h, double ox, double oy, AbortCheck abortCheck,
              double scale) const;
     int Fill(const Raster& raster, double w, double h, AbortCheck abortCheck, double scale) const;
@@ -75,6 +75,9 @@ private:
     public:
         Row(const NoiseField& field, double y);
         double At(double x);
+        // At(x) from the parts of x that do not depend on the row: its floor,
+        // its fraction and the fraction's smoothstep.
+        double AtColumn(double floorX, double fx, double sx);
 
     private:
         void Enter(double floorX);
@@ -91,6 +94,11 @@ private:
 
     // Noise along a row, a cell's terms formed once (noise_rows.cpp).
     class RowRun;
+    // Where each column of a fill samples: the same along every row.
+    struct Column {
+        double floorX, fx, sx;
+    };
+    static Column ColumnAt(double x);
 
     int32_t Hash(int32_t a, int32_t b) const;
     // Adds four octaves above the one already in the raster, the lattice

@@ -210,10 +210,12 @@ HostError EffectInstance::Render(const Image& input, Image& output, const FrameO
 
 FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& options) {
     const int32_t n = std::max(1, options.downsample);
-    const Image draft = input.Shrunk(n);
+    // At full size the input itself is the draft: no copy of it.
+    const Image shrunk = n > 1 ? input.Shrunk(n) : Image();
+    const Image& draft = n > 1 ? shrunk : input;
     if (selection_) {
-        draftSelection_ = selection_->Shrunk(n);
-        selectionLayer_ = draftSelection_.Layer();
+        draftSelection_ = n > 1 ? selection_->Shrunk(n) : Image();
+        selectionLayer_ = n > 1 ? draftSelection_.Layer() : selection_->Layer();
     }
     FrameResult frame;
     frame.code = FrameSetup(draft, options);
@@ -239,8 +241,8 @@ FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& 
 
 void EffectInstance::SetSelection(const Image& selection, double originX, double originY) {
     selection_ = selection;
-    draftSelection_ = selection;
-    selectionLayer_ = draftSelection_.Layer();
+    draftSelection_ = Image();
+    selectionLayer_ = selection_->Layer();
     if (params_.size() > 2 && params_[2].def.kind == kParamPoint) {
         params_[2].def.u.point.x = FixedFromDouble(originX);
         params_[2].def.u.point.y = FixedFromDouble(originY);

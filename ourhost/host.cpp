@@ -114,7 +114,9 @@ HostHandle Host::NewHandle(uint32_t size) {
     try {
         auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
         Block block;
-        block.bytes.assign(size, freshFill_);
+        if (size > 0) block.bytes.reset(new uint8_t[size]);
+        block.size = size;
+        if (fillsFresh_) std::memset(block.bytes.get(), freshFill_, size);
         handles_.emplace(handle, std::move(block));
         liveBytes_ += size;
         return handle;
@@ -130,7 +132,7 @@ void* Host::LockHandle(HostHandle handle) {
         return nullptr;
     }
     ++it->second.locks;
-    return it->second.bytes.data();
+    return it->second.bytes.get();
 }
 
 void Host::UnlockHandle(HostHandle handle) {
@@ -152,7 +154,7 @@ void Host::DisposeHandle(HostHandle handle) {
         Fault("dispose of an unknown handle");
         return;
     }
-    liveBytes_ -= it->second.bytes.size();
+    liveBytes_ -= it->second.size;
     handles_.erase(it);
 }
 

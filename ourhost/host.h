@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ public:
     // module that reads what it never wrote gets the same wrong result every
     // time, and a different one with another fill.
     void SetFreshFill(uint8_t fill) { freshFill_ = fill; }
+    // Whether new handle memory is filled at all (on by default). A
+    // benchmark turns it off so that it times the module, not the test aid;
+    // the memory is then left as the system gives it.
+    void SetFillsFreshHandles(bool fills) { fillsFresh_ = fills; }
     // The n-th handle allocation from now fails (1: the next), and the
     // count - 1 after it as well; 0 disarms.
     void FailAllocation(uint64_t n, uint64_t count = 1);
@@ -77,7 +82,8 @@ public:
 
 private:
     struct Block {
-        std::vector<uint8_t> bytes;
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t size = 0;
         int locks = 0;
     };
 
@@ -88,6 +94,7 @@ private:
     uint64_t liveBytes_ = 0;
     uint64_t memoryLimit_ = UINT64_MAX;
     uint8_t freshFill_ = 0xA5;
+    bool fillsFresh_ = true;
     uint64_t failAllocationAt_ = 0;
     uint64_t failAllocationEnd_ = 0;
     uint64_t polls_ = 0;

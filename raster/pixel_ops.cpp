@@ -27,6 +27,17 @@ void ForEachPixel32(const Raster& raster, PixelFn fn) {
     }
 }
 
+// Byte `offset` of each of count four-byte pixels, read as whole words so
+// the loop vectorises.
+void ExtractByteOf32(const uint8_t* in, uint8_t* out, int32_t count, int32_t offset) {
+    const int shift = 8 * offset;
+    for (int32_t i = 0; i < count; ++i, in += 4) {
+        uint32_t v;
+        std::memcpy(&v, in, 4);
+        out[i] = static_cast<uint8_t>(v >> shift);
+    }
+}
+
 // Creates a one-byte mask over rect holding byte `offset` of each source pixel.
 int ExtractByte(const PixelRect& rect, const Raster& source, int32_t offset, Raster*& mask) {
     const int result = CreateRaster(rect, 1, 1, mask);
@@ -38,8 +49,14 @@ int ExtractByte(const PixelRect& rect, const Raster& source, int32_t offset, Ras
         uint8_t* out = mask->Row(y);
         std::memset(out, 0, static_cast<size_t>(mask->bounds.Width()));
         if (y < overlap.top || y >= overlap.bottom) continue;
-        const uint8_t* in = source.Pixel(overlap.left, y) + offset;
-        for (int32_t x = overlap.left; x < overlap.right; ++x, in += step) out[x - rect.left] = *in;
+        const uint8_t* in = source.Pixel(overlap.left, y);
+        uint8_t* row = out + (overlap.left - rect.left);
+        if (step == 4) {
+            ExtractByteOf32(in, row, overlap.Width(), offset);
+            continue;
+        }
+        in += offset;
+        for (int32_t x = overlap.left; x < overlap.right; ++x, in += step) *row++ = *in;
     }
     return kOk;
 }
@@ -141,7 +158,14 @@ void BlendByMask(const Raster& source, const Raster& destination, const Raster& 
         const uint8_t* in = source.Pixel(area.left, y);
         uint8_t* out = destination.Pixel(area.left, y);
         for (int32_t x = area.left; x < area.right; ++x, in += bytes, out += bytes) {
-            MixPixel(in, out, bytes, MaskWeight(*m++));
+            const uint8_t weight = *m++;
+            // Full weight keeps the result as it is; none restores the input.
+            if (weight == 255) continue;
+            if (weight == 0) {
+                std::memcpy(out, in, static_cast<size_t>(bytes));
+                continue;
+            }
+            MixPixel(in, out, bytes, MaskWeight(weight));
         }
     }
 }

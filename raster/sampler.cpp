@@ -43,13 +43,6 @@ int SampleBilinearZero(const Raster& mask, double x, double y) {
     return ToMaskValue(Bilinear(fx, fy, a, bb, c, d));
 }
 
-ExtrapolatingCell ExtrapolatingCellAt(const PixelRect& bounds, double x, double y) {
-    const int32_t x0 = std::max(bounds.left, std::min(TruncToInt32(x), bounds.right - 2));
-    const int32_t y0 = std::max(bounds.top, std::min(TruncToInt32(y), bounds.bottom - 2));
-    return ExtrapolatingCell{x0, std::min(x0 + 1, bounds.right - 1), y0,
-                             std::min(y0 + 1, bounds.bottom - 1), x - x0, y - y0};
-}
-
 int SampleBilinearClamped(const Raster& mask, double x, double y) {
     const PixelRect& b = mask.bounds;
     if (IsEmpty(b)) return 0;
@@ -72,6 +65,11 @@ int SampleBilinearClamped(const Raster& mask, double x, double y) {
     const int c = row1[xi - b.left];
     const int d = row1[x1 - b.left];
     return ToMaskValue(Bilinear(fx, fy, a, bb, c, d));
+}
+
+int SampleClampedAtPixel(const Raster& mask, int32_t x, int32_t y) {
+    if (IsEmpty(mask.bounds)) return 0;
+    return ClampedSampleRow(mask, y)[ClampedSampleColumn(mask.bounds, x)];
 }
 
 namespace {

@@ -1,6 +1,9 @@
 // Samplers over mask rasters (one 8-bit channel); results are 0..255.
 #pragma once
 
+#include <algorithm>
+
+#include "raster/numeric.h"
 #include "raster/raster.h"
 
 namespace zoka {
@@ -14,6 +17,19 @@ int SampleBilinearZero(const Raster& mask, double x, double y);
 // A raster one pixel wide or high samples its single column or row; an empty
 // raster gives 0.
 int SampleBilinearClamped(const Raster& mask, double x, double y);
+// SampleBilinearClamped at a whole position, where both weights are 0 and the
+// result is the clamped corner pixel itself (so the last column and row read
+// the ones before them).
+int SampleClampedAtPixel(const Raster& mask, int32_t x, int32_t y);
+// The row and the column (from the row's start) that read, for a raster that
+// is not empty.
+inline const uint8_t* ClampedSampleRow(const Raster& mask, int32_t y) {
+    const PixelRect& b = mask.bounds;
+    return mask.Row(std::clamp(y, b.top, std::max(b.top, b.bottom - 2)));
+}
+inline int32_t ClampedSampleColumn(const PixelRect& b, int32_t x) {
+    return std::clamp(x, b.left, std::max(b.left, b.right - 2)) - b.left;
+}
 // The four pixels a bilinear read at (x, y) takes, for the displacing
 // effects: the cell's top-left corner is the position truncated and kept
 // inside the bounds so that both neighbours exist, and the weights are taken
@@ -23,7 +39,12 @@ struct ExtrapolatingCell {
     int32_t x0, x1, y0, y1;
     double fx, fy;
 };
-ExtrapolatingCell ExtrapolatingCellAt(const PixelRect& bounds, double x, double y);
+inline ExtrapolatingCell ExtrapolatingCellAt(const PixelRect& bounds, double x, double y) {
+    const int32_t x0 = std::max(bounds.left, std::min(TruncToInt32(x), bounds.right - 2));
+    const int32_t y0 = std::max(bounds.top, std::min(TruncToInt32(y), bounds.bottom - 2));
+    return ExtrapolatingCell{x0, std::min(x0 + 1, bounds.right - 1), y0,
+                             std::min(y0 + 1, bounds.bottom - 1), x - x0, y - y0};
+}
 
 // A mask over rect outset by 1 holding source moved by (dx, dy).
 int ResampleShifted(const PixelRect& rect, const Raster& source, double dx, double dy,

@@ -226,6 +226,19 @@ TEST_F(Noise, AnAbortOnTheFirstRowOfAFillWritesNothing) {
     }
 }
 
+TEST_F(Noise, AFillWithoutMemoryForItsColumnsReportsItAndWritesNothing) {
+    const PixelRect rect{0, 0, 4, 4};
+    Raster* raster = Doubles(rect, 123.0);
+    memory.Host().FailAllocation(1);
+    EXPECT_EQ(field.Fill(*raster, 5, 5, NeverAbort, 1), kOutOfMemory);
+    memory.Host().FailAllocation(1);
+    EXPECT_EQ(field.FillFractal(*raster, 5, 5, 0, 0, NeverAbort, 1), kOutOfMemory);
+    memory.Host().FailAllocation(0);
+    for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 4; ++x) EXPECT_EQ(At(*raster, x, y), 123.0);
+    }
+}
+
 // Octave k (1..4) of a fractal or turbulent sum at pixel (x, y).
 double Octave(const NoiseField& field, int k, double x, double y, double step, double ox,
               double oy) {
@@ -341,6 +354,25 @@ TEST_F(Noise, NoiseIsAddedOnlyBelowTheInteriorLevelAndCappedAtTheCeiling) {
         }
     }
     EXPECT_TRUE(changed);
+}
+
+// Wider than one strip of columns, with a step that does not divide evenly:
+// every element is exactly the point sample at its added-up position.
+TEST_F(Noise, AddedNoiseIsExactlyThePointSamplesAcrossColumnStrips) {
+    const PixelRect rect{-2, -7, 5, 600};
+    Raster* heights = Doubles(rect, 0);
+    At(*heights, 300, 1) = 0.5;  // above the interior level: left alone
+    const double ceiling = 3.0, d = 1.0 / 7, a = 45 * 0.016666666666666666 * ceiling;
+    field.AddNoiseBelow(*heights, ceiling, 7, 45, 0.3, 0.6);
+    double y = (rect.top + 0.6) * d;
+    for (int32_t row = rect.top; row < rect.bottom; ++row, y += d) {
+        double x = (rect.left + 0.3) * d;
+        for (int32_t column = rect.left; column < rect.right; ++column, x += d) {
+            const double expected =
+                column == 300 && row == 1 ? 0.5 : std::min(0 + a * field.Noise(x, y), ceiling);
+            ASSERT_EQ(At(*heights, column, row), expected) << column << "," << row;
+        }
+    }
 }
 
 }  // namespace
