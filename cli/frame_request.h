@@ -35,7 +35,11 @@ void AddFrameOptions(CLI::App& command, FrameRequest& request);
 bool ApplySettings(const EffectEntry& effect, ourhost::EffectInstance& instance,
                    const std::vector<std::string>& sets);
 
-// "WxH" and "X,Y".
+// Refuses, with one line, what the host cannot represent: a selection origin
+// beyond 16.16 fixed point, a time or frame rate outside our host's range.
+bool CheckFrameRequest(const FrameRequest& request);
+
+// "WxH" and "X,Y" (each within 16.16 fixed point).
 std::optional<std::pair<int32_t, int32_t>> ParseSize(const std::string& text);
 std::optional<std::pair<double, double>> ParsePoint(const std::string& text);
 

@@ -1,23 +1,29 @@
 #include "cli/image_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
+
+#include "cli/output_file.h"
 
 namespace zoka_cli {
 
 namespace {
 
-using OIIO::ImageBuf;
 using OIIO::ImageSpec;
 using OIIO::TypeDesc;
+
+// Pixels are read a strip of rows at a time, so that no more than one whole
+// copy of an image is held while it is decoded.
+constexpr size_t kStripBytes = 16 << 20;
 
 uint8_t ToByte(float v) {
     if (!(v > 0)) return 0;
@@ -25,125 +31,187 @@ uint8_t ToByte(float v) {
     return static_cast<uint8_t>(std::lround(v * 255.0f));
 }
 
-// The straight colour of one pixel from its channels as read.
-ourhost::Pixel StraightPixel(const float* p, int channels, int alphaChannel, bool associated) {
-    const float alpha = alphaChannel >= 0 ? p[alphaChannel] : 1.0f;
-    float rgb[3];
-    const int colours = std::min(alphaChannel >= 0 ? alphaChannel : channels, 3);
-    for (int c = 0; c < 3; ++c) rgb[c] = p[colours == 0 ? 0 : std::min(c, colours - 1)];
-    if (associated && alphaChannel >= 0) {
-        for (float& v : rgb) v = alpha > 0 ? v / alpha : 0;
-    }
-    return ourhost::Pixel{ToByte(alpha), ToByte(rgb[0]), ToByte(rgb[1]), ToByte(rgb[2])};
-}
-
-std::string FileFolder(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-// Some format libraries print their complaints straight to standard error;
-// the reader's own message says the same in one line, so they are silenced
-// while a file is read.
-class QuietStandardError {
-public:
-    QuietStandardError() : saved_(dup(STDERR_FILENO)) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, STDERR_FILENO);
-            close(null);
-        }
-    }
-    ~QuietStandardError() {
-        if (saved_ >= 0) {
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-        }
-    }
-    QuietStandardError(const QuietStandardError&) = delete;
-    QuietStandardError& operator=(const QuietStandardError&) = delete;
-
-private:
-    int saved_;
-};
-
-// One line: the reader's messages may span several.
+// One line: the libraries' messages may span several.
 std::string OneLine(std::string text) {
     while (!text.empty() && text.back() == '\n') text.pop_back();
     std::replace(text.begin(), text.end(), '\n', ' ');
     return text;
 }
 
-// A hidden file next to path: the same folder, so the rename cannot cross
-// file systems; the same extension, so the writer picks the same format.
-std::string TemporaryFor(const std::string& path) {
-    return FileFolder(path) + "/.zoka-" + std::to_string(getpid()) + "-" +
-           path.substr(path.find_last_of('/') + 1);
+std::string Describe(const std::string& what, const std::string& path, const std::string& why) {
+    return what + " " + path + ": " + (why.empty() ? "unknown error" : OneLine(why));
 }
 
-// Renames the finished temporary file to path, or removes what was written.
-bool Publish(bool written, const std::string& temporary, const std::string& path,
-             OIIO::ImageOutput& output, std::string& error) {
-    if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    error = "cannot write " + path + ": " + (written ? "cannot rename the finished file" : output.geterror());
-    std::remove(temporary.c_str());
+// Where a file's channels go: grey is spread to R, G and B; without an alpha
+// channel the layer is opaque.
+struct ChannelLayout {
+    int red = 0, green = 0, blue = 0;
+    int alpha = -1;
+    bool associated = false;  // colour premultiplied by alpha: divided out
+    int count = 1;            // the channels read, from the first
+};
+
+ChannelLayout LayoutOf(const ImageSpec& spec) {
+    ChannelLayout layout;
+    // Some readers name an alpha channel past the last one (GIF): none.
+    layout.alpha = spec.alpha_channel < spec.nchannels ? spec.alpha_channel : -1;
+    if (layout.alpha < 0 && (spec.nchannels == 2 || spec.nchannels == 4)) layout.alpha = spec.nchannels - 1;
+    layout.associated = layout.alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    const int colours = std::min(layout.alpha >= 0 ? layout.alpha : spec.nchannels, 3);
+    const auto channel = [&](int c) { return colours == 0 ? 0 : std::min(c, colours - 1); };
+    layout.red = channel(0);
+    layout.green = channel(1);
+    layout.blue = channel(2);
+    layout.count = std::max(layout.blue, layout.alpha) + 1;
+    return layout;
+}
+
+// Bytes of a file whose colour is straight are taken as they are.
+ourhost::Pixel StraightPixel(const uint8_t* p, const ChannelLayout& layout) {
+    return ourhost::Pixel{layout.alpha >= 0 ? p[layout.alpha] : uint8_t{255}, p[layout.red],
+                          p[layout.green], p[layout.blue]};
+}
+
+// Wider values are clamped to 0..1 and rounded; premultiplied colour is
+// divided by its alpha first.
+ourhost::Pixel StraightPixel(const float* p, const ChannelLayout& layout) {
+    const float alpha = layout.alpha >= 0 ? p[layout.alpha] : 1.0f;
+    float rgb[3] = {p[layout.red], p[layout.green], p[layout.blue]};
+    if (layout.associated) {
+        for (float& v : rgb) v = alpha > 0 ? v / alpha : 0;
+    }
+    return ourhost::Pixel{ToByte(alpha), ToByte(rgb[0]), ToByte(rgb[1]), ToByte(rgb[2])};
+}
+
+// Refuses, from the header alone, what the effects cannot take.
+bool Usable(const ImageSpec& spec, const std::string& path, std::string& error) {
+    const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
+    if (spec.width < 1 || spec.height < 1 || spec.nchannels < 1) {
+        error = "cannot use " + path + ": it is " + size + " pixels with " +
+                std::to_string(spec.nchannels) + " channels";
+    } else if (spec.width > kMaxImageSide || spec.height > kMaxImageSide ||
+               static_cast<int64_t>(spec.width) * spec.height > kMaxImagePixels) {
+        error = "cannot use " + path + ": it is " + size + " pixels; zoka takes up to " +
+                std::to_string(kMaxImageSide) + " pixels a side and " + std::to_string(kMaxImagePixels) +
+                " pixels in all";
+    } else if (spec.depth > 1 || spec.deep) {
+        error = "cannot use " + path + ": it is a " + (spec.deep ? "deep" : "volume") + " image";
+    } else {
+        return true;
+    }
     return false;
 }
 
-}  // namespace
-
-bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error) {
-    ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto quiet = std::make_unique<QuietStandardError>();
-    ImageBuf buffer(path, 0, 0, nullptr, &config);
-    const bool read = buffer.read(0, 0, true, TypeDesc::FLOAT);
-    quiet.reset();
-    if (!read) {
-        error = "cannot read " + path + ": " + OneLine(buffer.geterror());
-        return false;
-    }
-    const ImageSpec& spec = buffer.spec();
-    if (spec.width < 1 || spec.height < 1 || spec.width > 32000 || spec.height > 32000 ||
-        spec.nchannels < 1) {
-        error = "cannot use " + path + ": its size is " + std::to_string(spec.width) + "x" +
-                std::to_string(spec.height);
-        return false;
-    }
-    const bool associated = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-    int alphaChannel = spec.alpha_channel;
-    if (alphaChannel < 0 && (spec.nchannels == 2 || spec.nchannels == 4)) alphaChannel = spec.nchannels - 1;
-    std::vector<float> pixels(static_cast<size_t>(spec.width) * spec.height * spec.nchannels);
-    if (!buffer.get_pixels(buffer.roi(), TypeDesc::FLOAT, pixels.data())) {
-        error = "cannot read the pixels of " + path + ": " + buffer.geterror();
-        return false;
-    }
-    image = ourhost::Image(spec.width, spec.height);
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
-            const float* p = &pixels[(static_cast<size_t>(y) * spec.width + x) * spec.nchannels];
-            image.Set(x, y, StraightPixel(p, spec.nchannels, alphaChannel, associated));
+// Decodes the file a strip of rows at a time into image; a tiled file's
+// strips are whole rows of tiles.
+template <class Sample>
+bool ReadRows(OIIO::ImageInput& input, const ChannelLayout& layout, ourhost::Image& image) {
+    const ImageSpec& spec = input.spec();
+    const TypeDesc type = OIIO::TypeDescFromC<Sample>::value();
+    const bool tiled = spec.tile_width > 0 && spec.tile_height > 0;
+    const size_t row = static_cast<size_t>(spec.width) * layout.count;
+    int rows = static_cast<int>(std::clamp<size_t>(kStripBytes / (row * sizeof(Sample)), 1, spec.height));
+    if (tiled) rows = (rows + spec.tile_height - 1) / spec.tile_height * spec.tile_height;
+    std::vector<Sample> strip(row * rows);
+    for (int top = 0; top < spec.height; top += rows) {
+        const int bottom = std::min(spec.height, top + rows);
+        const bool read =
+            tiled ? input.read_tiles(0, 0, spec.x, spec.x + spec.width, spec.y + top, spec.y + bottom, spec.z,
+                                     spec.z + 1, 0, layout.count, type, strip.data())
+                  : input.read_scanlines(0, 0, spec.y + top, spec.y + bottom, spec.z, 0, layout.count, type,
+                                         strip.data());
+        if (!read) return false;
+        for (int y = top; y < bottom; ++y) {
+            const Sample* p = &strip[(y - top) * row];
+            for (int x = 0; x < spec.width; ++x, p += layout.count) image.Set(x, y, StraightPixel(p, layout));
         }
     }
     return true;
 }
 
-bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error) {
+// Hands an encoder's bytes to the output file. The encoder is told that
+// every write succeeded (some format libraries end the process on a failed
+// write); the file keeps the first failure, and it is reported once the
+// encoder is done.
+class OutputFileProxy final : public OIIO::Filesystem::IOProxy {
+public:
+    explicit OutputFileProxy(OutputFile& file) : IOProxy(file.TemporaryPath(), Write), file_(file) {}
+    const char* proxytype() const override { return "zoka-output"; }
+    size_t write(const void* data, size_t size) override {
+        pwrite(data, size, m_pos);
+        m_pos += static_cast<int64_t>(size);
+        return size;
+    }
+    size_t pwrite(const void* data, size_t size, int64_t offset) override {
+        file_.WriteAt(data, size, offset);
+        end_ = std::max(end_, offset + static_cast<int64_t>(size));
+        return size;
+    }
+    size_t read(void* data, size_t size) override {
+        const size_t got = pread(data, size, m_pos);
+        m_pos += static_cast<int64_t>(got);
+        return got;
+    }
+    size_t pread(void* data, size_t size, int64_t offset) override {
+        return file_.ReadAt(data, size, offset);
+    }
+    size_t size() const override { return static_cast<size_t>(end_); }
+    int64_t End() const { return end_; }
+
+private:
+    OutputFile& file_;
+    int64_t end_ = 0;
+};
+
+// The final name's extension, for writers that choose their variant by the
+// extension of the name they are given (JPEG 2000), even through a proxy.
+std::string WriterExtension(const std::string& path) {
+    constexpr size_t kLongest = 16;
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return path.size() - dot <= kLongest ? path.substr(dot) : "";
+}
+
+// Encodes an image into a new temporary file beside path with
+// encode(output, name) and publishes it over path. Formats whose writer
+// takes an I/O proxy are written through OutputFile, every byte checked;
+// the others write the temporary file by name, and their file is checked
+// for size.
+template <class Encode>
+bool WriteThroughTemporary(const std::string& path, std::string& error, Encode encode) {
+    // Declared before the encoder, so that they outlive it: an encoder
+    // destroyed after a throw still flushes into them.
+    std::unique_ptr<OutputFile> file;
+    std::optional<OutputFileProxy> proxy;
     auto output = OIIO::ImageOutput::create(path);
     if (!output) {
-        error = "cannot write " + path + ": " + OIIO::geterror();
+        error = Describe("cannot write", path, OIIO::geterror());
         return false;
     }
-    const bool alpha = output->supports("alpha");
-    const bool premultiply = std::string(output->format_name()) == "openexr";
-    const int channels = alpha ? 4 : 3;
-    ImageSpec spec(image.Width(), image.Height(), channels, TypeDesc::UINT8);
-    if (alpha) {
-        spec.alpha_channel = 3;
-        spec.attribute("oiio:UnassociatedAlpha", premultiply ? 0 : 1);
+    file = OutputFile::Create(path, WriterExtension(path), error);
+    if (!file) return false;
+    if (output->supports("ioproxy")) {
+        proxy.emplace(*file);
+        if (!output->set_ioproxy(&*proxy)) {
+            error = Describe("cannot write", path, output->geterror());
+            return false;
+        }
     }
+    const bool encoded = encode(*output, file->TemporaryPath());
+    const bool closed = output->close();
+    if ((!encoded || !closed) && !file->Failed()) {
+        error = Describe("cannot write", path, output->geterror());
+        return false;
+    }
+    return file->Publish(proxy ? proxy->End() : -1, error);
+}
+
+// The image as 8-bit RGB(A) rows, premultiplied where the format stores
+// premultiplied alpha. Written whole: several writers take no scanlines.
+std::vector<uint8_t> Interleaved(const ourhost::Image& image, bool alpha, bool premultiply) {
     std::vector<uint8_t> pixels;
-    pixels.reserve(static_cast<size_t>(image.Width()) * image.Height() * channels);
+    pixels.reserve(static_cast<size_t>(image.Width()) * image.Height() * (alpha ? 4 : 3));
     for (int y = 0; y < image.Height(); ++y) {
         for (int x = 0; x < image.Width(); ++x) {
             const ourhost::Pixel p = image.At(x, y);
@@ -154,40 +222,82 @@ bool WriteImage(const std::string& path, const ourhost::Image& image, std::strin
             if (alpha) pixels.push_back(p.a);
         }
     }
-    const std::string temporary = TemporaryFor(path);
-    const bool written = output->open(temporary, spec) &&
-                         output->write_image(TypeDesc::UINT8, pixels.data()) && output->close();
-    return Publish(written, temporary, path, *output, error);
+    return pixels;
+}
+
+}  // namespace
+
+bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error) {
+    // Only a regular file: a device or a pipe may never end, a folder is no
+    // image.
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        error = Describe("cannot read", path, std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = "cannot read " + path + ": it is not a regular file";
+        return false;
+    }
+    ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    const auto input = OIIO::ImageInput::open(path, &config);
+    if (!input) {
+        error = Describe("cannot read", path, OIIO::geterror());
+        return false;
+    }
+    const ImageSpec& spec = input->spec();
+    if (!Usable(spec, path, error)) return false;
+    const ChannelLayout layout = LayoutOf(spec);
+    image = ourhost::Image(spec.width, spec.height);
+    // 8-bit files are decoded to 8 bits, unless their colour must be divided
+    // by alpha, which is done on the values as floats.
+    const bool bytes = spec.format == TypeDesc::UINT8 && spec.channelformats.empty() && !layout.associated;
+    const bool read =
+        bytes ? ReadRows<uint8_t>(*input, layout, image) : ReadRows<float>(*input, layout, image);
+    if (!read) {
+        error = Describe("cannot read the pixels of", path, input->geterror());
+        image = ourhost::Image();
+        return false;
+    }
+    return true;
+}
+
+bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error) {
+    return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
+        const bool alpha = output.supports("alpha");
+        const bool premultiply = std::string(output.format_name()) == "openexr";
+        ImageSpec spec(image.Width(), image.Height(), alpha ? 4 : 3, TypeDesc::UINT8);
+        if (alpha) {
+            spec.alpha_channel = 3;
+            spec.attribute("oiio:UnassociatedAlpha", premultiply ? 0 : 1);
+        }
+        return output.open(name, spec) &&
+               output.write_image(TypeDesc::UINT8, Interleaved(image, alpha, premultiply).data());
+    });
 }
 
 bool WriteAnimation(const std::string& path, const std::vector<ourhost::Image>& frames, int fps,
                     std::string& error) {
-    auto output = OIIO::ImageOutput::create(path);
-    if (!output || frames.empty()) {
-        error = "cannot write " + path + ": " + (output ? "no frames" : OIIO::geterror());
+    if (frames.empty()) {
+        error = "cannot write " + path + ": no frames";
         return false;
     }
-    ImageSpec spec(frames[0].Width(), frames[0].Height(), 3, TypeDesc::UINT8);
-    const int rate[2] = {fps, 1};
-    spec.attribute("FramesPerSecond", TypeDesc::TypeRational, rate);
-    spec.attribute("oiio:Movie", 1);
-    spec.attribute("oiio:LoopCount", 0);
-    const std::vector<ImageSpec> specs(frames.size(), spec);
-    const std::string temporary = TemporaryFor(path);
-    bool written = output->open(temporary, static_cast<int>(specs.size()), specs.data());
-    for (size_t i = 0; written && i < frames.size(); ++i) {
-        std::vector<uint8_t> pixels;
-        for (int y = 0; y < spec.height; ++y) {
-            for (int x = 0; x < spec.width; ++x) {
-                const ourhost::Pixel p = frames[i].At(x, y);
-                pixels.insert(pixels.end(), {p.r, p.g, p.b});
-            }
+    return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
+        ImageSpec spec(frames[0].Width(), frames[0].Height(), 3, TypeDesc::UINT8);
+        const int rate[2] = {fps, 1};
+        spec.attribute("FramesPerSecond", TypeDesc::TypeRational, rate);
+        spec.attribute("oiio:Movie", 1);
+        spec.attribute("oiio:LoopCount", 0);
+        const std::vector<ImageSpec> specs(frames.size(), spec);
+        if (!output.open(name, static_cast<int>(specs.size()), specs.data())) return false;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            if (i > 0 && !output.open(name, spec, OIIO::ImageOutput::AppendSubimage)) return false;
+            const std::vector<uint8_t> pixels = Interleaved(frames[i], false, false);
+            if (!output.write_image(TypeDesc::UINT8, pixels.data())) return false;
         }
-        written = (i == 0 || output->open(temporary, spec, OIIO::ImageOutput::AppendSubimage)) &&
-                  output->write_image(TypeDesc::UINT8, pixels.data());
-    }
-    written = output->close() && written;
-    return Publish(written, temporary, path, *output, error);
+        return true;
+    });
 }
 
 }  // namespace zoka_cli

@@ -1,13 +1,16 @@
 // zoka: the effects module from the command line, through our host.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "cli/demo.h"
 #include "cli/frame_request.h"
+#include "cli/frame_workers.h"
 #include "cli/inspect.h"
 #include "cli/render.h"
 #include "cli/session.h"
+#include "cli/signal_cleanup.h"
 #include "ourhost/module.h"
 
 namespace zoka_cli {
@@ -67,8 +70,15 @@ int Main(int argc, char** argv) {
     animate->add_option("pattern", files.output, "The images to write, e.g. out_%04d.png")->required();
     animate->add_option("--frames", frameRange, "The frames A-B (frame n at n / fps seconds)")
         ->required();
-    animate->add_option("-j,--jobs", animation.jobs, "Frames rendered at once (default: every core)")
+    animate->add_option("-j,--jobs", animation.jobs,
+                        "Frames rendered at once (default: every core; at most 4 per core)")
         ->check(CLI::NonNegativeNumber);
+    // Hidden: how long a worker may go without writing a frame, shortened by tests.
+    animate->add_option("--frame-timeout", animation.frameTimeout)
+        ->check(CLI::PositiveNumber)
+        ->group("");
+    app.add_option(kWorkerOption, animation.workerRole)->group("");
+    animation.commandLine.assign(argv, argv + argc);
     AddFrameOptions(*animate, request);
     animate->add_option("--selection", files.selection, "A selection layer (\"Alpha Layer\") image");
     animate->add_option("--selection-origin", request.selectionOrigin,
@@ -85,9 +95,11 @@ int Main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : kUsageError;
     }
 
+    if ((*frame || *render || *animate) && !CheckFrameRequest(request)) return kUsageError;
     if (*animate) {
         if (!ParseFrameRange(frameRange, animation)) {
-            std::cerr << "zoka: --frames takes A-B, not \"" << frameRange << "\"\n";
+            std::cerr << "zoka: --frames takes A or A-B, whole numbers with A <= B <= 1000000, not \""
+                      << frameRange << "\"\n";
             return kUsageError;
         }
         return AnimateCommand(modulePath, effect, files, request, animation);
@@ -106,4 +118,12 @@ int Main(int argc, char** argv) {
 
 }  // namespace zoka_cli
 
-int main(int argc, char** argv) { return zoka_cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+    zoka_cli::InstallSignalCleanup();
+    try {
+        return zoka_cli::Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "zoka: out of memory\n";
+        return zoka_cli::kModuleError;
+    }
+}

@@ -1,15 +1,17 @@
 #include "cli/render.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <string_view>
 #include <thread>
-#include <vector>
 
+#include "cli/frame_workers.h"
 #include "cli/image_files.h"
+#include "cli/output_file.h"
 #include "ourhost/text.h"
 
 namespace zoka_cli {
@@ -21,6 +23,7 @@ struct PreparedEffect {
     const EffectEntry* effect = nullptr;
     std::unique_ptr<ourhost::EffectInstance> instance;
     ourhost::Image input;
+    std::string failure;  // the error line of a failed frame, without "zoka: "
 };
 
 int Prepare(Session& session, const std::string& name, const RenderFiles& files,
@@ -79,17 +82,29 @@ int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time
     host.FailAllocation(0);
     host.CancelFromPoll(0);
     if (frame.code != kHostNoError) {
-        std::cerr << "zoka: " << prepared.effect->name << ": "
-                  << (frame.code == kHostErrorCancelled ? "the render was cancelled"
-                      : frame.message.empty()           ? "the render failed"
-                                                        : MessageLine(frame))
-                  << " (code " << frame.code << ")\n";
+        prepared.failure = prepared.effect->name + ": " +
+                           (frame.code == kHostErrorCancelled ? "the render was cancelled"
+                            : frame.message.empty()           ? "the render failed"
+                                                              : MessageLine(frame)) +
+                           " (code " + std::to_string(frame.code) + ")";
+        std::cerr << "zoka: " << prepared.failure << "\n";
         return kModuleError;
     }
-    std::string error;
-    if (!WriteImage(path, frame.image, error)) {
-        std::cerr << "zoka: " << error << "\n";
+    if (!WriteImage(path, frame.image, prepared.failure)) {
+        std::cerr << "zoka: " << prepared.failure << "\n";
         return kFileError;
+    }
+    return 0;
+}
+
+// Writing over an input (the same file under any name) would destroy it.
+int RefuseInputAsOutput(const RenderFiles& files, const std::string& output) {
+    for (const std::string* input : {&files.input, &files.selection}) {
+        if (!input->empty() && SameFile(output, *input)) {
+            std::cerr << "zoka: the output " << output << " is the input " << *input
+                      << ": write to another file\n";
+            return kUsageError;
+        }
     }
     return 0;
 }
@@ -118,56 +133,61 @@ bool FramePath(const std::string& pattern, int32_t frame, std::string& path) {
     return true;
 }
 
-void ShowProgress(int32_t done, int32_t total) {
-    constexpr int kBar = 40;
-    const int filled = total > 0 ? done * kBar / total : kBar;
-    std::fprintf(stderr, "\r[%s%s] %d/%d frames", std::string(filled, '#').c_str(),
-                 std::string(kBar - filled, '.').c_str(), done, total);
-    if (done == total) std::fputc('\n', stderr);
-    std::fflush(stderr);
-}
-
-// Renders every frame of the range that falls to this worker; reports each
-// finished frame with one byte on the pipe.
+// Renders every frame of the range that falls to this worker, reporting each
+// frame once its file is in place.
 int RenderShare(const std::string& modulePath, const std::string& effect, const RenderFiles& files,
-                const FrameRequest& request, const Animation& frames, int32_t worker,
-                int32_t workers, int progress) {
+                const FrameRequest& request, const Animation& frames,
+                const WorkerChannel& channel) {
     Session session(modulePath);
     if (!session.Loaded()) return kModuleError;
     PreparedEffect prepared;
     if (const int status = Prepare(session, effect, files, request, prepared)) return status;
-    for (int32_t n = frames.first + worker; n <= frames.last; n += workers) {
+    if (!channel.Ready()) return kModuleError;
+    for (int32_t n = frames.first + channel.Worker(); n <= frames.last; n += channel.Workers()) {
         std::string path;
         FramePath(files.output, n, path);
         ourhost::FrameResult frame;
         if (const int status = RenderOne(prepared, request, n / request.fps, path, frame)) {
             return status;
         }
-        const char done = 1;
-        if (write(progress, &done, 1) != 1) return kFileError;
+        if (!channel.Written(n)) return kModuleError;
     }
     Finish(prepared);
     return 0;
+}
+
+// Each worker holds its own copy of the layer and a frame's working images
+// (about 100 MB for an HD frame) and renders on one core: more than a few
+// workers per core only cost memory.
+int32_t Cores() { return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())); }
+int32_t MaxJobs() { return 4 * Cores(); }
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
+        return std::isdigit(c) != 0;
+    });
 }
 
 }  // namespace
 
 int RenderCommand(Session& session, const std::string& effect, const RenderFiles& files,
                   const FrameRequest& request, bool json) {
+    if (const int status = RefuseInputAsOutput(files, files.output)) return status;
     PreparedEffect prepared;
     if (const int status = Prepare(session, effect, files, request, prepared)) return status;
     ourhost::FrameResult frame;
     const int status = RenderOne(prepared, request, request.time, files.output, frame);
     Finish(prepared);
     if (json) {
-        std::cout << nlohmann::json{{"width", frame.image.Width()},
-                                    {"height", frame.image.Height()},
-                                    {"originX", frame.originX},
-                                    {"originY", frame.originY},
-                                    {"code", frame.code},
-                                    {"message", MessageLine(frame)}}
-                         .dump(2)
-                  << "\n";
+        nlohmann::json report{{"width", frame.image.Width()},
+                              {"height", frame.image.Height()},
+                              {"originX", frame.originX},
+                              {"originY", frame.originY},
+                              {"code", frame.code},
+                              {"message", MessageLine(frame)},
+                              {"written", status == 0}};
+        if (status != 0) report["error"] = prepared.failure;
+        std::cout << report.dump(2) << "\n";
     } else if (status == 0) {
         std::printf("%s: %dx%d, the layer's top-left at %d,%d\n", files.output.c_str(),
                     frame.image.Width(), frame.image.Height(), frame.originX, frame.originY);
@@ -176,68 +196,55 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
 }
 
 bool ParseFrameRange(const std::string& text, Animation& frames) {
-    char* end = nullptr;
-    const long first = std::strtol(text.c_str(), &end, 10);
-    long last = first;
-    if (*end == '-') last = std::strtol(end + 1, &end, 10);
-    if (*end != '\0' || end == text.c_str() || first < 0 || last < first || last > 1000000) {
-        return false;
-    }
-    frames.first = static_cast<int32_t>(first);
-    frames.last = static_cast<int32_t>(last);
+    constexpr int32_t kLastFrame = 1000000;
+    const size_t dash = text.find('-');
+    const std::string_view first = std::string_view(text).substr(0, dash);
+    const std::string_view last =
+        dash == std::string::npos ? first : std::string_view(text).substr(dash + 1);
+    if (!AllDigits(first) || !AllDigits(last)) return false;
+    int32_t a = 0, b = 0;
+    const auto parse = [](std::string_view digits, int32_t& value) {
+        return std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc{};
+    };
+    if (!parse(first, a) || !parse(last, b) || a > b || b > kLastFrame) return false;
+    frames.first = a;
+    frames.last = b;
     return true;
 }
 
 int AnimateCommand(const std::string& modulePath, const std::string& effect,
                    const RenderFiles& files, const FrameRequest& request, const Animation& frames) {
+    if (!frames.workerRole.empty()) {
+        const auto channel = WorkerChannel::FromRole(frames.workerRole);
+        if (!channel) {
+            std::cerr << "zoka: " << kWorkerOption << " is for the workers zoka animate starts\n";
+            return kUsageError;
+        }
+        return RenderShare(modulePath, effect, files, request, frames, *channel);
+    }
     std::string path;
     if (!FramePath(files.output, frames.first, path)) {
         std::cerr << "zoka: the output pattern needs one %d (for example out_%04d.png), not \""
                   << files.output << "\"\n";
         return kUsageError;
     }
-    {
-        // Everything a worker would refuse is refused once, here.
-        Session session(modulePath);
-        if (!session.Loaded()) return kModuleError;
-        PreparedEffect prepared;
-        if (const int status = Prepare(session, effect, files, request, prepared)) return status;
+    if (frames.jobs > MaxJobs()) {
+        std::cerr << "zoka: -j takes at most " << MaxJobs() << " here (4 per core), not "
+                  << frames.jobs << "\n";
+        return kUsageError;
+    }
+    for (int32_t n = frames.first; n <= frames.last; ++n) {
+        FramePath(files.output, n, path);
+        if (const int status = RefuseInputAsOutput(files, path)) return status;
     }
     const int32_t total = frames.last - frames.first + 1;
-    const int32_t cores = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-    const int32_t workers = std::min(total, frames.jobs > 0 ? frames.jobs : cores);
-    int progress[2];
-    if (pipe(progress) != 0) {
-        std::cerr << "zoka: cannot start the workers\n";
-        return kFileError;
-    }
-    // The module is not reentrant: each worker is a process of its own.
-    std::vector<pid_t> children;
-    for (int32_t w = 0; w < workers; ++w) {
-        const pid_t child = fork();
-        if (child == 0) {
-            close(progress[0]);
-            _exit(RenderShare(modulePath, effect, files, request, frames, w, workers, progress[1]));
-        }
-        if (child > 0) children.push_back(child);
-    }
-    close(progress[1]);
-    const bool terminal = isatty(STDERR_FILENO);
-    int32_t done = 0;
-    char byte;
-    while (read(progress[0], &byte, 1) == 1) {
-        ++done;
-        if (terminal) ShowProgress(done, total);
-    }
-    close(progress[0]);
-    int status = children.size() == static_cast<size_t>(workers) ? 0 : kFileError;
-    for (const pid_t child : children) {
-        int childStatus = 0;
-        waitpid(child, &childStatus, 0);
-        if (!WIFEXITED(childStatus) || WEXITSTATUS(childStatus) != 0) status = kModuleError;
-    }
-    if (status == 0) std::printf("%d frames written\n", total);
-    return status;
+    FrameWorkers plan;
+    plan.first = frames.first;
+    plan.last = frames.last;
+    plan.workers = std::min(total, frames.jobs > 0 ? frames.jobs : Cores());
+    plan.frameTimeout = frames.frameTimeout;
+    plan.commandLine = frames.commandLine;
+    return RunFrameWorkers(plan);
 }
 
 }  // namespace zoka_cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/frame_request.h"
 #include "cli/session.h"
@@ -24,12 +25,15 @@ struct Animation {
     int32_t first = 0;
     int32_t last = 0;
     int32_t jobs = 0;  // 0: every core
+    double frameTimeout = 600;  // seconds a worker may go without writing a frame
+    std::vector<std::string> commandLine;  // run again by each worker
+    std::string workerRole;  // set in a worker: which share of the frames it renders
 };
 
 int AnimateCommand(const std::string& modulePath, const std::string& effect,
                    const RenderFiles& files, const FrameRequest& request, const Animation& frames);
 
-// "A-B" or "A".
+// "A-B" or "A": non-negative whole numbers, A <= B <= 1000000.
 bool ParseFrameRange(const std::string& text, Animation& frames);
 
 }  // namespace zoka_cli

@@ -1,8 +1,11 @@
 #include "ourhost/effect_instance.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <numeric>
 
 #include "ourhost/host.h"
@@ -13,6 +16,8 @@ namespace {
 
 // The host's own code for a call it refuses (an unknown parameter index).
 constexpr HostError kBadCallback = kHostErrorBase + 1;
+// The system's code for "not enough memory".
+constexpr HostError kSystemOutOfMemory = 8;
 
 EffectInstance* Instance(HostEffectRef ref) { return reinterpret_cast<EffectInstance*>(ref); }
 
@@ -23,8 +28,14 @@ HostError HOST_CALL CheckoutCallback(HostEffectRef ref, int32_t index, int32_t t
 HostError HOST_CALL CheckinCallback(HostEffectRef ref, HostParamDef* param) {
     return Instance(ref)->Checkin(param);
 }
+// Keeping a parameter takes memory: when there is none the module hears the
+// system's out-of-memory code, never an exception it was built without.
 HostError HOST_CALL AddParamCallback(HostEffectRef ref, int32_t index, HostParamDef* param) {
-    return Instance(ref)->AddParam(index, param);
+    try {
+        return Instance(ref)->AddParam(index, param);
+    } catch (const std::bad_alloc&) {
+        return kSystemOutOfMemory;
+    }
 }
 HostError HOST_CALL AbortCallback(HostEffectRef ref) { return Instance(ref)->Abort(); }
 HostError HOST_CALL ProgressCallback(HostEffectRef, int32_t, int32_t) { return kHostNoError; }
@@ -69,10 +80,25 @@ HostParamValue ValueOverTime(const ParamSlot& slot, double seconds) {
     return Interpolate(slot.def.kind, before->second, after->second, f);
 }
 
+// A time in ticks, saturated at the ends of the 32-bit time record.
+int32_t TicksOf(double seconds, uint32_t timeScale) {
+    if (std::isnan(seconds)) return 0;
+    const double ticks = std::round(seconds * timeScale);
+    if (ticks <= INT32_MIN) return INT32_MIN;
+    if (ticks >= INT32_MAX) return INT32_MAX;
+    return static_cast<int32_t>(ticks);
+}
+
+std::string Number(double v) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.10g", v);
+    return buffer;
+}
+
 }  // namespace
 
 FrameRate RateOf(double fps) {
-    if (!(fps > 0)) fps = 30;
+    fps = std::isnan(fps) ? 30 : std::clamp(fps, kMinFps, kMaxFps);
     const double ntsc = fps * 1001.0 / 1000.0;
     if (std::fabs(ntsc - std::round(ntsc)) < 0.01 && std::fabs(fps - std::round(fps)) > 0.01) {
         return FrameRate{static_cast<uint32_t>(std::lround(ntsc) * 1000), 1001};
@@ -83,6 +109,26 @@ FrameRate RateOf(double fps) {
     scale /= common;
     ticks /= common;
     return FrameRate{static_cast<uint32_t>(std::max<int64_t>(1, scale)), static_cast<int32_t>(ticks)};
+}
+
+std::string TimeRefusal(double seconds, double fps) {
+    if (!(fps >= kMinFps && fps <= kMaxFps)) {
+        return "the frame rate must be from " + Number(kMinFps) + " to " + Number(kMaxFps) +
+               " frames per second";
+    }
+    if (!(std::fabs(seconds) * fps <= kMaxFrameNumber)) {
+        return "the time must be within " + Number(kMaxFrameNumber) + " frames of 0 (" +
+               Number(kMaxFrameNumber / fps) + " seconds at " + Number(fps) + " frames per second)";
+    }
+    return {};
+}
+
+HostFixed FixedFromDouble(double value) {
+    if (std::isnan(value)) return 0;
+    const double scaled = std::round(value * 65536.0);
+    if (scaled <= INT32_MIN) return INT32_MIN;
+    if (scaled >= INT32_MAX) return INT32_MAX;
+    return static_cast<HostFixed>(scaled);
 }
 
 EffectInstance::EffectInstance(Host& host, EffectEntryPoint entry) : host_(host), entry_(entry) {
@@ -171,8 +217,15 @@ FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& 
     }
     FrameResult frame;
     frame.code = FrameSetup(draft, options);
+    const bool expands = (globalFlags_ & kOutFlagExpandsOutput) != 0;
+    if (frame.code == kHostNoError && expands && !SizeAllowed(out_.width, out_.height)) {
+        FrameSetdown();
+        frame.code = kHostErrorFrameTooLarge;
+        frame.message = SizeRefusal("the output", out_.width, out_.height);
+        frame.displayError = true;
+        return frame;
+    }
     if (frame.code == kHostNoError) {
-        const bool expands = (globalFlags_ & kOutFlagExpandsOutput) != 0;
         frame.image = expands ? Image(out_.width, out_.height) : Image(draft.Width(), draft.Height());
         frame.originX = expands ? out_.originH : 0;
         frame.originY = expands ? out_.originV : 0;
@@ -189,8 +242,8 @@ void EffectInstance::SetSelection(const Image& selection, double originX, double
     draftSelection_ = selection;
     selectionLayer_ = draftSelection_.Layer();
     if (params_.size() > 2 && params_[2].def.kind == kParamPoint) {
-        params_[2].def.u.point.x = static_cast<HostFixed>(std::lround(originX * 65536));
-        params_[2].def.u.point.y = static_cast<HostFixed>(std::lround(originY * 65536));
+        params_[2].def.u.point.x = FixedFromDouble(originX);
+        params_[2].def.u.point.y = FixedFromDouble(originY);
     }
 }
 
@@ -199,7 +252,7 @@ void EffectInstance::PrepareTime(const FrameOptions& options) {
     in_.timeScale = rate.timeScale;
     in_.localTimeStep = rate.frameTicks;
     in_.timeStep = options.still ? 0 : rate.frameTicks;
-    in_.currentTime = static_cast<int32_t>(std::lround(options.time * rate.timeScale));
+    in_.currentTime = TicksOf(options.time, rate.timeScale);
     downsample_ = std::max(1, options.downsample);
     in_.downsampleX = HostRatio{1, static_cast<uint32_t>(downsample_)};
     in_.downsampleY = in_.downsampleX;

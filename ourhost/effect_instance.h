@@ -30,9 +30,30 @@ struct FrameRate {
     int32_t frameTicks;
 };
 
+// The frame rates our host keeps exactly, and the latest frame it computes:
+// parameters that move by themselves are integrated one frame at a time from
+// time 0, so a frame's work grows with its number, and its time in ticks must
+// fit the 32-bit time record.
+inline constexpr double kMinFps = 0.001;
+inline constexpr double kMaxFps = 1000;
+inline constexpr double kMaxFrameNumber = 1000000;
+
 // The NTSC rates (29.97, 23.976, 59.94 ...) become n * 1000 / 1001; others
-// are kept to a thousandth of a frame per second.
+// are kept to a thousandth of a frame per second. Rates outside kMinFps to
+// kMaxFps are taken as the nearest of them, and a rate that is not a number
+// as 30.
 FrameRate RateOf(double fps);
+
+// Why a frame's time or rate cannot be used ("--time must be ..."), or empty.
+std::string TimeRefusal(double seconds, double fps);
+
+// The largest magnitude of a 16.16 value a user may give.
+inline constexpr double kMaxFixedMagnitude = 32767;
+// A 16.16 value, saturated at the ends of its range; not-a-number gives 0.
+HostFixed FixedFromDouble(double value);
+
+// Our host's own code for a frame whose output it cannot make.
+inline constexpr HostError kHostErrorFrameTooLarge = kHostErrorBase + 3;
 
 // When and at what resolution a frame is computed.
 struct FrameOptions {
@@ -48,7 +69,7 @@ struct FrameResult {
     Image image;
     int32_t originX = 0;  // where the input's top-left pixel lies in image
     int32_t originY = 0;
-    std::string message;  // the module's message buffer
+    std::string message;  // the module's message buffer, or our host's refusal
     bool displayError = false;
 };
 

@@ -5,6 +5,17 @@
 
 namespace ourhost {
 
+bool SizeAllowed(int64_t width, int64_t height) {
+    return width >= 0 && height >= 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
+           width * height <= kMaxImagePixels;
+}
+
+std::string SizeRefusal(const std::string& what, int64_t width, int64_t height) {
+    return what + " would be " + std::to_string(width) + "x" + std::to_string(height) +
+           " pixels; layers go up to " + std::to_string(kMaxImageSide) + " pixels on a side and " +
+           std::to_string(kMaxImagePixels) + " pixels in all";
+}
+
 Image::Image(int32_t width, int32_t height, Pixel fill)
     : width_(std::max(width, 0)), height_(std::max(height, 0)),
       bytes_(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4) {

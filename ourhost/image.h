@@ -3,11 +3,23 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "interface/host_records.h"
 
 namespace ourhost {
+
+// The largest layer our host makes: 30000 pixels on a side, as compositing
+// hosts allow, and 2^27 pixels (512 MB of 8-bit pixels) in all, so a frame
+// and the module's working copies of it stay within a 32-bit host's memory.
+inline constexpr int64_t kMaxImageSide = 30000;
+inline constexpr int64_t kMaxImagePixels = int64_t{1} << 27;
+
+// Whether a layer of this size is one our host can hold.
+bool SizeAllowed(int64_t width, int64_t height);
+// "the output would be WxH pixels; ..." for a size beyond the limits.
+std::string SizeRefusal(const std::string& what, int64_t width, int64_t height);
 
 struct Pixel {
     uint8_t a, r, g, b;

@@ -13,9 +13,6 @@ namespace ourhost {
 
 namespace {
 
-// 16.16 values hold magnitudes below 32768.
-constexpr double kFixedLimit = 32767.0;
-
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
     return s;
@@ -50,7 +47,14 @@ std::string Number(double v) {
 }
 
 double FromFixed(int32_t v) { return v / 65536.0; }
-int32_t ToFixed(double v) { return static_cast<int32_t>(std::lround(v * 65536.0)); }
+
+// A user's number as a 16.16 value, or false when 16.16 cannot hold it.
+bool ParseFixed(const std::string& text, int32_t& fixed) {
+    double v = 0;
+    if (!ParseReal(text, v) || std::fabs(v) > kMaxFixedMagnitude) return false;
+    fixed = FixedFromDouble(v);
+    return true;
+}
 
 // Splits "a,b,c" into trimmed parts.
 std::vector<std::string> Parts(const std::string& text, char separator) {
@@ -210,16 +214,13 @@ bool ParseValue(const ParamSlot& slot, const std::string& text, HostParamValue& 
             break;
         }
         case kParamFixedSlider: {
-            double v = 0;
-            ok = ParseReal(text, v) && ToFixed(v) >= d.fixedSlider.validMin &&
-                 ToFixed(v) <= d.fixedSlider.validMax;
-            if (ok) value.fixedSlider.value = ToFixed(v);
+            int32_t v = 0;
+            ok = ParseFixed(text, v) && v >= d.fixedSlider.validMin && v <= d.fixedSlider.validMax;
+            if (ok) value.fixedSlider.value = v;
             break;
         }
         case kParamAngle: {
-            double v = 0;
-            ok = ParseReal(text, v) && std::fabs(v) <= kFixedLimit;
-            if (ok) value.angle.value = ToFixed(v);
+            ok = ParseFixed(text, value.angle.value);
             break;
         }
         case kParamCheckbox: {
@@ -233,13 +234,8 @@ bool ParseValue(const ParamSlot& slot, const std::string& text, HostParamValue& 
             break;
         case kParamPoint: {
             const auto parts = Parts(text, ',');
-            double x = 0, y = 0;
-            ok = parts.size() == 2 && ParseReal(parts[0], x) && ParseReal(parts[1], y) &&
-                 std::fabs(x) <= kFixedLimit && std::fabs(y) <= kFixedLimit;
-            if (ok) {
-                value.point.x = ToFixed(x);
-                value.point.y = ToFixed(y);
-            }
+            ok = parts.size() == 2 && ParseFixed(parts[0], value.point.x) &&
+                 ParseFixed(parts[1], value.point.y);
             break;
         }
         case kParamPopup: {

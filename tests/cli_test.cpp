@@ -1,15 +1,29 @@
 // The command line as a user runs it: images in, images out, one error line
 // and a non-zero status when something goes wrong, nothing half-written.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
 #include <gtest/gtest.h>
 
 #include <OpenImageIO/imagebuf.h>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/image_files.h"
@@ -241,6 +255,721 @@ TEST_F(Cli, GreyImagesWithoutAlphaAreOpaque) {
     buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::UINT8, &grey);
     ASSERT_TRUE(buffer.write(Path("grey.png")));
     EXPECT_EQ(Read("grey.png").At(0, 0), (Pixel{255, 90, 90, 90}));
+}
+
+// ---- Values the host cannot represent, output sizes and the module file ----
+
+// Refused with one short line (no 300-digit bound) and the usage status.
+TEST_F(Cli, ValuesTheHostCannotHoldAreRefusedInOneShortLine) {
+    const std::string input = Write("in.png", Image(64, 48, Pixel{255, 10, 20, 30}));
+    const std::string render = "render Glow " + input + " " + Path("out.png") + " ";
+    for (const std::string& options :
+         {"--selection " + input + " --selection-origin 65541,5",
+          "--selection " + input + " --selection-origin 32768,0",
+          "--selection " + input + " --selection-origin nan,0",
+          "--selection " + input + " --selection-origin 0,inf", std::string("--fps 1e16"),
+          std::string("--fps nan"), std::string("--fps -1e300"), std::string("--fps 0"),
+          std::string("--time nan"), std::string("--time inf"), std::string("--time ''"),
+          std::string("--time 1e8"), std::string("--set Width=1e300"),
+          std::string("--set Width=-1e300@0")}) {
+        const Outcome run = Zoka(render + options);
+        EXPECT_EQ(run.status, 2) << options << ": " << run.err;
+        EXPECT_LT(run.err.size(), 200u) << options << ": " << run.err;
+        EXPECT_EQ(FileCount(), 1u) << options;
+    }
+}
+
+// A selection far away grows the output past what our host makes: refused
+// before any pixel is computed, with the limit named.
+TEST_F(Cli, AnOutputBeyondTheHostsLimitIsRefusedNotBuilt) {
+    const std::string input = Write("in.png", Image(64, 48, Pixel{255, 10, 20, 30}));
+    const Outcome run = Zoka("render Glow " + input + " " + Path("out.png") + " --selection " +
+                             input + " --selection-origin 30000,-30000");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("up to 30000 pixels on a side"), std::string::npos) << run.err;
+    EXPECT_EQ(FileCount(), 1u);
+    // The last frame our host computes: bounded work, and it renders.
+    const Outcome late = Zoka("render \"HSB Noise\" " + input + " " + Path("late.png") +
+                              " --time 33333 --set FlowVelocity=100 --set PhaseVelocity=600");
+    EXPECT_EQ(late.status, 0) << late.err;
+}
+
+// A damaged module file is refused by the loader's check, not by a bus error
+// when its missing pages are first touched.
+TEST_F(Cli, ATruncatedModuleIsRefusedWithoutCrashing) {
+    const auto size = fs::file_size(ZOKA_MODULE_PATH);
+    for (const auto keep : {size / 2, size / 5, uintmax_t{64}, uintmax_t{0}}) {
+        const std::string module = Path("ZOKA-ENG.so");
+        fs::copy_file(ZOKA_MODULE_PATH, module, fs::copy_options::overwrite_existing);
+        fs::resize_file(module, keep);
+        const Outcome run = Zoka("--module " + module + " list");
+        EXPECT_EQ(run.status, 1) << keep << ": " << run.err;
+        EXPECT_NE(run.err.find("cannot load the module"), std::string::npos) << run.err;
+    }
+}
+
+// ---- Image files: nothing lost on a full disk, out of memory or a signal;
+// temporary files made safely; only regular files read ---------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A 1-bit black PNG of any size, made a row at a time: small in memory and
+// on disk however many pixels it has.
+void WriteBlackPng(const std::string& path, uint32_t width, uint32_t height) {
+    const std::vector<unsigned char> row(1 + (width + 7) / 8, 0);
+    std::vector<unsigned char> idat;
+    z_stream z{};
+    deflateInit(&z, 1);
+    unsigned char buffer[1 << 16];
+    for (uint32_t y = 0; y < height; ++y) {
+        z.next_in = const_cast<unsigned char*>(row.data());
+        z.avail_in = static_cast<uInt>(row.size());
+        do {
+            z.next_out = buffer;
+            z.avail_out = sizeof buffer;
+            deflate(&z, y + 1 == height ? Z_FINISH : Z_NO_FLUSH);
+            idat.insert(idat.end(), buffer, buffer + sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    std::ofstream out(path, std::ios::binary);
+    const auto word = [&](uint32_t v) {
+        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        out.write(bytes, 4);
+    };
+    const auto chunk = [&](const char* type, const std::vector<unsigned char>& data) {
+        word(static_cast<uint32_t>(data.size()));
+        out.write(type, 4);
+        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
+        word(static_cast<uint32_t>(crc32(crc, data.data(), static_cast<uInt>(data.size()))));
+    };
+    out.write("\x89PNG\r\n\x1a\n", 8);
+    const std::vector<unsigned char> header = {
+        static_cast<unsigned char>(width >> 24), static_cast<unsigned char>(width >> 16),
+        static_cast<unsigned char>(width >> 8),  static_cast<unsigned char>(width),
+        static_cast<unsigned char>(height >> 24), static_cast<unsigned char>(height >> 16),
+        static_cast<unsigned char>(height >> 8),  static_cast<unsigned char>(height), 1, 0, 0, 0, 0};
+    chunk("IHDR", header);
+    chunk("IDAT", idat);
+    chunk("IEND", {});
+}
+
+// Pixels that no format compresses much.
+Image Noise(int width, int height) {
+    Image image(width, height);
+    uint32_t state = 12345;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            image.Set(x, y, Pixel{255, uint8_t(state >> 24), uint8_t(state >> 16), uint8_t(state >> 8)});
+        }
+    }
+    return image;
+}
+
+// zoka as a real process: forked and executed with a umask and default
+// signal actions, standard output and error in files, waited for within a
+// generous bound (a hang is a failure, not a stuck test run).
+class CliFiles : public Cli {
+protected:
+    struct Run {
+        int wait = -1;  // as waitpid reports it
+        std::string out, err;
+        int Status() const { return WIFEXITED(wait) ? WEXITSTATUS(wait) : -1; }
+        size_t ErrorLines() const { return std::count(err.begin(), err.end(), '\n'); }
+    };
+
+    // argv runs as is; with limits, through sh -c "limits; exec zoka ...".
+    pid_t Start(std::vector<std::string> args, const std::string& limits = "", mode_t mask = 022,
+                int gate = -1) {
+        args.insert(args.begin(), ZOKA_CLI_PATH);
+        if (!limits.empty()) args.insert(args.begin(), {"/bin/sh", "-c", limits + "; exec \"$0\" \"$@\""});
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string out = Path("stdout.txt"), err = Path("stderr.txt");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) signal(s, SIG_DFL);
+            umask(mask);
+            char go;
+            if (gate >= 0 && read(gate, &go, 1) != 1) _exit(126);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+    Run Finish(pid_t pid) {
+        Run run;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+        while (waitpid(pid, &run.wait, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &run.wait, 0);
+                ADD_FAILURE() << "zoka did not finish";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        run.out = Contents(Path("stdout.txt"));
+        run.err = Contents(Path("stderr.txt"));
+        fs::remove(Path("stdout.txt"));
+        fs::remove(Path("stderr.txt"));
+        return run;
+    }
+    Run RunZoka(const std::vector<std::string>& args, const std::string& limits = "", mode_t mask = 022) {
+        return Finish(Start(args, limits, mask));
+    }
+    // Temporary files left in the test's folder.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().filename().string().rfind(".zoka-", 0) == 0) found.push_back(entry.path());
+        }
+        return found;
+    }
+};
+
+TEST_F(CliFiles, AWriteThatFailsLeavesTheEarlierFileWhole) {
+    const std::string input = Write("noise.png", Noise(200, 200));
+    for (const char* name : {"out.png", "out.jpg"}) {
+        SCOPED_TRACE(name);
+        const std::string good = Write(name, Image(4, 4, Pixel{255, 9, 8, 7}));
+        const std::string before = Contents(good);
+        // 8 blocks of 512 or 1024 bytes, far below what the noise encodes to.
+        const Run run = RunZoka({"render", "antimatter", input, good, "--json"}, "ulimit -f 8");
+        EXPECT_EQ(run.Status(), 3) << run.err;
+        EXPECT_EQ(run.ErrorLines(), 1u) << run.err;
+        EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+        const auto json = nlohmann::json::parse(run.out);
+        EXPECT_EQ(json["written"], false);
+        EXPECT_NE(json["error"].get<std::string>().find(name), std::string::npos);
+        EXPECT_EQ(Contents(good), before) << "the earlier file is kept byte for byte";
+        EXPECT_TRUE(Leftovers().empty());
+    }
+}
+
+TEST_F(CliFiles, AFullFileSystemLeavesTheEarlierFileWhole) {
+    const std::string input = Write("noise.png", Noise(200, 200));
+    const std::string good = Write("good.png", Image(4, 4, Pixel{255, 9, 8, 7}));
+    fs::create_directories(Path("small"));
+    // A private mount namespace: the small file system goes with the shell.
+    const std::string script =
+        "mount -t tmpfs -o size=64k none small || exit 99; cp good.png small/out.png; \"$0\" render "
+        "antimatter noise.png small/out.png 2>stderr.txt; echo $? >status.txt; cmp -s good.png "
+        "small/out.png && echo kept >kept.txt; ls -A small >listing.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) == 0) {
+            execlp("unshare", "unshare", "-m", "sh", "-c", script.c_str(), ZOKA_CLI_PATH, nullptr);
+        }
+        _exit(99);
+    }
+    int wait = 0;
+    waitpid(pid, &wait, 0);
+    if (!WIFEXITED(wait) || WEXITSTATUS(wait) == 99 || !fs::exists(Path("status.txt"))) {
+        GTEST_SKIP() << "no private tmpfs mount here";
+    }
+    EXPECT_EQ(Contents(Path("status.txt")), "3\n") << Contents(Path("stderr.txt"));
+    EXPECT_NE(Contents(Path("stderr.txt")).find("No space left on device"), std::string::npos);
+    EXPECT_TRUE(fs::exists(Path("kept.txt"))) << "the earlier file is kept byte for byte";
+    EXPECT_EQ(Contents(Path("listing.txt")), "out.png\n") << "no temporary file";
+}
+
+TEST_F(CliFiles, TheTemporaryFileCannotBeRedirected) {
+    const std::string input = Write("layer.png", Image(5, 3, Pixel{255, 40, 50, 60}));
+    const std::string victim = Path("victim.txt");
+    for (const mode_t mask : {mode_t{027}, mode_t{002}}) {
+        std::ofstream(victim) << "precious";
+        int gate[2];
+        ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
+        const pid_t pid = Start({"render", "antimatter", input, Path("out.png")}, "", mask, gate[0]);
+        // Every name the process could once have used for its temporary file.
+        fs::create_symlink(victim, Path(".zoka-" + std::to_string(pid) + "-out.png"));
+        ASSERT_EQ(write(gate[1], "g", 1), 1);
+        close(gate[0]);
+        close(gate[1]);
+        const Run run = Finish(pid);
+        ASSERT_EQ(run.Status(), 0) << run.err;
+        EXPECT_EQ(Contents(victim), "precious");
+        EXPECT_EQ(Read("out.png").Width(), 5);
+        const auto mode = fs::status(Path("out.png")).permissions() & fs::perms::all;
+        EXPECT_EQ(static_cast<mode_t>(mode), 0666 & ~mask) << "as a plain create would give";
+        fs::remove(Path(".zoka-" + std::to_string(pid) + "-out.png"));
+        EXPECT_TRUE(Leftovers().empty());
+    }
+}
+
+TEST_F(CliFiles, ASignalWhileWritingRemovesTheTemporaryFile) {
+    // Large and noisy, so that its encoding takes long enough to be caught.
+    OIIO::ImageSpec spec(4000, 3000, 4, OIIO::TypeDesc::UINT8);
+    spec.attribute("compression", "none");
+    const Image noise = Noise(spec.width, spec.height);
+    auto output = OIIO::ImageOutput::create(Path("noise.tif"));
+    ASSERT_TRUE(output->open(Path("noise.tif"), spec) &&
+                output->write_image(OIIO::TypeDesc::UINT8, noise.Data()) && output->close());
+    const std::string good = Write("out.png", Image(4, 4, Pixel{255, 9, 8, 7}));
+    const std::string before = Contents(good);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        bool caught = false;
+        for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+            const pid_t pid = Start({"render", "antimatter", Path("noise.tif"), good});
+            int wait = 0;
+            bool ended = false;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+            while (!ended && Leftovers().empty() && std::chrono::steady_clock::now() < deadline) {
+                ended = waitpid(pid, &wait, WNOHANG) == pid;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (!ended) {
+                kill(pid, sig);
+                wait = Finish(pid).wait;
+            }
+            // Finished before the signal came: too quick to catch; again.
+            caught = WIFSIGNALED(wait);
+            if (caught) {
+                EXPECT_EQ(WTERMSIG(wait), sig);
+            }
+            EXPECT_TRUE(Leftovers().empty());
+            if (Contents(good) != before) {
+                EXPECT_EQ(Read("out.png").Width(), spec.width) << "replaced only by a whole file";
+                std::ofstream(good, std::ios::binary) << before;
+            }
+        }
+        EXPECT_TRUE(caught) << "the write was never caught in progress";
+    }
+}
+
+TEST_F(CliFiles, AnOutputThatIsAnInputIsRefused) {
+    const std::string input = Write("layer.png", Image(6, 4, Pixel{255, 1, 2, 3}));
+    const std::string before = Contents(input);
+    fs::create_hard_link(input, Path("link.png"));
+    fs::create_symlink(input, Path("symlink.png"));
+    for (const std::string& output : {input, Path("link.png"), Path("symlink.png"), Path("./layer.png")}) {
+        const Run run = RunZoka({"render", "antimatter", input, output});
+        EXPECT_EQ(run.Status(), 2) << output;
+        EXPECT_NE(run.err.find("is the input"), std::string::npos) << run.err;
+    }
+    const std::string selection = Write("selection.png", Image(2, 2, Pixel{255, 0, 0, 0}));
+    EXPECT_EQ(RunZoka({"render", "antimatter", input, selection, "--selection", selection}).Status(), 2);
+    fs::rename(input, Path("f7.png"));
+    const Run animate = RunZoka({"animate", "antimatter", Path("f7.png"), Path("f%d.png"), "--frames", "5-9"});
+    EXPECT_EQ(animate.Status(), 2);
+    EXPECT_EQ(Contents(Path("f7.png")), before);
+    EXPECT_FALSE(fs::exists(Path("f5.png"))) << "refused before any frame is written";
+}
+
+TEST_F(CliFiles, ALongOutputNameIsWritten) {
+    const std::string input = Write("layer.png", Image(3, 2, Pixel{255, 10, 20, 30}));
+    const std::string name = std::string(246, 'n') + ".png";
+    const Run run = RunZoka({"render", "antimatter", input, Path(name)});
+    ASSERT_EQ(run.Status(), 0) << run.err;
+    EXPECT_EQ(Read(name).Width(), 3);
+}
+
+TEST_F(CliFiles, OnlyRegularFilesAreRead) {
+    ASSERT_EQ(mkfifo(Path("pipe.png").c_str(), 0600), 0);
+    fs::create_directories(Path("folder.png"));
+    for (const std::string& input : {std::string("/dev/zero"), Path("pipe.png"), Path("folder.png")}) {
+        const Run run = RunZoka({"render", "antimatter", input, Path("out.png")});
+        EXPECT_EQ(run.Status(), 3) << input;
+        EXPECT_EQ(run.err, "zoka: cannot read " + input + ": it is not a regular file\n");
+    }
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+TEST_F(CliFiles, DamagedFilesGiveOneLine) {
+    const std::string whole = Contents(Write("whole.png", Noise(64, 64)));
+    std::ofstream(Path("truncated.png"), std::ios::binary) << whole.substr(0, whole.size() / 2);
+    std::ofstream(Path("header.png"), std::ios::binary) << whole.substr(0, 20);
+    std::ofstream(Path("text.png")) << "not a picture\n";
+    std::ofstream(Path("empty.png"));
+    for (const char* name : {"truncated.png", "header.png", "text.png", "empty.png"}) {
+        const Run run = RunZoka({"render", "antimatter", Path(name), Path("out.png")});
+        EXPECT_EQ(run.Status(), 3) << name;
+        EXPECT_EQ(run.ErrorLines(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("zoka: cannot read", 0), 0u) << run.err;
+    }
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+TEST_F(CliFiles, AnImageTooLargeIsRefusedFromItsHeader) {
+    WriteBlackPng(Path("huge.png"), 20000, 20000);
+    // Decoding it whole would take gigabytes: within 4 GB it must be refused.
+    const Run run = RunZoka({"render", "antimatter", Path("huge.png"), Path("out.png")},
+                          kAddressSanitizer ? "" : "ulimit -v 4000000");
+    EXPECT_EQ(run.Status(), 3);
+    EXPECT_EQ(run.err, "zoka: cannot use " + Path("huge.png") +
+                           ": it is 20000x20000 pixels; zoka takes up to 30000 pixels a side and "
+                           "134217728 pixels in all\n");
+}
+
+TEST_F(CliFiles, RunningOutOfMemoryIsAnErrorLine) {
+    if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
+    // 64 million pixels take 256 MB a copy, and a render holds at least
+    // three. zoka starts at about 450 MB of address space on two cores, and
+    // each more thread of the libraries' pools reserves up to 64 MB more.
+    WriteBlackPng(Path("large.png"), 8000, 8000);
+    const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
+    const std::string limit = "ulimit -v " + std::to_string(800000 + 65536 * (cores - 2));
+    const Run run = RunZoka({"render", "antimatter", Path("large.png"), Path("out.png")}, limit);
+    EXPECT_TRUE(WIFEXITED(run.wait)) << "not killed by a signal";
+    EXPECT_EQ(run.Status(), 1);
+    EXPECT_EQ(run.ErrorLines(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("zoka: ", 0), 0u) << run.err;
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(CliFiles, AnAnimationThatCannotBeWrittenLeavesTheEarlierOne) {
+    const std::vector<Image> frames(4, Noise(120, 90));
+    std::string error;
+    ASSERT_TRUE(WriteAnimation(Path("loop.gif"), {Image(2, 2, Pixel{255, 1, 1, 1})}, 10, error)) << error;
+    const std::string before = Contents(Path("loop.gif"));
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool written = WriteAnimation(Path("loop.gif"), frames, 10, error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    EXPECT_EQ(Contents(Path("loop.gif")), before);
+    EXPECT_TRUE(Leftovers().empty());
+    ASSERT_TRUE(WriteAnimation(Path("loop.gif"), frames, 10, error)) << error;
+    OIIO::ImageBuf last(Path("loop.gif"), 3, 0);
+    ASSERT_TRUE(last.read(3, 0, true, OIIO::TypeDesc::UINT8));
+    EXPECT_EQ(last.spec().width, 120);
+}
+
+TEST_F(CliFiles, ThinImagesRoundTrip) {
+    for (const auto& [width, height] : {std::pair{1, 1}, std::pair{1, 37}, std::pair{37, 1}}) {
+        for (const char* extension : {".png", ".tif", ".exr"}) {
+            const Image image = Noise(width, height);
+            const std::string name =
+                "thin" + std::to_string(width) + "x" + std::to_string(height) + extension;
+            Write(name, image);
+            EXPECT_EQ(Read(name), image) << name;
+        }
+    }
+    const std::string input = Write("column.png", Noise(1, 37));
+    ASSERT_EQ(RunZoka({"render", "antimatter", input, Path("out.png")}).Status(), 0);
+    EXPECT_EQ(Read("out.png").Height(), 37);
+}
+
+TEST_F(CliFiles, EightBitFilesAreReadAsTheyAre) {
+    // Every grey value under every alpha, straight (PNG) and premultiplied
+    // (TIFF), and a tiled file.
+    std::vector<uint8_t> pairs;
+    for (int a = 0; a < 256; ++a) {
+        for (int v = 0; v < 256; ++v) pairs.insert(pairs.end(), {uint8_t(v), uint8_t(a)});
+    }
+    for (const char* name : {"straight.png", "premultiplied.tif"}) {
+        OIIO::ImageSpec spec(256, 256, 2, OIIO::TypeDesc::UINT8);
+        spec.alpha_channel = 1;
+        spec.attribute("oiio:UnassociatedAlpha", std::string(name) == "straight.png");
+        OIIO::ImageBuf buffer(spec);
+        buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::UINT8, pairs.data());
+        ASSERT_TRUE(buffer.write(Path(name)));
+    }
+    const Image straight = Read("straight.png"), premultiplied = Read("premultiplied.tif");
+    for (int a = 0; a < 256; ++a) {
+        for (int v = 0; v < 256; ++v) {
+            ASSERT_EQ(straight.At(v, a), (Pixel{uint8_t(a), uint8_t(v), uint8_t(v), uint8_t(v)}));
+        }
+    }
+    EXPECT_EQ(premultiplied.At(64, 128), (Pixel{128, 128, 128, 128})) << "64 / 128 of 255, rounded";
+    EXPECT_EQ(premultiplied.At(200, 100), (Pixel{100, 255, 255, 255})) << "clamped";
+    EXPECT_EQ(premultiplied.At(7, 0), (Pixel{0, 0, 0, 0}));
+
+    const Image pattern = Noise(100, 70);
+    OIIO::ImageSpec tiled(100, 70, 4, OIIO::TypeDesc::UINT8);
+    tiled.alpha_channel = 3;
+    tiled.tile_width = tiled.tile_height = 16;
+    std::vector<uint8_t> rgba;
+    for (int y = 0; y < 70; ++y) {
+        for (int x = 0; x < 100; ++x) {
+            const Pixel p = pattern.At(x, y);
+            rgba.insert(rgba.end(), {p.r, p.g, p.b, p.a});
+        }
+    }
+    auto output = OIIO::ImageOutput::create(Path("tiled.tif"));
+    ASSERT_TRUE(output->open(Path("tiled.tif"), tiled) &&
+                output->write_image(OIIO::TypeDesc::UINT8, rgba.data()) && output->close());
+    EXPECT_EQ(Read("tiled.tif"), pattern);
+}
+
+// GIF readers name an alpha channel past the last one: each pixel's alpha
+// is its own, not the next pixel's red.
+TEST_F(CliFiles, AGifsPixelsAreReadWhole) {
+    OIIO::ImageSpec spec(3, 1, 4, OIIO::TypeDesc::UINT8);
+    spec.alpha_channel = 3;
+    OIIO::ImageBuf buffer(spec);
+    const uint8_t pixels[12] = {255, 0, 0, 255, 0, 0, 0, 0, 0, 0, 255, 255};
+    buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::UINT8, pixels);
+    ASSERT_TRUE(buffer.write(Path("dots.gif")));
+    const Image image = Read("dots.gif");
+    EXPECT_EQ(image.At(0, 0), (Pixel{255, 255, 0, 0}));
+    EXPECT_EQ(image.At(1, 0), (Pixel{255, 0, 0, 0})) << "written opaque: GIF keeps no partial alpha";
+    EXPECT_EQ(image.At(2, 0), (Pixel{255, 0, 0, 255}));
+}
+
+// ---- zoka animate: worker processes that never hang, never lose a frame
+// silently, and die with their parent ----
+
+class Animate : public Cli {
+protected:
+    // Starts zoka in the background (the shell execs it: the pid is zoka's).
+    pid_t Launch(const std::string& arguments) {
+        const std::string command = "exec " + std::string(ZOKA_CLI_PATH) + " " + arguments + " >" +
+                                    Path("stdout.txt") + " 2>" + Path("stderr.txt");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (const int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+    int Finish(pid_t pid) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return status;
+    }
+    std::string Text(const std::string& name) const {
+        std::ifstream in(Path(name));
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Polls until done() or a minute has passed (a bound for a hang, not a
+    // timing requirement).
+    static bool Within(const std::function<bool()>& done) {
+        for (int i = 0; i < 3000; ++i) {
+            if (done()) return true;
+            usleep(20000);
+        }
+        return done();
+    }
+    // The live (not zombie) processes whose parent is pid.
+    static std::vector<pid_t> ChildrenOf(pid_t pid) {
+        std::vector<pid_t> children;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            char state = 0;
+            pid_t parent = 0;
+            if (Stat(std::stoi(name), state, parent) && parent == pid && state != 'Z') {
+                children.push_back(std::stoi(name));
+            }
+        }
+        return children;
+    }
+    static bool Alive(pid_t pid) {
+        char state = 0;
+        pid_t parent = 0;
+        return Stat(pid, state, parent) && state != 'Z';
+    }
+    static bool Stopped(pid_t pid) {
+        char state = 0;
+        pid_t parent = 0;
+        return Stat(pid, state, parent) && state == 'T';
+    }
+    static bool Stat(pid_t pid, char& state, pid_t& parent) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        const std::string line((std::istreambuf_iterator<char>(in)), {});
+        const size_t name = line.rfind(')');
+        return name != std::string::npos &&
+               std::sscanf(line.c_str() + name + 1, " %c %d", &state, &parent) == 2;
+    }
+    size_t FramesWritten() const {
+        size_t n = 0;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            n += entry.path().filename().string().starts_with("f_");
+        }
+        return n;
+    }
+    // Starts an animation of frames 0..last and waits for its two workers and
+    // a first frame.
+    pid_t StartLongRun(std::vector<pid_t>& workers, int last, const std::string& options = "") {
+        const std::string input = Write("layer.png", Image(24, 24, Pixel{255, 90, 160, 30}));
+        const pid_t parent = Launch("animate swirl " + input + " " + Path("f_%04d.png") +
+                                    " --frames 0-" + std::to_string(last) + " -j 2 " + options);
+        EXPECT_TRUE(Within([&] { return ChildrenOf(parent).size() == 2 && FramesWritten() > 0; }));
+        workers = ChildrenOf(parent);
+        return parent;
+    }
+    // The frames the final report names as not written.
+    std::set<int> NamedMissing(const std::string& err) const {
+        std::set<int> frames;
+        const size_t list = err.find("were not written: ");
+        if (list == std::string::npos) return frames;
+        std::istringstream in(err.substr(list + 18));
+        for (std::string item; std::getline(in, item, ',');) {
+            int a = 0, b = 0;
+            const int got = std::sscanf(item.c_str(), "%d-%d", &a, &b);
+            for (int n = a; got >= 1 && n <= (got == 2 ? b : a); ++n) frames.insert(n);
+        }
+        return frames;
+    }
+    // Every missing file among 0..last is named. A worker killed between
+    // putting a frame in place and reporting it leaves one more frame named
+    // than missing: at most `unreported` of those.
+    void ExpectMissingNamed(const std::string& err, int last, size_t unreported = 0) {
+        const std::set<int> named = NamedMissing(err);
+        EXPECT_FALSE(named.empty()) << err;
+        size_t namedButPresent = 0;
+        for (int n = 0; n <= last; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, "f_%04d.png", n);
+            const bool present = fs::exists(Path(name));
+            EXPECT_TRUE(present || named.contains(n)) << name << " is missing but not named";
+            namedButPresent += present && named.contains(n);
+        }
+        EXPECT_LE(namedButPresent, unreported) << err;
+    }
+};
+
+TEST_F(Animate, ShortRunsNeverHang) {
+    // Large enough for the image library to read it with its thread pool.
+    const std::string input = Write("layer.png", Image(256, 256, Pixel{255, 100, 150, 200}));
+    for (const int jobs : {1, 2}) {
+        for (int run = 0; run < 12; ++run) {
+            const std::string command = "timeout -s KILL 120 " + std::string(ZOKA_CLI_PATH) +
+                                        " animate antimatter " + input + " " + Path("f_%d.png") +
+                                        " --frames 0-5 -j " + std::to_string(jobs) + " >/dev/null";
+            const int status = std::system(command.c_str());
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << "run " << run << " at -j " << jobs << " ended with " << status;
+        }
+    }
+}
+
+TEST_F(Animate, TheFinalLineCountsFramesWorkersAndMemory) {
+    const std::string input = Write("layer.png", Image(8, 8, Pixel{255, 1, 2, 3}));
+    Outcome run = Zoka("animate antimatter " + input + " " + Path("f_%d.png") + " --frames 7");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(Path("f_7.png")));
+    int megabytes = 0;
+    EXPECT_EQ(std::sscanf(run.out.c_str(),
+                          "1 frame written (1 worker, peak memory per worker %d MB)", &megabytes),
+              1)
+        << run.out;
+    EXPECT_GT(megabytes, 0);
+    EXPECT_TRUE(run.out.ends_with(" MB)\n")) << run.out;
+    run = Zoka("animate antimatter " + input + " " + Path("f_%d.png") + " --frames 0-4 -j 3");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out.starts_with("5 frames written (3 workers, peak memory per worker "))
+        << run.out;
+}
+
+TEST_F(Animate, FrameRangesAndJobCountsOutsideTheirBoundsAreRefused) {
+    const std::string input = Write("layer.png", Image(4, 4));
+    for (const char* range : {"-", "0-", "", "5-4", "+1", " 1", "1-2-3", "1.5", "0-1000001",
+                              "99999999999999999999"}) {
+        const Outcome run = Zoka("animate antimatter " + input + " " + Path("f_%d.png") +
+                                 " --frames \"" + range + "\"");
+        EXPECT_EQ(run.status, 2) << "--frames \"" << range << "\"";
+        EXPECT_NE(run.err.find("--frames takes A or A-B"), std::string::npos) << run.err;
+    }
+    const std::string animate = "animate antimatter " + input + " " + Path("f_%d.png");
+    Outcome run = Zoka(animate + " --frames 0-1 -j 100000");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("-j takes at most"), std::string::npos) << run.err;
+    // Checked by the first worker alone: one line, not one per worker.
+    run = Zoka(animate + " --frames 0-9 -j 4 --set Amount=101");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "zoka: Antimatter: \"Amount\" takes a number from 0 to 100, not \"101\"\n");
+    EXPECT_EQ(FileCount(), 1u) << "nothing written";
+}
+
+TEST_F(Animate, AFrameThatCannotBeWrittenIsAFileErrorNamingTheFramesLeft) {
+    const std::string input = Write("layer.png", Image(8, 8, Pixel{255, 1, 2, 3}));
+    fs::create_directory(Path("f_0007.png"));  // in the way of frame 7
+    Outcome run =
+        Zoka("animate antimatter " + input + " " + Path("f_%04d.png") + " --frames 0-19 -j 2");
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_EQ(run.out, "");
+    fs::remove(Path("f_0007.png"));
+    ExpectMissingNamed(run.err, 19);
+    EXPECT_TRUE(NamedMissing(run.err).contains(7));
+    EXPECT_TRUE(fs::exists(Path("f_0008.png"))) << "the other worker went on";
+
+    // Past the file-size limit (8 KB; a frame of noise is larger): the write
+    // fails or the worker is killed by SIGXFSZ, a file error either way.
+    const std::string big = Write("big.png", Image(200, 200, Pixel{255, 1, 2, 3}));
+    const int limited = std::system(("sh -c 'ulimit -f 16; exec " + std::string(ZOKA_CLI_PATH) +
+                                     " animate hsbnoise " + big + " " + Path("h_%04d.png") +
+                                     " --frames 0-3 -j 2 >/dev/null 2>&1'")
+                                        .c_str());
+    EXPECT_TRUE(WIFEXITED(limited) && WEXITSTATUS(limited) == 3) << limited;
+    EXPECT_FALSE(fs::exists(Path("h_0000.png")));
+}
+
+TEST_F(Animate, AKilledWorkerIsNamedWithTheFramesItLeft) {
+    std::vector<pid_t> workers;
+    const pid_t parent = StartLongRun(workers, 1999);
+    ASSERT_EQ(workers.size(), 2u);
+    kill(workers[0], SIGKILL);
+    const int status = Finish(parent);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = Text("stderr.txt");
+    EXPECT_NE(err.find("was killed by signal 9"), std::string::npos) << err;
+    EXPECT_EQ(Text("stdout.txt"), "") << "no success line";
+    ExpectMissingNamed(err, 1999, 1);
+}
+
+TEST_F(Animate, AWorkerThatMakesNoProgressIsStoppedAndNamed) {
+    std::vector<pid_t> workers;
+    const pid_t parent = StartLongRun(workers, 1999, "--frame-timeout 3");
+    ASSERT_EQ(workers.size(), 2u);
+    kill(workers[1], SIGSTOP);
+    const int status = Finish(parent);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = Text("stderr.txt");
+    EXPECT_NE(err.find("wrote no frame in 3 seconds and was stopped"), std::string::npos) << err;
+    ExpectMissingNamed(err, 1999, 1);
+    EXPECT_FALSE(Alive(workers[1]));
+}
+
+TEST_F(Animate, WorkersDieWithTheirParentAndPublishNothingAfter) {
+    for (const int signal : {SIGTERM, SIGKILL, SIGHUP}) {
+        // Far more frames than the workers could render within the wait below.
+        std::vector<pid_t> workers;
+        const pid_t parent = StartLongRun(workers, 999999);
+        ASSERT_EQ(workers.size(), 2u) << strsignal(signal);
+        // Held still, most likely inside a frame, so that the count below is
+        // final: a worker that outlived its parent would finish that frame
+        // once continued.
+        for (const pid_t w : workers) kill(w, SIGSTOP);
+        EXPECT_TRUE(Within([&] { return Stopped(workers[0]) && Stopped(workers[1]); }));
+        const size_t frames = FramesWritten();
+        kill(parent, signal);
+        const int status = Finish(parent);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << strsignal(signal);
+        for (const pid_t w : workers) kill(w, SIGCONT);
+        EXPECT_TRUE(Within([&] { return !Alive(workers[0]) && !Alive(workers[1]); }))
+            << strsignal(signal) << ": a worker outlived its parent";
+        EXPECT_EQ(FramesWritten(), frames) << strsignal(signal) << ": a frame appeared afterwards";
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().filename() != "layer.png") fs::remove(entry.path());
+        }
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // frame timing, and the PiPLs it discovers the effects by.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "ourhost/param_values.h"
@@ -76,6 +78,12 @@ TEST_F(UserValues, RefusalsNameTheParameterAndItsRange) {
     EXPECT_NE(Set("Width", ""), "");
     EXPECT_NE(Set("Alpha Layer Origin", "1,2,3"), "");
     EXPECT_NE(Set("Alpha Layer", "1"), "");
+    // Beyond what 16.16 holds: refused, never wrapped into the valid range.
+    EXPECT_NE(Set("Width", "1e300"), "");
+    EXPECT_NE(Set("Width", "65536.5"), "");
+    EXPECT_NE(Set("Direction", "-1e300"), "");
+    EXPECT_NE(Set("Alpha Layer Origin", "32768,0"), "");
+    EXPECT_NE(Set("Alpha Layer Origin", "0,inf"), "");
     EXPECT_EQ(Slot("Width").def.u.fixedSlider.value, 20 << 16) << "a refused value changes nothing";
 }
 
@@ -111,6 +119,28 @@ TEST(FrameTiming, NtscRatesUseThousandOneDenominators) {
     EXPECT_EQ(RateOf(30).frameTicks, 1);
     EXPECT_EQ(RateOf(12.5).timeScale, 25u);
     EXPECT_EQ(RateOf(12.5).frameTicks, 2);
+}
+
+// Whatever a client passes, the time records stay defined: rates are held to
+// the range our host keeps exactly and times saturate at the 32-bit ends.
+TEST(FrameTiming, ExtremeRatesAndTimesSaturateInsteadOfOverflowing) {
+    EXPECT_EQ(RateOf(1e16).timeScale, RateOf(1000).timeScale);
+    EXPECT_EQ(RateOf(0).timeScale, RateOf(0.001).timeScale);
+    EXPECT_EQ(RateOf(0).frameTicks, 1000);
+    EXPECT_EQ(RateOf(std::nan("")).timeScale, 30u);
+    AppliedEffect blur("Gaussian Blur");
+    for (const double time : {1e300, -1e300, std::nan("")}) {
+        ASSERT_EQ(blur.instance.FrameSetup(Image(10, 10), FrameOptions{time, 1e16}), kHostNoError);
+        const int32_t ticks = blur.instance.Input().currentTime;
+        EXPECT_EQ(ticks, std::isnan(time) ? 0 : time > 0 ? INT32_MAX : INT32_MIN);
+    }
+    EXPECT_EQ(FixedFromDouble(1e300), INT32_MAX);
+    EXPECT_EQ(FixedFromDouble(-40000), INT32_MIN);
+    EXPECT_EQ(FixedFromDouble(-0.5), -32768);
+    EXPECT_EQ(TimeRefusal(33333, 30), "");
+    EXPECT_NE(TimeRefusal(33334, 30), "");
+    EXPECT_NE(TimeRefusal(0, 1000.5), "");
+    EXPECT_NE(TimeRefusal(std::nan(""), 30), "");
 }
 
 TEST(FrameTiming, TheInputRecordCarriesTimeStepAndDraftFactor) {

@@ -1,0 +1,63 @@
+// A range of frames rendered by worker processes (the module is not
+// reentrant, so parallel frames need processes), watched until every frame is
+// written or the reason it was not is known.
+//
+// Each worker is a fresh run of this program (/proc/self/exe) with the
+// parent's own command line and a hidden role option in front: the image
+// libraries start threads (some as soon as they are loaded), and a process
+// forked from a threaded one may inherit their locks held. A fresh program
+// starts clean.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zoka_cli {
+
+// The hidden option that makes a run of the program one worker of an
+// animation; its value is "W,N,FD": worker W of N, reporting on descriptor FD.
+inline constexpr const char* kWorkerOption = "--animate-worker";
+
+struct FrameWorkers {
+    int32_t first = 0;
+    int32_t last = 0;
+    int32_t workers = 1;        // worker w renders first + w, first + w + workers, ...
+    double frameTimeout = 600;  // seconds a worker may go without writing a frame
+    std::vector<std::string> commandLine;  // the parent's, run again by each worker
+};
+
+// Runs the workers and returns the exit status: 0 and the line "N frames
+// written (...)" only when every frame was written. Otherwise each worker that
+// could not start, was killed or stopped making progress is named, then the
+// frames not written, and the status is the worst of the workers' own (3 for
+// a file not written) or 1. Workers die with the parent; SIGINT, SIGTERM or
+// SIGHUP stop the workers and then end the parent by the same signal.
+int RunFrameWorkers(const FrameWorkers& plan);
+
+// A worker's side: which share of the frames is its own, and how it tells
+// the parent about its progress.
+class WorkerChannel {
+public:
+    // From the hidden option's value; nothing when it is malformed.
+    static std::optional<WorkerChannel> FromRole(const std::string& role);
+
+    int32_t Worker() const { return worker_; }
+    int32_t Workers() const { return workers_; }
+    // The request is sound (worker 0 checks it alone; the others start once it
+    // is ready, so a refused request gives one error line).
+    bool Ready() const;
+    // The frame's file is in place.
+    bool Written(int32_t frame) const;
+
+private:
+    WorkerChannel(int32_t worker, int32_t workers, int fd)
+        : worker_(worker), workers_(workers), fd_(fd) {}
+
+    int32_t worker_;
+    int32_t workers_;
+    int fd_;
+};
+
+}  // namespace zoka_cli
