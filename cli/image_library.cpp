@@ -7,6 +7,7 @@
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 #include <algorithm>
+#include <exception>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -222,7 +223,7 @@ std::vector<uint8_t> Interleaved(const ourhost::Image& image, bool alpha, bool p
 }
 
 // The file is known to be a regular one.
-bool Read(const std::string& path, ourhost::Image& image, std::string& error) {
+bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error) {
     ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     const auto input = OIIO::ImageInput::open(path, &config);
@@ -245,6 +246,18 @@ bool Read(const std::string& path, ourhost::Image& image, std::string& error) {
         return false;
     }
     return true;
+}
+
+// The image library throws out of some damaged headers instead of reporting
+// them: what it throws is that file's error like any other.
+bool Read(const std::string& path, ourhost::Image& image, std::string& error) {
+    try {
+        return ReadFile(path, image, error);
+    } catch (const std::exception& e) {
+        image = ourhost::Image();
+        error = Describe("cannot read", path, e.what());
+        return false;
+    }
 }
 
 bool Write(const std::string& path, const ourhost::Image& image, std::string& error) {

@@ -85,6 +85,15 @@ void Host::FailAllocation(uint64_t n, uint64_t count) {
 
 void Host::CancelFromPoll(uint64_t n) { cancelFromPoll_ = n == 0 ? 0 : polls_ + n; }
 
+void Host::CancelAfter(double seconds) {
+    cancelAt_.reset();
+    if (seconds > 0) {
+        cancelAt_ = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(seconds));
+    }
+}
+
 void Host::FailCheckout(uint64_t n, HostError code) {
     failCheckoutAt_ = n == 0 ? 0 : checkouts_ + n;
     failCheckoutCode_ = code;
@@ -160,7 +169,9 @@ void Host::DisposeHandle(HostHandle handle) {
 
 HostError Host::AbortQuery() {
     ++polls_;
-    return cancelFromPoll_ != 0 && polls_ >= cancelFromPoll_ ? kHostErrorCancelled : kHostNoError;
+    if (cancelFromPoll_ != 0 && polls_ >= cancelFromPoll_) return kHostErrorCancelled;
+    if (cancelAt_ && std::chrono::steady_clock::now() >= *cancelAt_) return kHostErrorCancelled;
+    return kHostNoError;
 }
 
 }  // namespace ourhost

@@ -7,9 +7,11 @@
 // current on the calling thread: the most recently constructed one.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,9 @@ public:
     uint64_t Polls() const { return polls_; }
     // The abort query answers cancel from the n-th poll from now on; 0 disarms.
     void CancelFromPoll(uint64_t n);
+    // The abort query answers cancel once this many seconds have passed
+    // from now, as a user who waits no longer would; 0 or less disarms.
+    void CancelAfter(double seconds);
 
     // Parameter checkouts.
     // The n-th checkout from now fails with code (1: the next); 0 disarms.
@@ -99,6 +104,7 @@ private:
     uint64_t failAllocationEnd_ = 0;
     uint64_t polls_ = 0;
     uint64_t cancelFromPoll_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> cancelAt_;
     uint64_t checkouts_ = 0;
     uint64_t failCheckoutAt_ = 0;
     HostError failCheckoutCode_ = 0;

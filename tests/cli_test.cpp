@@ -618,7 +618,12 @@ TEST_F(CliFiles, DamagedFilesGiveOneLine) {
     std::ofstream(Path("header.png"), std::ios::binary) << whole.substr(0, 20);
     std::ofstream(Path("text.png")) << "not a picture\n";
     std::ofstream(Path("empty.png"));
-    for (const char* name : {"truncated.png", "header.png", "text.png", "empty.png"}) {
+    // A header the image library throws out of instead of refusing.
+    const unsigned char throwing[] = {0x47, 0x49, 0x46, 0x34, 0x34, 0x61, 0x03, 0x49, 0x49, 0x7a,
+                                      0x66, 0x69, 0x6c, 0x2a, 0x00, 0x00, 0xfd, 0xff, 0xf3, 0x0e};
+    std::ofstream(Path("throws.gif"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(throwing), sizeof throwing);
+    for (const char* name : {"truncated.png", "header.png", "text.png", "empty.png", "throws.gif"}) {
         const Run run = RunZoka({"render", "antimatter", Path(name), Path("out.png")});
         EXPECT_EQ(run.Status(), 3) << name;
         EXPECT_EQ(run.ErrorLines(), 1u) << run.err;
