@@ -7,8 +7,8 @@
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 #include <algorithm>
-#include <exception>
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <vector>
