@@ -52,13 +52,13 @@ struct ChannelLayout {
     int count = 1;            // the channels read, from the first
 };
 
-ChannelLayout LayoutOf(const ImageSpec& spec) {
+ChannelLayout LayoutOf(const ImageSpec& format) {
     ChannelLayout layout;
     // Some readers name an alpha channel past the last one (GIF): none.
-    layout.alpha = spec.alpha_channel < spec.nchannels ? spec.alpha_channel : -1;
-    if (layout.alpha < 0 && (spec.nchannels == 2 || spec.nchannels == 4)) layout.alpha = spec.nchannels - 1;
-    layout.associated = layout.alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-    const int colours = std::min(layout.alpha >= 0 ? layout.alpha : spec.nchannels, 3);
+    layout.alpha = format.alpha_channel < format.nchannels ? format.alpha_channel : -1;
+    if (layout.alpha < 0 && (format.nchannels == 2 || format.nchannels == 4)) layout.alpha = format.nchannels - 1;
+    layout.associated = layout.alpha >= 0 && format.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    const int colours = std::min(layout.alpha >= 0 ? layout.alpha : format.nchannels, 3);
     const auto channel = [&](int c) { return colours == 0 ? 0 : std::min(c, colours - 1); };
     layout.red = channel(0);
     layout.green = channel(1);
@@ -85,14 +85,14 @@ ourhost::Pixel StraightPixel(const float* p, const ChannelLayout& layout) {
 }
 
 // Refuses, from the header alone, what the effects cannot take.
-bool Usable(const ImageSpec& spec, const std::string& path, std::string& error) {
-    if (spec.width < 1 || spec.height < 1 || spec.nchannels < 1) {
-        error = "cannot use " + path + ": it is " + std::to_string(spec.width) + "x" +
-                std::to_string(spec.height) + " pixels with " + std::to_string(spec.nchannels) + " channels";
-    } else if (!SizeUsable(path, spec.width, spec.height, error)) {
+bool Usable(const ImageSpec& format, const std::string& path, std::string& error) {
+    if (format.width < 1 || format.height < 1 || format.nchannels < 1) {
+        error = "cannot use " + path + ": it is " + std::to_string(format.width) + "x" +
+                std::to_string(format.height) + " pixels with " + std::to_string(format.nchannels) + " channels";
+    } else if (!SizeUsable(path, format.width, format.height, error)) {
         return false;
-    } else if (spec.depth > 1 || spec.deep) {
-        error = "cannot use " + path + ": it is a " + (spec.deep ? "deep" : "volume") + " image";
+    } else if (format.depth > 1 || format.deep) {
+        error = "cannot use " + path + ": it is a " + (format.deep ? "deep" : "volume") + " image";
     } else {
         return true;
     }
@@ -103,24 +103,24 @@ bool Usable(const ImageSpec& spec, const std::string& path, std::string& error) 
 // strips are whole rows of tiles.
 template <class Sample>
 bool ReadRows(OIIO::ImageInput& input, const ChannelLayout& layout, ourhost::Image& image) {
-    const ImageSpec& spec = input.spec();
+    const ImageSpec& format = input.spec();
     const TypeDesc type = OIIO::TypeDescFromC<Sample>::value();
-    const bool tiled = spec.tile_width > 0 && spec.tile_height > 0;
-    const size_t row = static_cast<size_t>(spec.width) * layout.count;
-    int rows = static_cast<int>(std::clamp<size_t>(kStripBytes / (row * sizeof(Sample)), 1, spec.height));
-    if (tiled) rows = (rows + spec.tile_height - 1) / spec.tile_height * spec.tile_height;
+    const bool tiled = format.tile_width > 0 && format.tile_height > 0;
+    const size_t row = static_cast<size_t>(format.width) * layout.count;
+    int rows = static_cast<int>(std::clamp<size_t>(kStripBytes / (row * sizeof(Sample)), 1, format.height));
+    if (tiled) rows = (rows + format.tile_height - 1) / format.tile_height * format.tile_height;
     std::vector<Sample> strip(row * rows);
-    for (int top = 0; top < spec.height; top += rows) {
-        const int bottom = std::min(spec.height, top + rows);
+    for (int top = 0; top < format.height; top += rows) {
+        const int bottom = std::min(format.height, top + rows);
         const bool read =
-            tiled ? input.read_tiles(0, 0, spec.x, spec.x + spec.width, spec.y + top, spec.y + bottom, spec.z,
-                                     spec.z + 1, 0, layout.count, type, strip.data())
-                  : input.read_scanlines(0, 0, spec.y + top, spec.y + bottom, spec.z, 0, layout.count, type,
+            tiled ? input.read_tiles(0, 0, format.x, format.x + format.width, format.y + top, format.y + bottom, format.z,
+                                     format.z + 1, 0, layout.count, type, strip.data())
+                  : input.read_scanlines(0, 0, format.y + top, format.y + bottom, format.z, 0, layout.count, type,
                                          strip.data());
         if (!read) return false;
         for (int y = top; y < bottom; ++y) {
             const Sample* p = &strip[(y - top) * row];
-            for (int x = 0; x < spec.width; ++x, p += layout.count) image.Set(x, y, StraightPixel(p, layout));
+            for (int x = 0; x < format.width; ++x, p += layout.count) image.Set(x, y, StraightPixel(p, layout));
         }
     }
     return true;
@@ -231,13 +231,13 @@ bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error
         error = Describe("cannot read", path, OIIO::geterror());
         return false;
     }
-    const ImageSpec& spec = input->spec();
-    if (!Usable(spec, path, error)) return false;
-    const ChannelLayout layout = LayoutOf(spec);
-    image = ourhost::Image(spec.width, spec.height);
+    const ImageSpec& format = input->spec();
+    if (!Usable(format, path, error)) return false;
+    const ChannelLayout layout = LayoutOf(format);
+    image = ourhost::Image(format.width, format.height);
     // 8-bit files are decoded to 8 bits, unless their colour must be divided
     // by alpha, which is done on the values as floats.
-    const bool bytes = spec.format == TypeDesc::UINT8 && spec.channelformats.empty() && !layout.associated;
+    const bool bytes = format.format == TypeDesc::UINT8 && format.channelformats.empty() && !layout.associated;
     const bool read =
         bytes ? ReadRows<uint8_t>(*input, layout, image) : ReadRows<float>(*input, layout, image);
     if (!read) {
@@ -264,12 +264,12 @@ bool Write(const std::string& path, const ourhost::Image& image, std::string& er
     return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
         const bool alpha = output.supports("alpha");
         const bool premultiply = std::string(output.format_name()) == "openexr";
-        ImageSpec spec(image.Width(), image.Height(), alpha ? 4 : 3, TypeDesc::UINT8);
+        ImageSpec format(image.Width(), image.Height(), alpha ? 4 : 3, TypeDesc::UINT8);
         if (alpha) {
-            spec.alpha_channel = 3;
-            spec.attribute("oiio:UnassociatedAlpha", premultiply ? 0 : 1);
+            format.alpha_channel = 3;
+            format.attribute("oiio:UnassociatedAlpha", premultiply ? 0 : 1);
         }
-        return output.open(name, spec) &&
+        return output.open(name, format) &&
                output.write_image(TypeDesc::UINT8, Interleaved(image, alpha, premultiply).data());
     });
 }
@@ -281,15 +281,15 @@ bool WriteFrames(const std::string& path, const std::vector<ourhost::Image>& fra
         return false;
     }
     return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
-        ImageSpec spec(frames[0].Width(), frames[0].Height(), 3, TypeDesc::UINT8);
+        ImageSpec format(frames[0].Width(), frames[0].Height(), 3, TypeDesc::UINT8);
         const int rate[2] = {fps, 1};
-        spec.attribute("FramesPerSecond", TypeDesc::TypeRational, rate);
-        spec.attribute("oiio:Movie", 1);
-        spec.attribute("oiio:LoopCount", 0);
-        const std::vector<ImageSpec> specs(frames.size(), spec);
-        if (!output.open(name, static_cast<int>(specs.size()), specs.data())) return false;
+        format.attribute("FramesPerSecond", TypeDesc::TypeRational, rate);
+        format.attribute("oiio:Movie", 1);
+        format.attribute("oiio:LoopCount", 0);
+        const std::vector<ImageSpec> formats(frames.size(), format);
+        if (!output.open(name, static_cast<int>(formats.size()), formats.data())) return false;
         for (size_t i = 0; i < frames.size(); ++i) {
-            if (i > 0 && !output.open(name, spec, OIIO::ImageOutput::AppendSubimage)) return false;
+            if (i > 0 && !output.open(name, format, OIIO::ImageOutput::AppendSubimage)) return false;
             const std::vector<uint8_t> pixels = Interleaved(frames[i], false, false);
             if (!output.write_image(TypeDesc::UINT8, pixels.data())) return false;
         }

@@ -239,9 +239,9 @@ TEST_F(Cli, AnimatedHsbNoiseDriftsAtTheFlowSpeed) {
 }
 
 TEST_F(Cli, PremultipliedAndFloatInputsBecomeStraightBytes) {
-    OIIO::ImageSpec spec(2, 1, 4, OIIO::TypeDesc::FLOAT);
-    spec.alpha_channel = 3;
-    OIIO::ImageBuf buffer(spec);
+    OIIO::ImageSpec format(2, 1, 4, OIIO::TypeDesc::FLOAT);
+    format.alpha_channel = 3;
+    OIIO::ImageBuf buffer(format);
     const float pixels[8] = {0.5f, 0.25f, 0, 0.5f, 2.0f, -1.0f, 0.5f, 1.0f};
     buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::FLOAT, pixels);
     ASSERT_TRUE(buffer.write(Path("float.exr")));
@@ -265,10 +265,10 @@ TEST_F(Cli, SixteenBitPngFilesAreRoundedToEightBits) {
     for (int v = 0; v < 65536; ++v) {
         rgba.insert(rgba.end(), {uint16_t(v), uint16_t(65535 - v), uint16_t(v ^ 0x5555), uint16_t(v)});
     }
-    OIIO::ImageSpec spec(256, 256, 4, OIIO::TypeDesc::UINT16);
-    spec.alpha_channel = 3;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    OIIO::ImageBuf buffer(spec);
+    OIIO::ImageSpec format(256, 256, 4, OIIO::TypeDesc::UINT16);
+    format.alpha_channel = 3;
+    format.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageBuf buffer(format);
     buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::UINT16, rgba.data());
     ASSERT_TRUE(buffer.write(Path("wide.png")));
     const auto byte = [](int v) { return uint8_t(std::lround(v * 255.0 / 65535.0)); };
@@ -535,11 +535,11 @@ TEST_F(CliFiles, TheTemporaryFileCannotBeRedirected) {
 
 TEST_F(CliFiles, ASignalWhileWritingRemovesTheTemporaryFile) {
     // Large and noisy, so that its encoding takes long enough to be caught.
-    OIIO::ImageSpec spec(4000, 3000, 4, OIIO::TypeDesc::UINT8);
-    spec.attribute("compression", "none");
-    const Image noise = Noise(spec.width, spec.height);
+    OIIO::ImageSpec format(4000, 3000, 4, OIIO::TypeDesc::UINT8);
+    format.attribute("compression", "none");
+    const Image noise = Noise(format.width, format.height);
     auto output = OIIO::ImageOutput::create(Path("noise.tif"));
-    ASSERT_TRUE(output->open(Path("noise.tif"), spec) &&
+    ASSERT_TRUE(output->open(Path("noise.tif"), format) &&
                 output->write_image(OIIO::TypeDesc::UINT8, noise.Data()) && output->close());
     const std::string good = Write("out.png", Image(4, 4, Pixel{255, 9, 8, 7}));
     const std::string before = Contents(good);
@@ -566,7 +566,7 @@ TEST_F(CliFiles, ASignalWhileWritingRemovesTheTemporaryFile) {
             }
             EXPECT_TRUE(Leftovers().empty());
             if (Contents(good) != before) {
-                EXPECT_EQ(Read("out.png").Width(), spec.width) << "replaced only by a whole file";
+                EXPECT_EQ(Read("out.png").Width(), format.width) << "replaced only by a whole file";
                 std::ofstream(good, std::ios::binary) << before;
             }
         }
@@ -705,10 +705,10 @@ TEST_F(CliFiles, EightBitFilesAreReadAsTheyAre) {
         for (int v = 0; v < 256; ++v) pairs.insert(pairs.end(), {uint8_t(v), uint8_t(a)});
     }
     for (const char* name : {"straight.png", "premultiplied.tif"}) {
-        OIIO::ImageSpec spec(256, 256, 2, OIIO::TypeDesc::UINT8);
-        spec.alpha_channel = 1;
-        spec.attribute("oiio:UnassociatedAlpha", std::string(name) == "straight.png");
-        OIIO::ImageBuf buffer(spec);
+        OIIO::ImageSpec format(256, 256, 2, OIIO::TypeDesc::UINT8);
+        format.alpha_channel = 1;
+        format.attribute("oiio:UnassociatedAlpha", std::string(name) == "straight.png");
+        OIIO::ImageBuf buffer(format);
         buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::UINT8, pairs.data());
         ASSERT_TRUE(buffer.write(Path(name)));
     }
@@ -774,9 +774,9 @@ TEST_F(CliFiles, CompressionLevelsKeepThePixels) {
 // GIF readers name an alpha channel past the last one: each pixel's alpha
 // is its own, not the next pixel's red.
 TEST_F(CliFiles, AGifsPixelsAreReadWhole) {
-    OIIO::ImageSpec spec(3, 1, 4, OIIO::TypeDesc::UINT8);
-    spec.alpha_channel = 3;
-    OIIO::ImageBuf buffer(spec);
+    OIIO::ImageSpec format(3, 1, 4, OIIO::TypeDesc::UINT8);
+    format.alpha_channel = 3;
+    OIIO::ImageBuf buffer(format);
     const uint8_t pixels[12] = {255, 0, 0, 255, 0, 0, 0, 0, 0, 0, 255, 255};
     buffer.set_pixels(buffer.roi(), OIIO::TypeDesc::UINT8, pixels);
     ASSERT_TRUE(buffer.write(Path("dots.gif")));
