@@ -37,7 +37,7 @@ public:
     }
 
 private:
-    ModuleBuffer<uint8_t> blocks_[4];
+    ModuleBuffer<uint8_t> blocks_[5];
     size_t used_ = 0;
 };
 
@@ -259,15 +259,18 @@ int BlurTable(const Raster& raster, double r, AbortCheck abortCheck) {
     const size_t padded = Longest(raster) + 2 * static_cast<size_t>(taps - 1);
     Scratch scratch;
     auto* w = scratch.Take<double>(static_cast<size_t>(taps));
+    auto* scaled = scratch.Take<int32_t>(static_cast<size_t>(taps));
     double* table = scratch.TakeAligned(256 * static_cast<size_t>(taps));
     auto* in = scratch.Take<uint8_t>(padded * width);
     auto* out = scratch.Take<uint8_t>(Longest(raster) * width + 256);
-    if (w == nullptr || table == nullptr || in == nullptr || out == nullptr) return kOutOfMemory;
+    if (w == nullptr || scaled == nullptr || table == nullptr || in == nullptr || out == nullptr) {
+        return kOutOfMemory;
+    }
     uint8_t* flat = out + Longest(raster) * width;
     GaussKernelHalf(r, taps, w);
     BuildProductTable(w, taps, table);
     BuildFlatTable(table, taps, flat);
-    const TableConvolution convolution{taps, table, flat};
+    const TableConvolution convolution{taps, table, flat, scaled, ScaleTableKernel(w, taps, scaled)};
     for (const bool rows : {true, false}) {
         const PassLines lines(raster, rows);
         const int result = ForEachGroup(lines, lanes.width, abortCheck, [&](int32_t first, int32_t group) {
@@ -336,6 +339,29 @@ void GaussKernelHalf(double r, int32_t taps, double* w) {
     for (int32_t d = 1; d < taps; ++d) sum += GaussWeight(d, r);
     const double total = 1 + 2 * sum;
     for (int32_t d = 0; d < taps; ++d) w[d] = GaussWeight(d, r) / total;
+}
+
+// The weights in units of 2^-kTableShift, rounded, and the slack of the
+// table convolution's integer shortcut: a bound, in those units, on the
+// distance between a window's table sum and its integer sum. Each of a
+// window's 2 taps - 1 samples is at most 255, so the rounding of the weights
+// moves the integer sum by at most 255 times their summed rounding; the table
+// rows, built by additions, and the sum of them stray from the exact products
+// by less than 1e-11, far inside the 1e-9 allowed. -1 when the sums could
+// leave 32 bits.
+int32_t ScaleTableKernel(const double* w, int32_t taps, int32_t* scaled) {
+    constexpr double kUnit = 1 << kTableShift;
+    double rounding = 0;
+    int64_t total = 0;
+    for (int32_t d = 0; d < taps; ++d) {
+        scaled[d] = static_cast<int32_t>(std::lround(w[d] * kUnit));
+        const int32_t uses = d == 0 ? 1 : 2;
+        rounding += uses * std::fabs(w[d] - scaled[d] / kUnit);
+        total += int64_t{uses} * scaled[d];
+    }
+    const double slack = std::ceil((255 * rounding * (1 + 1e-6) + 1e-9) * kUnit) + 1;
+    if (255 * static_cast<double>(total) + slack >= 2147483647.0) return -1;
+    return static_cast<int32_t>(slack);
 }
 
 void GaussKernelCircular(double r, int32_t n, double* k) {

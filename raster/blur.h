@@ -32,6 +32,10 @@ double GaussWeight(double d, double r);
 // full symmetric kernel summing to 1.
 int32_t HalfKernelTaps(double r);
 void GaussKernelHalf(double r, int32_t taps, double* w);
+// The half kernel in units of 2^-kTableShift for the table method's integer
+// shortcut (scaled, taps values); returns the shortcut's slack, or -1 where
+// it cannot be used.
+int32_t ScaleTableKernel(const double* w, int32_t taps, int32_t* scaled);
 // The FFT method's circular kernel of length n, summing to 1 / n.
 void GaussKernelCircular(double r, int32_t n, double* k);
 

@@ -18,6 +18,14 @@ inline V Load(const double* p) { return *p; }
 inline V Gather(const double* base, const uint8_t* i) { return base[*i]; }
 inline void StoreBytes(V v, uint8_t* out) { *out = static_cast<uint8_t>(static_cast<int32_t>(v)); }
 
+typedef int32_t PairInts __attribute__((vector_size(8)));
+inline PairInts WidenPair(const uint8_t* p) { return PairInts{p[0], p[1]}; }
+inline void StorePairBytes(PairInts v, uint8_t* out) {
+    out[0] = static_cast<uint8_t>(v[0]);
+    out[1] = static_cast<uint8_t>(v[1]);
+}
+inline bool AnyDiffers(PairInts a, PairInts b) { return a[0] != b[0] || a[1] != b[1]; }
+
 #include "raster/lane_kernels.inl"
 
 // The 240 divisors of 720720 = 2^4 3^2 5 7 11 13 in increasing order.

@@ -11,7 +11,10 @@
 // by a double; kLanes, its width; Load (const double*) giving the lanes
 // stored at an address; Gather (const double* base, const uint8_t* indices)
 // giving base[indices[w]] in lane w; StoreBytes (V, uint8_t*) storing each
-// lane truncated toward zero as a byte (the values lie in 0..255).
+// lane truncated toward zero as a byte (the values lie in 0..255); PairInts,
+// a vector of 2 kLanes 32-bit integers; WidenPair (const uint8_t*) giving
+// 2 kLanes bytes as PairInts; StorePairBytes (PairInts, uint8_t*) storing
+// each lane, 0..255, as a byte; AnyDiffers (PairInts, PairInts).
 
 template <typename V>
 struct Cx {
@@ -233,56 +236,107 @@ inline V TableSum(const TableConvolution& c, const uint8_t* at) {
     return a;
 }
 
-// Two outputs side by side, so the gathers of one overlap the other's.
-inline void TableSumPair(const TableConvolution& c, const uint8_t* at, V& a, V& b) {
-    a = Gather(c.table, at);
-    b = Gather(c.table, at + kLanes);
+inline bool SamePosition(const uint8_t* a, const uint8_t* b) { return __builtin_memcmp(a, b, kLanes) == 0; }
+
+// Scans a group's positions forward, keeping where any lane last differed
+// from the position before: the window of output i (positions i to i + 2 pad)
+// is flat in every lane when, scanned to its end, that is at or before i.
+struct ChangeScan {
+    const uint8_t* in;
+    int32_t scanned = 0;
+    int32_t lastChange = 0;
+
+    void ScanTo(int32_t end) {
+        for (; scanned < end; ++scanned) {
+            if (!SamePosition(in + (scanned + 1) * kLanes, in + scanned * kLanes)) lastChange = scanned + 1;
+        }
+    }
+};
+
+// The runs of equal values of each lane met so far, asked only for lanes the
+// integer shortcut left open: lane w holds its value from runStart to runEnd.
+// Each position of a lane is compared at most once per run it joins.
+struct LaneRuns {
+    const uint8_t* in;
+    int32_t pad;
+    int32_t runStart[kLanes] = {};
+    int32_t runEnd[kLanes] = {};
+
+    // Whether positions i to i + 2 pad of lane w hold one value.
+    bool Flat(int32_t i, int32_t w) {
+        if (i < runStart[w] || i > runEnd[w]) runStart[w] = runEnd[w] = i;
+        while (runEnd[w] < i + 2 * pad && in[(runEnd[w] + 1) * kLanes + w] == in[runEnd[w] * kLanes + w]) {
+            ++runEnd[w];
+        }
+        return runEnd[w] >= i + 2 * pad;
+    }
+};
+
+// Output i of lane w by the table sum itself (the flat table where the
+// window is flat in that lane).
+inline uint8_t TableLane(const TableConvolution& c, const uint8_t* in, int32_t i, int32_t w,
+                         LaneRuns& runs) {
+    const uint8_t* at = in + (i + c.taps - 1) * kLanes + w;
+    if (runs.Flat(i, w)) return c.flat[*at];
+    double a = c.table[*at];
     for (int32_t d = 1; d < c.taps; ++d) {
         const double* row = c.table + d * 256;
-        const int32_t shift = d * kLanes;
-        a = a + (Gather(row, at - shift) + Gather(row, at + shift));
-        b = b + (Gather(row, at + kLanes - shift) + Gather(row, at + kLanes + shift));
+        a = a + (row[at[-d * kLanes]] + row[at[d * kLanes]]);
     }
+    return static_cast<uint8_t>(static_cast<int32_t>(a));
 }
 
-inline bool SamePosition(const uint8_t* a, const uint8_t* b) {
-    for (int32_t w = 0; w < kLanes; ++w) {
-        if (a[w] != b[w]) return false;
+// Outputs i and i + 1 by the integer shortcut: exact integer sums of the
+// scaled weights, whose truncation is the table sum's wherever the slack
+// around them cannot reach an integer boundary (every sum is at least 0, so
+// the low end is clamped there). The remaining lanes form the table sum.
+inline void TablePair(const TableConvolution& c, const uint8_t* in, int32_t i, LaneRuns& runs,
+                      uint8_t* out) {
+    const uint8_t* at = in + (i + c.taps - 1) * kLanes;
+    PairInts sum = WidenPair(at) * c.scaled[0];
+    for (int32_t d = 1; d < c.taps; ++d) {
+        sum += (WidenPair(at - d * kLanes) + WidenPair(at + d * kLanes)) * c.scaled[d];
     }
-    return true;
+    PairInts low = sum - c.slack;
+    low = (low & (low > 0)) >> kTableShift;
+    const PairInts high = (sum + c.slack) >> kTableShift;
+    StorePairBytes(low, out + i * kLanes);
+    if (AnyDiffers(low, high)) {
+        for (int32_t lane = 0; lane < 2 * kLanes; ++lane) {
+            if (low[lane] != high[lane]) out[i * kLanes + lane] = TableLane(c, in, i + lane / kLanes, lane % kLanes, runs);
+        }
+    }
 }
 
 // The table convolution of kLanes lines of byte values (in padded by
 // taps - 1 zeros, whose products are 0). A window whose samples are all
-// equal in every lane takes its result from the flat table.
+// equal in every lane takes its result from the flat table; the others go
+// two positions at a time through the integer shortcut.
 inline void TableLanes(const TableConvolution& c, int32_t length, const uint8_t* in, uint8_t* out) {
     const int32_t pad = c.taps - 1;
-    // The last position, up to the window's far end, that differs from the
-    // one before it.
-    int32_t lastChange = 0;
-    int32_t scanned = 0;
-    const auto flat = [&](int32_t i) {
-        for (; scanned < i + 2 * pad; ++scanned) {
-            if (!SamePosition(in + (scanned + 1) * kLanes, in + scanned * kLanes)) lastChange = scanned + 1;
-        }
-        return lastChange <= i;
-    };
+    ChangeScan scan{in};
+    LaneRuns runs{in, pad};
+    bool previousFlat = false;
     int32_t i = 0;
     while (i < length) {
-        if (flat(i)) {
+        scan.ScanTo(i + 2 * pad);
+        const bool flat = scan.lastChange <= i;
+        if (flat && previousFlat) {
+            // The flat window before held the same values.
+            __builtin_memcpy(out + i * kLanes, out + (i - 1) * kLanes, kLanes);
+            ++i;
+        } else if (flat) {
             const uint8_t* v = in + (i + pad) * kLanes;
             for (int32_t w = 0; w < kLanes; ++w) out[i * kLanes + w] = c.flat[v[w]];
             ++i;
-        } else if (i + 1 < length && !flat(i + 1)) {
-            V a, b;
-            TableSumPair(c, in + (i + pad) * kLanes, a, b);
-            StoreBytes(a, out + i * kLanes);
-            StoreBytes(b, out + (i + 1) * kLanes);
+        } else if (i + 1 < length && c.slack >= 0) {
+            TablePair(c, in, i, runs, out);
             i += 2;
         } else {
             StoreBytes(TableSum(c, in + (i + pad) * kLanes), out + i * kLanes);
             ++i;
         }
+        previousFlat = flat;
     }
 }
 

@@ -46,7 +46,15 @@ struct TableConvolution {
     const double* table;
     // The result of a window whose samples all equal v, by the same sum.
     const uint8_t* flat;
+    // The integer shortcut: the weights times 2^kTableShift, rounded, and the
+    // slack, in the same units, that bounds how far the table sum can lie
+    // from the integer sum. Where the integer sum plus or minus the slack
+    // truncates to one value, that is the table sum's value too; elsewhere
+    // the table sum is formed. A negative slack turns the shortcut off.
+    const int32_t* scaled;
+    int32_t slack;
 };
+constexpr int32_t kTableShift = 23;
 using TableLinesFn = void (*)(const TableConvolution& c, int32_t length, const uint8_t* in,
                               uint8_t* out);
 

@@ -1,4 +1,6 @@
 // The blur's kernels with 2 lanes, for SSE2.
+#include <emmintrin.h>
+
 #include "raster/lanes.h"
 
 namespace zoka {
@@ -13,6 +15,21 @@ inline V Gather(const double* base, const uint8_t* i) { return V{base[i[0]], bas
 inline void StoreBytes(V v, uint8_t* out) {
     out[0] = static_cast<uint8_t>(static_cast<int32_t>(v[0]));
     out[1] = static_cast<uint8_t>(static_cast<int32_t>(v[1]));
+}
+
+typedef int32_t PairInts __attribute__((vector_size(16)));
+inline PairInts WidenPair(const uint8_t* p) {
+    int32_t four;
+    __builtin_memcpy(&four, p, 4);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_cvtsi32_si128(four);
+    return reinterpret_cast<PairInts>(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+}
+inline void StorePairBytes(PairInts v, uint8_t* out) {
+    for (int32_t w = 0; w < 4; ++w) out[w] = static_cast<uint8_t>(v[w]);
+}
+inline bool AnyDiffers(PairInts a, PairInts b) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b))) != 0xFFFF;
 }
 
 #include "raster/lane_kernels.inl"

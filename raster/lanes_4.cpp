@@ -27,6 +27,23 @@ inline void StoreBytes(V v, uint8_t* out) {
     __builtin_memcpy(out, &four, 4);
 }
 
+typedef int32_t PairInts __attribute__((vector_size(32)));
+inline PairInts WidenPair(const uint8_t* p) {
+    return reinterpret_cast<PairInts>(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+}
+inline void StorePairBytes(PairInts v, uint8_t* out) {
+    const __m256i words = _mm256_packus_epi32(reinterpret_cast<__m256i>(v), _mm256_setzero_si256());
+    const __m256i bytes = _mm256_packus_epi16(words, _mm256_setzero_si256());
+    const int32_t low = _mm256_cvtsi256_si32(bytes);
+    const int32_t high = _mm256_extract_epi32(bytes, 4);
+    __builtin_memcpy(out, &low, 4);
+    __builtin_memcpy(out + 4, &high, 4);
+}
+inline bool AnyDiffers(PairInts a, PairInts b) {
+    const __m256i x = reinterpret_cast<__m256i>(a ^ b);
+    return _mm256_testz_si256(x, x) == 0;
+}
+
 #include "raster/lane_kernels.inl"
 
 }  // namespace

@@ -23,6 +23,19 @@ inline void StoreBytes(V v, uint8_t* out) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
 }
 
+typedef int32_t PairInts __attribute__((vector_size(64)));
+inline PairInts WidenPair(const uint8_t* p) {
+    return reinterpret_cast<PairInts>(
+        _mm512_maskz_cvtepu8_epi32(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
+inline void StorePairBytes(PairInts v, uint8_t* out) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm512_mask_cvtepi32_epi8(_mm_setzero_si128(), 0xFFFF, reinterpret_cast<__m512i>(v)));
+}
+inline bool AnyDiffers(PairInts a, PairInts b) {
+    return _mm512_cmpneq_epi32_mask(reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(b)) != 0;
+}
+
 #include "raster/lane_kernels.inl"
 
 }  // namespace

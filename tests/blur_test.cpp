@@ -313,7 +313,10 @@ TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
             for (int32_t d = 1; d < taps; ++d) sum += table[d * 256 + v] + table[d * 256 + v];
             flat[v] = static_cast<uint8_t>(sum);
         }
-        lanes.table(TableConvolution{taps, table.data(), flat.data()}, length, bytes.data(), out.data());
+        int32_t scaled[taps];
+        const int32_t slack = ScaleTableKernel(w, taps, scaled);
+        lanes.table(TableConvolution{taps, table.data(), flat.data(), scaled, slack}, length, bytes.data(),
+                    out.data());
         lanes.direct(DirectConvolution{taps, w}, length, doubles.data(), direct);
         std::vector<uint8_t> firstLane(length);
         std::vector<double> firstDirect(length);
@@ -381,6 +384,107 @@ TEST(BlurLanes, TheFftStaysWithinOneLevelOfTheStraightforwardConvolution) {
         }
     }
     EXPECT_LE(worst, 1);
+}
+
+}  // namespace
+}  // namespace zoka
+
+namespace zoka {
+namespace {
+
+// The table method's straightforward sum for one line: row v of tap d holds
+// v w[d] built by additions, the taps summed in ascending order, zeros
+// outside the line, truncated.
+std::vector<uint8_t> TableSumOfLine(const std::vector<uint8_t>& line, double r) {
+    const int32_t taps = HalfKernelTaps(r);
+    std::vector<double> w(taps), table(256 * taps);
+    GaussKernelHalf(r, taps, w.data());
+    for (int32_t d = 0; d < taps; ++d) {
+        for (int32_t v = 1; v < 256; ++v) table[d * 256 + v] = table[d * 256 + v - 1] + w[d];
+    }
+    const auto length = static_cast<int32_t>(line.size());
+    const auto at = [&](int32_t j) { return j < 0 || j >= length ? 0 : line[j]; };
+    std::vector<uint8_t> out(line.size());
+    for (int32_t i = 0; i < length; ++i) {
+        double a = table[at(i)];
+        for (int32_t d = 1; d < taps; ++d) a = a + (table[d * 256 + at(i - d)] + table[d * 256 + at(i + d)]);
+        out[i] = static_cast<uint8_t>(static_cast<int32_t>(a));
+    }
+    return out;
+}
+
+// Lines that put the integer shortcut near its limits, one per lane: noise,
+// a flat run of each value (whose sums land on or next to an integer), a
+// ramp (its exact sums are integers), steps, and lanes that are flat while
+// their neighbours change.
+std::vector<std::vector<uint8_t>> HardLines(int32_t length, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<std::vector<uint8_t>> lines;
+    for (int32_t kind = 0; kind < 8; ++kind) {
+        std::vector<uint8_t> line(length);
+        const auto value = static_cast<uint8_t>(random() % 256);
+        for (int32_t i = 0; i < length; ++i) {
+            switch (kind) {
+                case 0: line[i] = static_cast<uint8_t>(random() % 256); break;
+                case 1: line[i] = 255; break;
+                case 2: line[i] = value; break;
+                case 3: line[i] = static_cast<uint8_t>(i % 256); break;
+                case 4: line[i] = static_cast<uint8_t>(i < length / 2 ? 255 : value); break;
+                case 5: line[i] = static_cast<uint8_t>((i / 7) % 2 ? 255 : 0); break;
+                case 6: line[i] = static_cast<uint8_t>(255 - (i * 3) % 256); break;
+                default: line[i] = static_cast<uint8_t>(i % 40 < 20 ? value : random() % 256); break;
+            }
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Every lane width, every table radius: the blur's bytes are the table sum's
+// bytes, lane by lane, whatever the neighbouring lanes hold.
+TEST(BlurTableShortcut, EveryLaneGivesTheTableSum) {
+    std::vector<LaneKernels> widths{ScalarLaneKernels()};
+#if defined(__x86_64__) || defined(__i386__)
+    widths.push_back(LaneKernels2());
+    if (__builtin_cpu_supports("avx2")) widths.push_back(LaneKernels4());
+    if (__builtin_cpu_supports("avx512f")) widths.push_back(LaneKernels8());
+#endif
+    const int32_t length = 301;
+    for (const double r : {0.4, 1.0, 2.5, 5.0, 7.7, 12.3, 20.0, 29.2, 30.0}) {
+        const int32_t taps = HalfKernelTaps(r), pad = taps - 1;
+        std::vector<double> w(taps), table(256 * taps);
+        GaussKernelHalf(r, taps, w.data());
+        for (int32_t d = 0; d < taps; ++d) {
+            for (int32_t v = 1; v < 256; ++v) table[d * 256 + v] = table[d * 256 + v - 1] + w[d];
+        }
+        std::vector<uint8_t> flat(256);
+        for (int32_t v = 0; v < 256; ++v) {
+            double sum = table[v];
+            for (int32_t d = 1; d < taps; ++d) sum += table[d * 256 + v] + table[d * 256 + v];
+            flat[v] = static_cast<uint8_t>(static_cast<int32_t>(sum));
+        }
+        std::vector<int32_t> scaled(taps);
+        const int32_t slack = ScaleTableKernel(w.data(), taps, scaled.data());
+        ASSERT_GE(slack, 0) << r;
+        const TableConvolution c{taps, table.data(), flat.data(), scaled.data(), slack};
+        for (const LaneKernels& lanes : widths) {
+            const auto width = static_cast<size_t>(lanes.width);
+            const auto lines = HardLines(length, static_cast<uint32_t>(r * 10) + lanes.width);
+            for (size_t first = 0; first < lines.size(); first += width) {
+                std::vector<uint8_t> in((length + 2 * pad) * width, 0), out(length * width);
+                for (size_t lane = 0; lane < width && first + lane < lines.size(); ++lane) {
+                    for (int32_t i = 0; i < length; ++i) in[(i + pad) * width + lane] = lines[first + lane][i];
+                }
+                lanes.table(c, length, in.data(), out.data());
+                for (size_t lane = 0; lane < width && first + lane < lines.size(); ++lane) {
+                    const std::vector<uint8_t> expected = TableSumOfLine(lines[first + lane], r);
+                    std::vector<uint8_t> got(length);
+                    for (int32_t i = 0; i < length; ++i) got[i] = out[i * width + lane];
+                    EXPECT_EQ(got, expected) << "r " << r << ", line " << first + lane << ", " << width << " lanes";
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
