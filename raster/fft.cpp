@@ -24,7 +24,9 @@ inline void StorePairBytes(PairInts v, uint8_t* out) {
     out[0] = static_cast<uint8_t>(v[0]);
     out[1] = static_cast<uint8_t>(v[1]);
 }
-inline bool AnyDiffers(PairInts a, PairInts b) { return a[0] != b[0] || a[1] != b[1]; }
+inline uint32_t DifferingLanes(PairInts a, PairInts b) {
+    return static_cast<uint32_t>(a[0] != b[0]) | static_cast<uint32_t>(a[1] != b[1]) << 1;
+}
 
 #include "raster/lane_kernels.inl"
 

@@ -14,7 +14,8 @@
 // lane truncated toward zero as a byte (the values lie in 0..255); PairInts,
 // a vector of 2 kLanes 32-bit integers; WidenPair (const uint8_t*) giving
 // 2 kLanes bytes as PairInts; StorePairBytes (PairInts, uint8_t*) storing
-// each lane, 0..255, as a byte; AnyDiffers (PairInts, PairInts).
+// each lane, 0..255, as a byte; DifferingLanes (PairInts, PairInts) giving
+// bit w set where lane w differs.
 
 template <typename V>
 struct Cx {
@@ -253,31 +254,9 @@ struct ChangeScan {
     }
 };
 
-// The runs of equal values of each lane met so far, asked only for lanes the
-// integer shortcut left open: lane w holds its value from runStart to runEnd.
-// Each position of a lane is compared at most once per run it joins.
-struct LaneRuns {
-    const uint8_t* in;
-    int32_t pad;
-    int32_t runStart[kLanes] = {};
-    int32_t runEnd[kLanes] = {};
-
-    // Whether positions i to i + 2 pad of lane w hold one value.
-    bool Flat(int32_t i, int32_t w) {
-        if (i < runStart[w] || i > runEnd[w]) runStart[w] = runEnd[w] = i;
-        while (runEnd[w] < i + 2 * pad && in[(runEnd[w] + 1) * kLanes + w] == in[runEnd[w] * kLanes + w]) {
-            ++runEnd[w];
-        }
-        return runEnd[w] >= i + 2 * pad;
-    }
-};
-
-// Output i of lane w by the table sum itself (the flat table where the
-// window is flat in that lane).
-inline uint8_t TableLane(const TableConvolution& c, const uint8_t* in, int32_t i, int32_t w,
-                         LaneRuns& runs) {
+// Output i of lane w by the table sum itself.
+inline uint8_t TableLane(const TableConvolution& c, const uint8_t* in, int32_t i, int32_t w) {
     const uint8_t* at = in + (i + c.taps - 1) * kLanes + w;
-    if (runs.Flat(i, w)) return c.flat[*at];
     double a = c.table[*at];
     for (int32_t d = 1; d < c.taps; ++d) {
         const double* row = c.table + d * 256;
@@ -286,12 +265,27 @@ inline uint8_t TableLane(const TableConvolution& c, const uint8_t* in, int32_t i
     return static_cast<uint8_t>(static_cast<int32_t>(a));
 }
 
+// The lanes of outputs i and i + 1 whose windows hold one value, as bits.
+inline uint32_t FlatLanes(const uint8_t* at, int32_t taps) {
+    PairInts least = WidenPair(at);
+    PairInts most = least;
+    for (int32_t d = 1; d < taps; ++d) {
+        const PairInts left = WidenPair(at - d * kLanes);
+        const PairInts right = WidenPair(at + d * kLanes);
+        least = left < least ? left : least;
+        most = left > most ? left : most;
+        least = right < least ? right : least;
+        most = right > most ? right : most;
+    }
+    return ~DifferingLanes(least, most);
+}
+
 // Outputs i and i + 1 by the integer shortcut: exact integer sums of the
 // scaled weights, whose truncation is the table sum's wherever the slack
 // around them cannot reach an integer boundary (every sum is at least 0, so
-// the low end is clamped there). The remaining lanes form the table sum.
-inline void TablePair(const TableConvolution& c, const uint8_t* in, int32_t i, LaneRuns& runs,
-                      uint8_t* out) {
+// the low end is clamped there). The lanes left open take the flat table
+// where their window holds one value, the table sum elsewhere.
+inline void TablePair(const TableConvolution& c, const uint8_t* in, int32_t i, uint8_t* out) {
     const uint8_t* at = in + (i + c.taps - 1) * kLanes;
     PairInts sum = WidenPair(at) * c.scaled[0];
     for (int32_t d = 1; d < c.taps; ++d) {
@@ -301,10 +295,12 @@ inline void TablePair(const TableConvolution& c, const uint8_t* in, int32_t i, L
     low = (low & (low > 0)) >> kTableShift;
     const PairInts high = (sum + c.slack) >> kTableShift;
     StorePairBytes(low, out + i * kLanes);
-    if (AnyDiffers(low, high)) {
-        for (int32_t lane = 0; lane < 2 * kLanes; ++lane) {
-            if (low[lane] != high[lane]) out[i * kLanes + lane] = TableLane(c, in, i + lane / kLanes, lane % kLanes, runs);
-        }
+    uint32_t open = DifferingLanes(low, high);
+    if (open == 0) return;
+    const uint32_t flat = FlatLanes(at, c.taps);
+    for (; open != 0; open &= open - 1) {
+        const int32_t lane = __builtin_ctz(open);
+        out[i * kLanes + lane] = (flat >> lane) & 1 ? c.flat[at[lane]] : TableLane(c, in, i + lane / kLanes, lane % kLanes);
     }
 }
 
@@ -315,7 +311,6 @@ inline void TablePair(const TableConvolution& c, const uint8_t* in, int32_t i, L
 inline void TableLanes(const TableConvolution& c, int32_t length, const uint8_t* in, uint8_t* out) {
     const int32_t pad = c.taps - 1;
     ChangeScan scan{in};
-    LaneRuns runs{in, pad};
     bool previousFlat = false;
     int32_t i = 0;
     while (i < length) {
@@ -330,7 +325,7 @@ inline void TableLanes(const TableConvolution& c, int32_t length, const uint8_t*
             for (int32_t w = 0; w < kLanes; ++w) out[i * kLanes + w] = c.flat[v[w]];
             ++i;
         } else if (i + 1 < length && c.slack >= 0) {
-            TablePair(c, in, i, runs, out);
+            TablePair(c, in, i, out);
             i += 2;
         } else {
             StoreBytes(TableSum(c, in + (i + pad) * kLanes), out + i * kLanes);

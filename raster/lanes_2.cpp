@@ -28,8 +28,9 @@ inline PairInts WidenPair(const uint8_t* p) {
 inline void StorePairBytes(PairInts v, uint8_t* out) {
     for (int32_t w = 0; w < 4; ++w) out[w] = static_cast<uint8_t>(v[w]);
 }
-inline bool AnyDiffers(PairInts a, PairInts b) {
-    return _mm_movemask_epi8(_mm_cmpeq_epi32(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b))) != 0xFFFF;
+inline uint32_t DifferingLanes(PairInts a, PairInts b) {
+    const __m128i same = _mm_cmpeq_epi32(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b));
+    return ~static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(same))) & 0xF;
 }
 
 #include "raster/lane_kernels.inl"

@@ -39,9 +39,9 @@ inline void StorePairBytes(PairInts v, uint8_t* out) {
     __builtin_memcpy(out, &low, 4);
     __builtin_memcpy(out + 4, &high, 4);
 }
-inline bool AnyDiffers(PairInts a, PairInts b) {
-    const __m256i x = reinterpret_cast<__m256i>(a ^ b);
-    return _mm256_testz_si256(x, x) == 0;
+inline uint32_t DifferingLanes(PairInts a, PairInts b) {
+    const __m256i same = _mm256_cmpeq_epi32(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b));
+    return ~static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(same))) & 0xFF;
 }
 
 #include "raster/lane_kernels.inl"

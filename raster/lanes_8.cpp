@@ -32,8 +32,8 @@ inline void StorePairBytes(PairInts v, uint8_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                      _mm512_mask_cvtepi32_epi8(_mm_setzero_si128(), 0xFFFF, reinterpret_cast<__m512i>(v)));
 }
-inline bool AnyDiffers(PairInts a, PairInts b) {
-    return _mm512_cmpneq_epi32_mask(reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(b)) != 0;
+inline uint32_t DifferingLanes(PairInts a, PairInts b) {
+    return _mm512_cmpneq_epi32_mask(reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(b));
 }
 
 #include "raster/lane_kernels.inl"
