@@ -75,7 +75,7 @@ struct PassLines {
 
 // The first sample of each line of a group; all share one step.
 struct GroupLines {
-    uint8_t* first[8];
+    uint8_t* first[kTableLanes];
     ptrdiff_t step;
     int32_t length;
 };
@@ -254,7 +254,7 @@ void BuildFlatTable(const double* table, int32_t taps, uint8_t* flat) {
 
 int BlurTable(const Raster& raster, double r, AbortCheck abortCheck) {
     const LaneKernels lanes = WidestLaneKernels();
-    const auto width = static_cast<size_t>(lanes.width);
+    constexpr auto width = static_cast<size_t>(kTableLanes);
     const int32_t taps = HalfKernelTaps(r);
     const size_t padded = Longest(raster) + 2 * static_cast<size_t>(taps - 1);
     Scratch scratch;
@@ -273,10 +273,10 @@ int BlurTable(const Raster& raster, double r, AbortCheck abortCheck) {
     const TableConvolution convolution{taps, table, flat, scaled, ScaleTableKernel(w, taps, scaled)};
     for (const bool rows : {true, false}) {
         const PassLines lines(raster, rows);
-        const int result = ForEachGroup(lines, lanes.width, abortCheck, [&](int32_t first, int32_t group) {
-            LoadGroup(lines, first, group, lanes.width, taps - 1, padded, in);
+        const int result = ForEachGroup(lines, kTableLanes, abortCheck, [&](int32_t first, int32_t group) {
+            LoadGroup(lines, first, group, kTableLanes, taps - 1, padded, in);
             lanes.table(convolution, lines.length, in, out);
-            StoreBytes(lines, first, group, lanes.width, out);
+            StoreBytes(lines, first, group, kTableLanes, out);
         });
         if (result != kOk) return result;
     }

@@ -15,16 +15,14 @@ namespace {
 using V = double;
 constexpr int32_t kLanes = 1;
 inline V Load(const double* p) { return *p; }
-inline V Gather(const double* base, const uint8_t* i) { return base[*i]; }
-inline void StoreBytes(V v, uint8_t* out) { *out = static_cast<uint8_t>(static_cast<int32_t>(v)); }
 
-typedef int32_t PairInts __attribute__((vector_size(8)));
-inline PairInts WidenPair(const uint8_t* p) { return PairInts{p[0], p[1]}; }
-inline void StorePairBytes(PairInts v, uint8_t* out) {
+typedef int32_t ChunkInts __attribute__((vector_size(8)));
+inline ChunkInts WidenChunk(const uint8_t* p) { return ChunkInts{p[0], p[1]}; }
+inline void StoreChunkBytes(ChunkInts v, uint8_t* out) {
     out[0] = static_cast<uint8_t>(v[0]);
     out[1] = static_cast<uint8_t>(v[1]);
 }
-inline uint32_t DifferingLanes(PairInts a, PairInts b) {
+inline uint32_t DifferingLanes(ChunkInts a, ChunkInts b) {
     return static_cast<uint32_t>(a[0] != b[0]) | static_cast<uint32_t>(a[1] != b[1]) << 1;
 }
 

@@ -9,13 +9,11 @@
 //
 // Needs: raster/lanes.h; a type V with +, - and * by V or by a double, and /
 // by a double; kLanes, its width; Load (const double*) giving the lanes
-// stored at an address; Gather (const double* base, const uint8_t* indices)
-// giving base[indices[w]] in lane w; StoreBytes (V, uint8_t*) storing each
-// lane truncated toward zero as a byte (the values lie in 0..255); PairInts,
-// a vector of 2 kLanes 32-bit integers; WidenPair (const uint8_t*) giving
-// 2 kLanes bytes as PairInts; StorePairBytes (PairInts, uint8_t*) storing
-// each lane, 0..255, as a byte; DifferingLanes (PairInts, PairInts) giving
-// bit w set where lane w differs.
+// stored at an address; ChunkInts, a vector of 2 kLanes 32-bit integers;
+// WidenChunk (const uint8_t*) giving 2 kLanes bytes as ChunkInts;
+// StoreChunkBytes (ChunkInts, uint8_t*) storing each lane, 0..255, as a
+// byte; DifferingLanes (ChunkInts, ChunkInts) giving bit w set where lane w
+// differs.
 
 template <typename V>
 struct Cx {
@@ -227,21 +225,16 @@ inline void DirectLanes(const DirectConvolution& c, int32_t length, const double
     }
 }
 
-// One output of the table convolution: its taps summed in ascending order.
-inline V TableSum(const TableConvolution& c, const uint8_t* at) {
-    V a = Gather(c.table, at);
-    for (int32_t d = 1; d < c.taps; ++d) {
-        const double* row = c.table + d * 256;
-        a = a + (Gather(row, at - d * kLanes) + Gather(row, at + d * kLanes));
-    }
-    return a;
-}
+// The table convolution runs over chunks of 2 kLanes lanes of the
+// kTableLanes a position holds.
+constexpr int32_t kChunk = 2 * kLanes;
 
-inline bool SamePosition(const uint8_t* a, const uint8_t* b) { return __builtin_memcmp(a, b, kLanes) == 0; }
+inline bool SameChunk(const uint8_t* a, const uint8_t* b) { return __builtin_memcmp(a, b, kChunk) == 0; }
 
-// Scans a group's positions forward, keeping where any lane last differed
-// from the position before: the window of output i (positions i to i + 2 pad)
-// is flat in every lane when, scanned to its end, that is at or before i.
+// Scans a chunk's positions forward, keeping where any of its lanes last
+// differed from the position before: the window of output i (positions i to
+// i + 2 pad) is flat in every lane when, scanned to its end, that is at or
+// before i.
 struct ChangeScan {
     const uint8_t* in;
     int32_t scanned = 0;
@@ -249,29 +242,29 @@ struct ChangeScan {
 
     void ScanTo(int32_t end) {
         for (; scanned < end; ++scanned) {
-            if (!SamePosition(in + (scanned + 1) * kLanes, in + scanned * kLanes)) lastChange = scanned + 1;
+            const uint8_t* before = in + scanned * kTableLanes;
+            if (!SameChunk(before + kTableLanes, before)) lastChange = scanned + 1;
         }
     }
 };
 
-// Output i of lane w by the table sum itself.
-inline uint8_t TableLane(const TableConvolution& c, const uint8_t* in, int32_t i, int32_t w) {
-    const uint8_t* at = in + (i + c.taps - 1) * kLanes + w;
+// Output i of one lane by the table sum itself: its taps in ascending order.
+inline uint8_t TableLane(const TableConvolution& c, const uint8_t* at) {
     double a = c.table[*at];
     for (int32_t d = 1; d < c.taps; ++d) {
         const double* row = c.table + d * 256;
-        a = a + (row[at[-d * kLanes]] + row[at[d * kLanes]]);
+        a = a + (row[at[-d * kTableLanes]] + row[at[d * kTableLanes]]);
     }
     return static_cast<uint8_t>(static_cast<int32_t>(a));
 }
 
-// The lanes of outputs i and i + 1 whose windows hold one value, as bits.
+// The chunk's lanes whose windows hold one value, as bits.
 inline uint32_t FlatLanes(const uint8_t* at, int32_t taps) {
-    PairInts least = WidenPair(at);
-    PairInts most = least;
+    ChunkInts least = WidenChunk(at);
+    ChunkInts most = least;
     for (int32_t d = 1; d < taps; ++d) {
-        const PairInts left = WidenPair(at - d * kLanes);
-        const PairInts right = WidenPair(at + d * kLanes);
+        const ChunkInts left = WidenChunk(at - d * kTableLanes);
+        const ChunkInts right = WidenChunk(at + d * kTableLanes);
         least = left < least ? left : least;
         most = left > most ? left : most;
         least = right < least ? right : least;
@@ -280,59 +273,56 @@ inline uint32_t FlatLanes(const uint8_t* at, int32_t taps) {
     return ~DifferingLanes(least, most);
 }
 
-// Outputs i and i + 1 by the integer shortcut: exact integer sums of the
+// Output i of a chunk by the integer shortcut: exact integer sums of the
 // scaled weights, whose truncation is the table sum's wherever the slack
 // around them cannot reach an integer boundary (every sum is at least 0, so
 // the low end is clamped there). The lanes left open take the flat table
 // where their window holds one value, the table sum elsewhere.
-inline void TablePair(const TableConvolution& c, const uint8_t* in, int32_t i, uint8_t* out) {
-    const uint8_t* at = in + (i + c.taps - 1) * kLanes;
-    PairInts sum = WidenPair(at) * c.scaled[0];
+inline void TableShortcut(const TableConvolution& c, const uint8_t* at, uint8_t* out) {
+    ChunkInts sum = WidenChunk(at) * c.scaled[0];
     for (int32_t d = 1; d < c.taps; ++d) {
-        sum += (WidenPair(at - d * kLanes) + WidenPair(at + d * kLanes)) * c.scaled[d];
+        sum += (WidenChunk(at - d * kTableLanes) + WidenChunk(at + d * kTableLanes)) * c.scaled[d];
     }
-    PairInts low = sum - c.slack;
+    ChunkInts low = sum - c.slack;
     low = (low & (low > 0)) >> kTableShift;
-    const PairInts high = (sum + c.slack) >> kTableShift;
-    StorePairBytes(low, out + i * kLanes);
+    const ChunkInts high = (sum + c.slack) >> kTableShift;
+    StoreChunkBytes(low, out);
     uint32_t open = DifferingLanes(low, high);
     if (open == 0) return;
     const uint32_t flat = FlatLanes(at, c.taps);
     for (; open != 0; open &= open - 1) {
         const int32_t lane = __builtin_ctz(open);
-        out[i * kLanes + lane] = (flat >> lane) & 1 ? c.flat[at[lane]] : TableLane(c, in, i + lane / kLanes, lane % kLanes);
+        out[lane] = (flat >> lane) & 1 ? c.flat[at[lane]] : TableLane(c, at + lane);
     }
 }
 
-// The table convolution of kLanes lines of byte values (in padded by
-// taps - 1 zeros, whose products are 0). A window whose samples are all
-// equal in every lane takes its result from the flat table; the others go
-// two positions at a time through the integer shortcut.
-inline void TableLanes(const TableConvolution& c, int32_t length, const uint8_t* in, uint8_t* out) {
+// The table convolution of one chunk of lanes. A window whose samples are
+// all equal in every lane of the chunk takes its results from the flat
+// table, and a run of such windows repeats them.
+inline void TableChunk(const TableConvolution& c, int32_t length, const uint8_t* in, uint8_t* out) {
     const int32_t pad = c.taps - 1;
     ChangeScan scan{in};
     bool previousFlat = false;
-    int32_t i = 0;
-    while (i < length) {
+    for (int32_t i = 0; i < length; ++i) {
         scan.ScanTo(i + 2 * pad);
         const bool flat = scan.lastChange <= i;
+        const uint8_t* at = in + (i + pad) * kTableLanes;
+        uint8_t* result = out + i * kTableLanes;
         if (flat && previousFlat) {
-            // The flat window before held the same values.
-            __builtin_memcpy(out + i * kLanes, out + (i - 1) * kLanes, kLanes);
-            ++i;
+            __builtin_memcpy(result, result - kTableLanes, kChunk);
         } else if (flat) {
-            const uint8_t* v = in + (i + pad) * kLanes;
-            for (int32_t w = 0; w < kLanes; ++w) out[i * kLanes + w] = c.flat[v[w]];
-            ++i;
-        } else if (i + 1 < length && c.slack >= 0) {
-            TablePair(c, in, i, out);
-            i += 2;
+            for (int32_t w = 0; w < kChunk; ++w) result[w] = c.flat[at[w]];
+        } else if (c.slack >= 0) {
+            TableShortcut(c, at, result);
         } else {
-            StoreBytes(TableSum(c, in + (i + pad) * kLanes), out + i * kLanes);
-            ++i;
+            for (int32_t w = 0; w < kChunk; ++w) result[w] = TableLane(c, at + w);
         }
         previousFlat = flat;
     }
+}
+
+inline void TableLanes(const TableConvolution& c, int32_t length, const uint8_t* in, uint8_t* out) {
+    for (int32_t first = 0; first < kTableLanes; first += kChunk) TableChunk(c, length, in + first, out + first);
 }
 
 inline void FftLinesEntry(const LineConvolution& c, double* data, double* spectrum) {

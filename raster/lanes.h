@@ -38,9 +38,11 @@ using DirectLinesFn = void (*)(const DirectConvolution& c, int32_t length, const
 
 // The table method over bytes: T[0][v] + sum over d of (T[d][left] +
 // T[d][right]), d ascending, the products from the table (d-major, 256 per
-// tap; row v of tap d holds v w[d]), truncated toward zero into a byte. in
-// holds the byte values with taps - 1 zeros padding each end; out the
-// results.
+// tap; row v of tap d holds v w[d]), truncated toward zero into a byte. It
+// takes kTableLanes lines at once, whatever the vector width, so that a
+// column pass moves whole cache lines of each row: in holds the byte values
+// (sample i of lane w at [i * kTableLanes + w]) with taps - 1 zeros padding
+// each end; out the results.
 struct TableConvolution {
     int32_t taps;
     const double* table;
@@ -55,6 +57,7 @@ struct TableConvolution {
     int32_t slack;
 };
 constexpr int32_t kTableShift = 23;
+constexpr int32_t kTableLanes = 64;
 using TableLinesFn = void (*)(const TableConvolution& c, int32_t length, const uint8_t* in,
                               uint8_t* out);
 

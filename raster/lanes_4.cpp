@@ -11,27 +11,12 @@ typedef double V __attribute__((vector_size(32)));
 constexpr int32_t kLanes = 4;
 
 inline V Load(const double* p) { return reinterpret_cast<V>(_mm256_loadu_pd(p)); }
-inline V Gather(const double* base, const uint8_t* i) {
-    int32_t four;
-    __builtin_memcpy(&four, i, 4);
-    const __m128i indices = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(four));
-    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-    return reinterpret_cast<V>(_mm256_mask_i32gather_pd(_mm256_setzero_pd(), base, indices, all, 8));
-}
 
-inline void StoreBytes(V v, uint8_t* out) {
-    const __m128i dwords = _mm256_cvttpd_epi32(reinterpret_cast<__m256d>(v));
-    const __m128i bytes = _mm_shuffle_epi8(dwords, _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1,
-                                                                 -1, -1, -1, -1, -1, -1, -1));
-    const int32_t four = _mm_cvtsi128_si32(bytes);
-    __builtin_memcpy(out, &four, 4);
+typedef int32_t ChunkInts __attribute__((vector_size(32)));
+inline ChunkInts WidenChunk(const uint8_t* p) {
+    return reinterpret_cast<ChunkInts>(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
 }
-
-typedef int32_t PairInts __attribute__((vector_size(32)));
-inline PairInts WidenPair(const uint8_t* p) {
-    return reinterpret_cast<PairInts>(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
-}
-inline void StorePairBytes(PairInts v, uint8_t* out) {
+inline void StoreChunkBytes(ChunkInts v, uint8_t* out) {
     const __m256i words = _mm256_packus_epi32(reinterpret_cast<__m256i>(v), _mm256_setzero_si256());
     const __m256i bytes = _mm256_packus_epi16(words, _mm256_setzero_si256());
     const int32_t low = _mm256_cvtsi256_si32(bytes);
@@ -39,7 +24,7 @@ inline void StorePairBytes(PairInts v, uint8_t* out) {
     __builtin_memcpy(out, &low, 4);
     __builtin_memcpy(out + 4, &high, 4);
 }
-inline uint32_t DifferingLanes(PairInts a, PairInts b) {
+inline uint32_t DifferingLanes(ChunkInts a, ChunkInts b) {
     const __m256i same = _mm256_cmpeq_epi32(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b));
     return ~static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(same))) & 0xFF;
 }

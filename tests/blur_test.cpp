@@ -293,7 +293,8 @@ TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
     std::vector<double> directReference;
     for (const LaneKernels& lanes : widths) {
         const auto width = static_cast<size_t>(lanes.width);
-        std::vector<uint8_t> bytes((length + 2 * pad) * width, 0), out(length * width);
+        const auto tableWidth = static_cast<size_t>(kTableLanes);
+        std::vector<uint8_t> bytes((length + 2 * pad) * tableWidth, 0), out(length * tableWidth);
         std::vector<double> doubles((length + 2 * pad) * width, 0.0);
         // Results are stored as whole vectors: aligned as the blur aligns them.
         struct alignas(64) Block {
@@ -302,10 +303,8 @@ TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
         std::vector<Block> directBlocks(length);
         double* direct = directBlocks[0].v;
         for (int32_t i = 0; i < length; ++i) {
-            for (size_t lane = 0; lane < width; ++lane) {
-                bytes[(i + pad) * width + lane] = static_cast<uint8_t>(line[i]);
-                doubles[(i + pad) * width + lane] = line[i] / 3;
-            }
+            for (size_t lane = 0; lane < tableWidth; ++lane) bytes[(i + pad) * tableWidth + lane] = static_cast<uint8_t>(line[i]);
+            for (size_t lane = 0; lane < width; ++lane) doubles[(i + pad) * width + lane] = line[i] / 3;
         }
         // The flat table by the straightforward sum.
         for (int32_t v = 0; v < 256; ++v) {
@@ -321,12 +320,10 @@ TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
         std::vector<uint8_t> firstLane(length);
         std::vector<double> firstDirect(length);
         for (int32_t i = 0; i < length; ++i) {
-            firstLane[i] = out[i * width];
+            firstLane[i] = out[i * tableWidth];
             firstDirect[i] = direct[i * width];
-            for (size_t lane = 1; lane < width; ++lane) {
-                EXPECT_EQ(out[i * width + lane], out[i * width]);
-                EXPECT_EQ(direct[i * width + lane], direct[i * width]);
-            }
+            for (size_t lane = 1; lane < tableWidth; ++lane) EXPECT_EQ(out[i * tableWidth + lane], out[i * tableWidth]);
+            for (size_t lane = 1; lane < width; ++lane) EXPECT_EQ(direct[i * width + lane], direct[i * width]);
         }
         if (reference.empty()) {
             reference = firstLane;
@@ -420,7 +417,8 @@ std::vector<uint8_t> TableSumOfLine(const std::vector<uint8_t>& line, double r) 
 std::vector<std::vector<uint8_t>> HardLines(int32_t length, uint32_t seed) {
     std::mt19937 random(seed);
     std::vector<std::vector<uint8_t>> lines;
-    for (int32_t kind = 0; kind < 8; ++kind) {
+    for (int32_t n = 0; n < kTableLanes; ++n) {
+        const int32_t kind = n % 8;
         std::vector<uint8_t> line(length);
         const auto value = static_cast<uint8_t>(random() % 256);
         for (int32_t i = 0; i < length; ++i) {
@@ -468,20 +466,18 @@ TEST(BlurTableShortcut, EveryLaneGivesTheTableSum) {
         ASSERT_GE(slack, 0) << r;
         const TableConvolution c{taps, table.data(), flat.data(), scaled.data(), slack};
         for (const LaneKernels& lanes : widths) {
-            const auto width = static_cast<size_t>(lanes.width);
+            const auto width = static_cast<size_t>(kTableLanes);
             const auto lines = HardLines(length, static_cast<uint32_t>(r * 10) + lanes.width);
-            for (size_t first = 0; first < lines.size(); first += width) {
-                std::vector<uint8_t> in((length + 2 * pad) * width, 0), out(length * width);
-                for (size_t lane = 0; lane < width && first + lane < lines.size(); ++lane) {
-                    for (int32_t i = 0; i < length; ++i) in[(i + pad) * width + lane] = lines[first + lane][i];
-                }
-                lanes.table(c, length, in.data(), out.data());
-                for (size_t lane = 0; lane < width && first + lane < lines.size(); ++lane) {
-                    const std::vector<uint8_t> expected = TableSumOfLine(lines[first + lane], r);
-                    std::vector<uint8_t> got(length);
-                    for (int32_t i = 0; i < length; ++i) got[i] = out[i * width + lane];
-                    EXPECT_EQ(got, expected) << "r " << r << ", line " << first + lane << ", " << width << " lanes";
-                }
+            std::vector<uint8_t> in((length + 2 * pad) * width, 0), out(length * width);
+            for (size_t lane = 0; lane < width; ++lane) {
+                for (int32_t i = 0; i < length; ++i) in[(i + pad) * width + lane] = lines[lane][i];
+            }
+            lanes.table(c, length, in.data(), out.data());
+            for (size_t lane = 0; lane < width; ++lane) {
+                const std::vector<uint8_t> expected = TableSumOfLine(lines[lane], r);
+                std::vector<uint8_t> got(length);
+                for (int32_t i = 0; i < length; ++i) got[i] = out[i * width + lane];
+                EXPECT_EQ(got, expected) << "r " << r << ", line " << lane << ", " << lanes.width << " lanes";
             }
         }
     }
