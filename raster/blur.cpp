@@ -244,11 +244,11 @@ void BuildProductTable(const double* w, int32_t taps, double* table) {
 }
 
 // The result of a window of equal samples v, summed as any window is.
-void BuildFlatTable(const double* table, int32_t taps, uint8_t* flat) {
+void BuildFlatTable(const double* table, int32_t taps, int32_t* flat) {
     for (int32_t v = 0; v < 256; ++v) {
         double sum = table[v];
         for (int32_t d = 1; d < taps; ++d) sum += table[d * 256 + v] + table[d * 256 + v];
-        flat[v] = static_cast<uint8_t>(static_cast<int32_t>(sum));
+        flat[v] = static_cast<int32_t>(sum);
     }
 }
 
@@ -259,14 +259,15 @@ int BlurTable(const Raster& raster, double r, AbortCheck abortCheck) {
     const size_t padded = Longest(raster) + 2 * static_cast<size_t>(taps - 1);
     Scratch scratch;
     auto* w = scratch.Take<double>(static_cast<size_t>(taps));
-    auto* scaled = scratch.Take<int32_t>(static_cast<size_t>(taps));
+    // The flat table follows the scaled weights.
+    auto* scaled = scratch.Take<int32_t>(static_cast<size_t>(taps) + 256);
     double* table = scratch.TakeAligned(256 * static_cast<size_t>(taps));
     auto* in = scratch.Take<uint8_t>(padded * width);
-    auto* out = scratch.Take<uint8_t>(Longest(raster) * width + 256);
+    auto* out = scratch.Take<uint8_t>(Longest(raster) * width);
     if (w == nullptr || scaled == nullptr || table == nullptr || in == nullptr || out == nullptr) {
         return kOutOfMemory;
     }
-    uint8_t* flat = out + Longest(raster) * width;
+    int32_t* flat = scaled + taps;
     GaussKernelHalf(r, taps, w);
     BuildProductTable(w, taps, table);
     BuildFlatTable(table, taps, flat);

@@ -25,6 +25,12 @@ inline void StoreChunkBytes(ChunkInts v, uint8_t* out) {
 inline uint32_t DifferingLanes(ChunkInts a, ChunkInts b) {
     return static_cast<uint32_t>(a[0] != b[0]) | static_cast<uint32_t>(a[1] != b[1]) << 1;
 }
+inline ChunkInts GatherFlat(ChunkInts into, uint32_t lanes, ChunkInts indices, const int32_t* table) {
+    for (int32_t w = 0; w < 2; ++w) {
+        if ((lanes >> w) & 1) into[w] = table[indices[w]];
+    }
+    return into;
+}
 
 #include "raster/lane_kernels.inl"
 

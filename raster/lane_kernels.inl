@@ -13,7 +13,8 @@
 // WidenChunk (const uint8_t*) giving 2 kLanes bytes as ChunkInts;
 // StoreChunkBytes (ChunkInts, uint8_t*) storing each lane, 0..255, as a
 // byte; DifferingLanes (ChunkInts, ChunkInts) giving bit w set where lane w
-// differs.
+// differs; GatherFlat (ChunkInts into, uint32_t lanes, ChunkInts indices,
+// const int32_t* table) giving into with table[indices[w]] in the lanes set.
 
 template <typename V>
 struct Cx {
@@ -286,13 +287,16 @@ inline void TableShortcut(const TableConvolution& c, const uint8_t* at, uint8_t*
     ChunkInts low = sum - c.slack;
     low = (low & (low > 0)) >> kTableShift;
     const ChunkInts high = (sum + c.slack) >> kTableShift;
-    StoreChunkBytes(low, out);
     uint32_t open = DifferingLanes(low, high);
-    if (open == 0) return;
-    const uint32_t flat = FlatLanes(at, c.taps);
+    if (open != 0) {
+        const uint32_t flat = FlatLanes(at, c.taps) & open;
+        if (flat != 0) low = GatherFlat(low, flat, WidenChunk(at), c.flat);
+        open &= ~flat;
+    }
+    StoreChunkBytes(low, out);
     for (; open != 0; open &= open - 1) {
         const int32_t lane = __builtin_ctz(open);
-        out[lane] = (flat >> lane) & 1 ? c.flat[at[lane]] : TableLane(c, at + lane);
+        out[lane] = TableLane(c, at + lane);
     }
 }
 
@@ -311,7 +315,7 @@ inline void TableChunk(const TableConvolution& c, int32_t length, const uint8_t*
         if (flat && previousFlat) {
             __builtin_memcpy(result, result - kTableLanes, kChunk);
         } else if (flat) {
-            for (int32_t w = 0; w < kChunk; ++w) result[w] = c.flat[at[w]];
+            for (int32_t w = 0; w < kChunk; ++w) result[w] = static_cast<uint8_t>(c.flat[at[w]]);
         } else if (c.slack >= 0) {
             TableShortcut(c, at, result);
         } else {

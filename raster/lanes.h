@@ -46,8 +46,9 @@ using DirectLinesFn = void (*)(const DirectConvolution& c, int32_t length, const
 struct TableConvolution {
     int32_t taps;
     const double* table;
-    // The result of a window whose samples all equal v, by the same sum.
-    const uint8_t* flat;
+    // The result of a window whose samples all equal v, by the same sum (256
+    // entries, 32 bits each so that vector lanes can gather them).
+    const int32_t* flat;
     // The integer shortcut: the weights times 2^kTableShift, rounded, and the
     // slack, in the same units, that bounds how far the table sum can lie
     // from the integer sum. Where the integer sum plus or minus the slack

@@ -27,6 +27,12 @@ inline uint32_t DifferingLanes(ChunkInts a, ChunkInts b) {
     const __m128i same = _mm_cmpeq_epi32(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b));
     return ~static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(same))) & 0xF;
 }
+inline ChunkInts GatherFlat(ChunkInts into, uint32_t lanes, ChunkInts indices, const int32_t* table) {
+    for (int32_t w = 0; w < 4; ++w) {
+        if ((lanes >> w) & 1) into[w] = table[indices[w]];
+    }
+    return into;
+}
 
 #include "raster/lane_kernels.inl"
 

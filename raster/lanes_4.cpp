@@ -28,6 +28,12 @@ inline uint32_t DifferingLanes(ChunkInts a, ChunkInts b) {
     const __m256i same = _mm256_cmpeq_epi32(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b));
     return ~static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(same))) & 0xFF;
 }
+inline ChunkInts GatherFlat(ChunkInts into, uint32_t lanes, ChunkInts indices, const int32_t* table) {
+    const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    const __m256i chosen = _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int32_t>(lanes)), bits), bits);
+    return reinterpret_cast<ChunkInts>(_mm256_mask_i32gather_epi32(
+        reinterpret_cast<__m256i>(into), table, reinterpret_cast<__m256i>(indices), chosen, 4));
+}
 
 #include "raster/lane_kernels.inl"
 

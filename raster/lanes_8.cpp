@@ -24,6 +24,10 @@ inline void StoreChunkBytes(ChunkInts v, uint8_t* out) {
 inline uint32_t DifferingLanes(ChunkInts a, ChunkInts b) {
     return _mm512_cmpneq_epi32_mask(reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(b));
 }
+inline ChunkInts GatherFlat(ChunkInts into, uint32_t lanes, ChunkInts indices, const int32_t* table) {
+    return reinterpret_cast<ChunkInts>(_mm512_mask_i32gather_epi32(
+        reinterpret_cast<__m512i>(into), static_cast<__mmask16>(lanes), reinterpret_cast<__m512i>(indices), table, 4));
+}
 
 #include "raster/lane_kernels.inl"
 

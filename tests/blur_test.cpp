@@ -285,7 +285,7 @@ TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
     for (int32_t d = 0; d < taps; ++d) {
         for (int32_t v = 0; v < 256; ++v) table[d * 256 + v] = v == 0 ? 0 : table[d * 256 + v - 1] + w[d];
     }
-    std::vector<uint8_t> flat(256, 0);
+    std::vector<int32_t> flat(256, 0);
     // Lines with a flat stretch, so both table paths run.
     std::vector<double> line(length);
     for (int32_t i = 0; i < length; ++i) line[i] = i > 10 && i < 25 ? 77 : random() % 256;
@@ -310,7 +310,7 @@ TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
         for (int32_t v = 0; v < 256; ++v) {
             double sum = table[v];
             for (int32_t d = 1; d < taps; ++d) sum += table[d * 256 + v] + table[d * 256 + v];
-            flat[v] = static_cast<uint8_t>(sum);
+            flat[v] = static_cast<int32_t>(sum);
         }
         int32_t scaled[taps];
         const int32_t slack = ScaleTableKernel(w, taps, scaled);
@@ -455,11 +455,11 @@ TEST(BlurTableShortcut, EveryLaneGivesTheTableSum) {
         for (int32_t d = 0; d < taps; ++d) {
             for (int32_t v = 1; v < 256; ++v) table[d * 256 + v] = table[d * 256 + v - 1] + w[d];
         }
-        std::vector<uint8_t> flat(256);
+        std::vector<int32_t> flat(256);
         for (int32_t v = 0; v < 256; ++v) {
             double sum = table[v];
             for (int32_t d = 1; d < taps; ++d) sum += table[d * 256 + v] + table[d * 256 + v];
-            flat[v] = static_cast<uint8_t>(static_cast<int32_t>(sum));
+            flat[v] = static_cast<int32_t>(sum);
         }
         std::vector<int32_t> scaled(taps);
         const int32_t slack = ScaleTableKernel(w.data(), taps, scaled.data());
