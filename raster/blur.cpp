@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 
 #include "base/module_memory.h"
 #include "base/result_codes.h"
@@ -103,6 +104,62 @@ bool FourByteRuns(const PassLines& lines, int32_t group, int32_t width, const Gr
     return true;
 }
 
+// Whether a full group of byte lines lies side by side in memory, lane w at
+// w bytes past lane 0: the column pass over whole pixels.
+bool SideBySide(const PassLines& lines, int32_t group, int32_t width, const GroupLines& g) {
+    if (lines.raster.channelBytes != 1 || group != width) return false;
+    for (int32_t lane = 0; lane < width; ++lane) {
+        if (g.first[lane] != g.first[0] + lane) return false;
+    }
+    return true;
+}
+
+// Swaps rows and columns of a block of 4 x 4 pixels.
+void TransposePixels(__m128i& a, __m128i& b, __m128i& c, __m128i& d) {
+    const __m128i ab = _mm_unpacklo_epi32(a, b), cd = _mm_unpacklo_epi32(c, d);
+    const __m128i abHigh = _mm_unpackhi_epi32(a, b), cdHigh = _mm_unpackhi_epi32(c, d);
+    a = _mm_unpacklo_epi64(ab, cd);
+    b = _mm_unpackhi_epi64(ab, cd);
+    c = _mm_unpacklo_epi64(abHigh, cdHigh);
+    d = _mm_unpackhi_epi64(abHigh, cdHigh);
+}
+
+// Whether a full group of byte lines are rows of whole pixels of four
+// channels, four rows at a time: lane 4r + c is channel c of row r.
+bool PixelRows(const PassLines& lines, int32_t group, int32_t width, const GroupLines& g) {
+    return lines.rows && g.step == 4 && width % 16 == 0 && FourByteRuns(lines, group, width, g);
+}
+
+// Moves the pixels of blocks of 4 positions x 4 rows at once, transposed:
+// from (i, r) and to (i, r) give the addresses of the 4 pixels at positions
+// i.. of row r, or of the rows r.. at position i. Returns the positions done
+// (a multiple of 4).
+template <typename From, typename To>
+int32_t MovePixelBlocks(int32_t length, int32_t rows, From from, To to) {
+    const int32_t blocks = length / 4 * 4;
+    for (int32_t i = 0; i < blocks; i += 4) {
+        for (int32_t r = 0; r < rows; r += 4) {
+            __m128i v[4];
+            for (int32_t k = 0; k < 4; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from(i, r, k)));
+            TransposePixels(v[0], v[1], v[2], v[3]);
+            for (int32_t k = 0; k < 4; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(to(i, r, k)), v[k]);
+        }
+    }
+    return blocks;
+}
+
+// Pixel i of row r to lanes 4r..4r+3 of position i, and back.
+int32_t PixelRowsToLanes(const GroupLines& g, int32_t width, uint8_t* lanes) {
+    return MovePixelBlocks(
+        g.length, width / 4, [&](int32_t i, int32_t r, int32_t k) { return g.first[4 * (r + k)] + 4 * i; },
+        [&](int32_t i, int32_t r, int32_t k) { return lanes + (i + k) * width + 4 * r; });
+}
+int32_t LanesToPixelRows(const GroupLines& g, int32_t width, const uint8_t* lanes) {
+    return MovePixelBlocks(
+        g.length, width / 4, [&](int32_t i, int32_t r, int32_t k) { return lanes + (i + k) * width + 4 * r; },
+        [&](int32_t i, int32_t r, int32_t k) { return g.first[4 * (r + k)] + 4 * i; });
+}
+
 // Loads `group` lines from `first` into lanes: sample i of lane w at
 // [(pad + i) * width + w]; the padding and unused lanes are zero.
 template <typename T>
@@ -113,9 +170,20 @@ void LoadGroup(const PassLines& lines, int32_t first, int32_t group, int32_t wid
     std::fill(lanes, lanes + pad * w, T{});
     std::fill(lanes + (pad + static_cast<size_t>(g.length)) * w, lanes + samples * w, T{});
     T* out = lanes + pad * w;
+    if constexpr (sizeof(T) == 1) {
+        if (SideBySide(lines, group, width, g)) {
+            for (int32_t i = 0; i < g.length; ++i, out += w) std::memcpy(out, g.first[0] + i * g.step, w);
+            return;
+        }
+    }
     if (FourByteRuns(lines, group, width, g)) {
-        // Whole pixels of four channels: one 32-bit read per pixel.
-        for (int32_t i = 0; i < g.length; ++i, out += w) {
+        // Whole pixels of four channels: blocks of 4 x 4 pixels transposed,
+        // or one 32-bit read per pixel.
+        int32_t i = 0;
+        if constexpr (sizeof(T) == 1) {
+            if (PixelRows(lines, group, width, g)) i = PixelRowsToLanes(g, width, out);
+        }
+        for (out += i * w; i < g.length; ++i, out += w) {
             const ptrdiff_t at = i * g.step;
             for (int32_t run = 0; run < width; run += 4) {
                 if constexpr (sizeof(T) == 1) {
@@ -179,8 +247,14 @@ void StoreBytes(const PassLines& lines, int32_t first, int32_t group, int32_t wi
                 const uint8_t* results) {
     const GroupLines g = Group(lines, first, group);
     const uint8_t* in = results;
+    if (SideBySide(lines, group, width, g)) {
+        for (int32_t i = 0; i < g.length; ++i, in += width) std::memcpy(g.first[0] + i * g.step, in, width);
+        return;
+    }
     const bool runs = FourByteRuns(lines, group, width, g);
-    for (int32_t i = 0; i < g.length; ++i, in += width) {
+    int32_t i = 0;
+    if (PixelRows(lines, group, width, g)) i = LanesToPixelRows(g, width, in);
+    for (in += i * width; i < g.length; ++i, in += width) {
         const ptrdiff_t at = i * g.step;
         if (runs) {
             for (int32_t run = 0; run < width; run += 4) std::memcpy(g.first[run] + at, in + run, 4);
