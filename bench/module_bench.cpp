@@ -46,6 +46,10 @@ const std::vector<Variant> kVariants = {
     {"Glow", "Fat100", {{"Width", "100"}}},
     {"Glow", "Diffuse100", {{"Width", "100"}, {"DropoffType", "Diffuse"}}},  // the blur's FFT
     {"Glass", "Width300", {{"Width", "300"}}},  // the widest bevel
+    {"GaussianBlur", "Width100", {{"Width", "100"}}},  // the blur's FFT
+    {"MotionTrail", "Length200", {{"Length", "200"}}},
+    {"Squint", "Radius30", {{"Radius", "30"}}},
+    {"HSBNoise", "Drift10s", {{"FlowVelocity", "100"}}, 10},  // a later frame costs the same
 };
 
 ourhost::Module& BenchModule() {
