@@ -221,6 +221,57 @@ void WriteMean(__m128i sums, int32_t count, uint8_t* out) {
     std::memcpy(out, &bytes, 4);
 }
 
+// Four walks side by side over cells where none can end: a walk of n steps
+// from pixel x stays within cells x - n .. x + n - 1 (a step moves less than
+// a cell), so pixels at least max(forward, backward) cells inside the
+// walkable ones walk every step. Each walk performs Step's operations in the
+// same order; the four are interleaved only so that their loads overlap.
+class InteriorWalks {
+public:
+    static constexpr int32_t kWalks = 4;
+
+    explicit InteriorWalks(const LaneWalker& walker) : w_(walker) {}
+
+    // Whether every walk of up to `reach` steps from the pixels left..right-1
+    // of row y stays on walkable cells.
+    static bool Holds(const PixelRect& cells, int32_t y, int32_t reach) {
+        return y - reach >= cells.top && y + reach <= cells.bottom;
+    }
+
+    // Pixels x..x+3 of row y, every walk taking all its steps.
+    void Smear(int32_t x, int32_t y, int32_t forward, int32_t backward, uint8_t* out) const {
+        __m128i sums[kWalks];
+        for (int32_t k = 0; k < kWalks; ++k) sums[k] = w_.Own(x + k, y);
+        Walk<1>(x, y, forward, sums);
+        Walk<-1>(x, y, backward, sums);
+        const int32_t count = 1 + forward + backward;
+        for (int32_t k = 0; k < kWalks; ++k) WriteMean(sums[k], count, out + 4 * k);
+    }
+
+private:
+    template <int32_t kDirection>
+    void Walk(int32_t x, int32_t y, int32_t steps, __m128i* sums) const {
+        int32_t X[kWalks], Y[kWalks];
+        for (int32_t k = 0; k < kWalks; ++k) {
+            X[k] = (x + k) * kOne;
+            Y[k] = y * kOne;
+        }
+        for (int32_t i = 0; i < steps; ++i) {
+#pragma GCC unroll 4
+            for (int32_t k = 0; k < kWalks; ++k) {
+                const auto* v = reinterpret_cast<const int8_t*>(
+                    w_.vectors.At(X[k] >> kFractionBits, Y[k] >> kFractionBits));
+                X[k] += kDirection * v[0];
+                Y[k] += kDirection * v[1];
+                sums[k] = _mm_add_epi32(sums[k], w_.Sample(X[k], Y[k], X[k] >> kFractionBits,
+                                                           Y[k] >> kFractionBits));
+            }
+        }
+    }
+
+    const LaneWalker& w_;
+};
+
 }  // namespace
 
 void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int32_t forward,
@@ -230,7 +281,21 @@ void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int3
         return;
     }
     const LaneWalker walker(s);
+    const InteriorWalks interior(walker);
+    const int32_t reach = std::max(forward, backward);
+    // Pixels x with x - reach >= cells.left and x + reach <= cells.right.
+    int32_t interiorLeft = right, interiorRight = right;
+    if (InteriorWalks::Holds(s.walkable, y, reach)) {
+        interiorLeft = std::clamp(s.walkable.left + reach, left, right);
+        interiorRight = std::clamp(s.walkable.right - reach + 1, interiorLeft, right);
+    }
     for (int32_t x = left; x < right; ++x, out += 4) {
+        if (x >= interiorLeft && x + InteriorWalks::kWalks <= interiorRight) {
+            interior.Smear(x, y, forward, backward, out);
+            x += InteriorWalks::kWalks - 1;
+            out += 4 * (InteriorWalks::kWalks - 1);
+            continue;
+        }
         LaneWalker::Walker ahead = walker.Start(x, y, walker.Own(x, y));
         walker.Walk(ahead, 1, forward);
         LaneWalker::Walker back = walker.Start(x, y, ahead.sums);

@@ -180,55 +180,70 @@ int NoiseField::FillTurbulence(const Raster& raster, double w, double h, double 
     return AddOctaves(raster, w, h, ox, oy, abortCheck, scale, true);
 }
 
+namespace {
+
+// SafeReciprocal, inline for the per-pixel loop.
+inline double Reciprocal(double x) {
+    if (x > 1e-7 || x < -1e-7) return 1.0 / x;
+    return x > 0 ? 1e7 : -1e7;
+}
+
+// One row of flow vectors from the noise of the rows above, at and below it
+// (each indexed by column - left + 1).
+void WriteFlowRow(const double* above, const double* current, const double* below,
+                  int32_t width, double c, double s, int8_t* vectors) {
+    for (int32_t j = 1; j <= width; ++j) {
+        const double gx = current[j + 1] - current[j - 1];
+        const double gy = below[j] - above[j];
+        const double sum = gx * gx + gy * gy;
+        const double m = Reciprocal(sum < 0 ? 0 : std::sqrt(sum));
+        const double ux = m * gx, uy = m * gy;
+        vectors[2 * (j - 1)] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * ux + s * uy)));
+        vectors[2 * (j - 1) + 1] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * uy - s * ux)));
+    }
+}
+
+}  // namespace
+
+// The noise is sampled once per position: a row's samples at y + d are the
+// next row's own, as its y is reached by the same addition.
 int NoiseField::FillFlowVectors(Raster*& out, const PixelRect& rect, int16_t lumpSize,
                                 double angle, double ox, double oy) const {
     out = nullptr;
     const int32_t width = std::max(0, rect.Width());
     const size_t row = static_cast<size_t>(width) + 2;
-    ModuleBuffer<double> buffers[3];
+    // Three noise rows and the x positions, each indexed by column - left + 1,
+    // covering left - 1..right.
+    ModuleBuffer<double> buffers[4];
     for (ModuleBuffer<double>& buffer : buffers) {
         if (buffer.Allocate(row) != kOk) return kOutOfMemory;
     }
     const int result = CreateRaster(rect, 2, 1, out);
-    if (result == kOk) {
-        // Buffers are indexed by column - left + 1, covering left - 1..right.
-        double* above = buffers[0].get();
-        double* current = buffers[1].get();
-        double* below = buffers[2].get();
-        const double d = SafeReciprocal(lumpSize);
-        const double turn = angle * kFlowDegToRad;
-        const double c = std::cos(turn), s = std::sin(turn);
-        const double xLeft = (rect.left + ox) * d;
-        double y = (rect.top + oy) * d;
-        double x = xLeft;
-        Row first(*this, y - d);
-        for (int32_t j = 1; j <= width; ++j, x += d) above[j] = first.At(x);
-        for (int32_t r = rect.top; r < rect.bottom; ++r, y += d) {
-            Row here(*this, y), under(*this, y + d);
-            current[0] = here.At(xLeft - d);
-            current[1] = here.At(xLeft);
-            x = xLeft;
-            auto* vectors = reinterpret_cast<int8_t*>(out->Row(r));
-            for (int32_t j = 1; j <= width; ++j) {
-                below[j] = under.At(x);
-                const double next = x + d;
-                current[j + 1] = here.At(next);
-                x = next;
-                const double gx = current[j + 1] - current[j - 1];
-                const double gy = below[j] - above[j];
-                const double sum = gx * gx + gy * gy;
-                const double m = SafeReciprocal(sum < 0 ? 0 : std::sqrt(sum));
-                const double ux = m * gx, uy = m * gy;
-                vectors[2 * (j - 1)] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * ux + s * uy)));
-                vectors[2 * (j - 1) + 1] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * uy - s * ux)));
-            }
-            double* reused = above;
-            above = current;
-            current = below;
-            below = reused;
-        }
+    if (result != kOk) return result;
+    double* above = buffers[0].get();
+    double* current = buffers[1].get();
+    double* below = buffers[2].get();
+    double* xs = buffers[3].get();
+    const double d = SafeReciprocal(lumpSize);
+    const double turn = angle * kFlowDegToRad;
+    const double c = std::cos(turn), s = std::sin(turn);
+    const double xLeft = (rect.left + ox) * d;
+    xs[0] = xLeft - d;
+    xs[1] = xLeft;
+    for (size_t j = 2; j < row; ++j) xs[j] = xs[j - 1] + d;
+    const auto count = static_cast<int32_t>(row);
+    double y = (rect.top + oy) * d;
+    NoiseAlongRow(y - d, xs, count, above);
+    NoiseAlongRow(y, xs, count, current);
+    for (int32_t r = rect.top; r < rect.bottom; ++r, y += d) {
+        NoiseAlongRow(y + d, xs, count, below);
+        WriteFlowRow(above, current, below, width, c, s, reinterpret_cast<int8_t*>(out->Row(r)));
+        double* reused = above;
+        above = current;
+        current = below;
+        below = reused;
     }
-    return result;
+    return kOk;
 }
 
 void NoiseField::AddNoiseBelow(const Raster& raster, double ceiling, int16_t lumpSize,
