@@ -287,7 +287,7 @@ public:
         }
     }
 
-    static constexpr int32_t kWalks = 2;
+    static constexpr int32_t kWalks = 4;
 
 private:
     // The sample at fractions (fx, fy) in the cell, with the grain's offset.

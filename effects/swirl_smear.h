@@ -34,7 +34,7 @@ void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int3
               int32_t backward, uint8_t* out);
 // The rows of band smeared as SmearRow does, into destination, each after
 // the abort check: 0, 1 when cancelled, or 8 without memory. Pixels whose walks cannot leave
-// the walkable cells walk over a packed copy of the cells near them, two at
+// the walkable cells walk over a packed copy of the cells near them, four at
 // a time.
 int SmearBand(const Streamlines& s, const PixelRect& band, int32_t forward, int32_t backward,
               const Raster& destination, AbortCheck abort);
