@@ -240,11 +240,12 @@ public:
           coarse_(frame.coarse, Dx(context, band), Dy(context, band)),
           third_(frame.third, Dx(context, band), Dy(context, band)) {}
 
-    // 0, or 1 when cancelled at the start of a row.
+    // 0, 1 when cancelled at the start of a row, or 8.
     int PaintRows() {
         Positions(fine_, rows_.fineX);
         Positions(coarse_, rows_.coarseX);
         Positions(third_, rows_.thirdX);
+        if (settings_.kind == PlumeKind::kSmoke && PlanOctaves() != kOk) return kOutOfMemory;
         for (int32_t y = band_.bottom - 1; y >= band_.top; --y) {
             if (context_.abort(nullptr) != 0) return kCancelled;
             CarryHeatUp(y);
@@ -307,6 +308,20 @@ private:
         field_.NoiseAlongRow(fine_.y - rise, rows_.pointX, width_, rows_.noise);
     }
 
+    // Where each octave of the two pushes samples along a row, the same for
+    // every row of the band.
+    int PlanOctaves() {
+        double f = 1;
+        for (int32_t octave = 0; octave < std::min(frame_.octaves, kPlannedOctaves); ++octave) {
+            if (octaves_[0][octave].Plan(field_, rows_.coarseX, f, width_) != kOk ||
+                octaves_[1][octave].Plan(field_, rows_.thirdX, f, width_) != kOk) {
+                return kOutOfMemory;
+            }
+            f *= 2;
+        }
+        return kOk;
+    }
+
     // The wisp pattern, pushed sideways and up by two fractal sums.
     void SmokeNoise() {
         const double rise = frame_.rise;
@@ -314,9 +329,15 @@ private:
         std::fill(rows_.sumY, rows_.sumY + width_, 0.0);
         double a = 1, f = 1;
         for (int32_t octave = 0; octave < frame_.octaves; ++octave) {
-            field_.AddNoiseAlongRow(f * coarse_.y - rise, rows_.coarseX, f, a, width_,
-                                    rows_.sumX);
-            field_.AddNoiseAlongRow(f * third_.y - rise, rows_.thirdX, f, a, width_, rows_.sumY);
+            if (octave < kPlannedOctaves) {
+                field_.AddNoiseAlongRow(f * coarse_.y - rise, octaves_[0][octave], a, rows_.sumX);
+                field_.AddNoiseAlongRow(f * third_.y - rise, octaves_[1][octave], a, rows_.sumY);
+            } else {
+                field_.AddNoiseAlongRow(f * coarse_.y - rise, rows_.coarseX, f, a, width_,
+                                        rows_.sumX);
+                field_.AddNoiseAlongRow(f * third_.y - rise, rows_.thirdX, f, a, width_,
+                                        rows_.sumY);
+            }
             a *= frame_.roughness;
             f *= 2;
         }
@@ -371,6 +392,10 @@ private:
     PatternWalk fine_;
     PatternWalk coarse_;
     PatternWalk third_;
+    // Smoke's octaves planned for the sideways and the vertical push; any
+    // beyond (no 16-bit coarse size has so many) would be sampled unplanned.
+    static constexpr int32_t kPlannedOctaves = 16;
+    NoiseColumns octaves_[2][kPlannedOctaves];
 };
 
 }  // namespace

@@ -85,19 +85,6 @@ public:
 
 // ---- Kernel ------------------------------------------------------------------
 
-int Smear(const RenderContext& context, const PixelRect& band, const Streamlines& s,
-          int32_t steps, bool warp) {
-    // Warp smears forward only, twice as far; otherwise both ways alike.
-    const int32_t forward = warp ? 2 * steps : steps;
-    const int32_t backward = warp ? 0 : steps;
-    for (int32_t y = band.top; y < band.bottom; ++y) {
-        if (context.abort(nullptr) != 0) return kCancelled;
-        SmearRow(s, y, band.left, band.right, forward, backward,
-                 context.destination->Pixel(band.left, y));
-    }
-    return kOk;
-}
-
 int Swirl::RenderBand(RenderContext& context, const PixelRect& band) {
     const auto& p = *static_cast<const SwirlParams*>(context.params);
     const int32_t t = WholeDivisor(context.divisor);
@@ -127,7 +114,10 @@ int Swirl::RenderBand(RenderContext& context, const PixelRect& band) {
                                   context.excludeAlpha != 0 ? channels - 1 : channels,
                                   channels,
                                   p.smooth != 0};
-    return Smear(context, band, streamlines, steps, p.warp != 0);
+    // Warp smears forward only, twice as far; otherwise both ways alike.
+    const bool warp = p.warp != 0;
+    return SmearBand(streamlines, band, warp ? 2 * steps : steps, warp ? 0 : steps,
+                     *context.destination, context.abort);
 }
 
 }  // namespace

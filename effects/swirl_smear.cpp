@@ -3,7 +3,11 @@
 #include "effects/swirl_smear.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#include "base/module_memory.h"
+#include "base/result_codes.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -221,15 +225,9 @@ void WriteMean(__m128i sums, int32_t count, uint8_t* out) {
     std::memcpy(out, &bytes, 4);
 }
 
-}  // namespace
-
-void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int32_t forward,
-              int32_t backward, uint8_t* out) {
-    if (s.channels != 4) {
-        for (int32_t x = left; x < right; ++x, out += 4) SmearPixelDirect(s, x, y, forward, backward, out);
-        return;
-    }
-    const LaneWalker walker(s);
+// Each pixel of left..right-1 of row y walked one at a time.
+void WalkPixels(const LaneWalker& walker, int32_t y, int32_t left, int32_t right,
+                int32_t forward, int32_t backward, uint8_t* out) {
     for (int32_t x = left; x < right; ++x, out += 4) {
         LaneWalker::Walker ahead = walker.Start(x, y, walker.Own(x, y));
         walker.Walk(ahead, 1, forward);
@@ -239,11 +237,227 @@ void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int3
     }
 }
 
+// The bilinear weights as vectors, by fraction: kBelow[f] holds 128 - f in
+// every word and kAbove... fy in the next; kAcross[f] the pair (128 - f, f)
+// in every 32-bit lane.
+struct WeightTables {
+    WeightTables() {
+        for (int32_t f = 0; f < kOne; ++f) {
+            rows[f][0] = _mm_set1_epi16(static_cast<int16_t>(kOne - f));
+            rows[f][1] = _mm_set1_epi16(static_cast<int16_t>(f));
+            across[f] = _mm_set1_epi32(f << 16 | (kOne - f));
+        }
+    }
+    __m128i rows[kOne][2];
+    __m128i across[kOne];
+};
+
+// Interior walks read cells packed 8 bytes each: the source pixel, the grain
+// plus 128 as an unsigned byte, a zero byte and the vector, so a sample's two
+// cells of a row arrive in one load. The bilinear sum is formed down the
+// columns first, in 16-bit words ((128 - fy) p0 + fy p1 is at most 128 x
+// 255), then across with the pairs (128 - fx, fx): the same integer sum as
+// the four products, exact in every order. The grain's offset adds 128 x
+// 16384 to its sum, exactly 256 after the shift by 13, taken off at the end.
+class PackedWalks {
+public:
+    static constexpr int32_t kCellBytes = 8;
+
+    PackedWalks(const Streamlines& s, const uint8_t* cells, ptrdiff_t stride, int32_t left)
+        : walker_(s), cells_(cells), stride_(stride), left_(left), top_(0),
+          fractions_(s.smooth ? kFractionMask : 0),
+          evenColours_(_mm_and_si128(walker_.colourLanes, _mm_set1_epi32(~1))),
+          grainBias_(_mm_and_si128(walker_.colourLanes, _mm_set1_epi32(256))) {}
+
+    const LaneWalker& walker() const { return walker_; }
+    // The row the packed cells start at.
+    void MoveTo(int32_t top) { top_ = top; }
+
+    // Pixels x..x+kWalks-1 of row y, whose walks all take every step.
+    void Smear(int32_t x, int32_t y, int32_t forward, int32_t backward,
+                   uint8_t* out) const {
+        __m128i sums[kWalks];
+        for (int32_t k = 0; k < kWalks; ++k) sums[k] = walker_.Own(x + k, y);
+        Walk<1>(x, y, forward, sums);
+        Walk<-1>(x, y, backward, sums);
+        const int32_t count = 1 + forward + backward;
+        const __m128i bias = _mm_mullo_epi16(grainBias_, _mm_set1_epi32(count - 1));
+        for (int32_t k = 0; k < kWalks; ++k) {
+            WriteMean(_mm_sub_epi32(sums[k], bias), count, out + 4 * k);
+        }
+    }
+
+    static constexpr int32_t kWalks = 4;
+
+private:
+    // The sample at fractions (fx, fy) in the cell, with the grain's offset.
+    __m128i Sample(const uint8_t* cell, int32_t fx, int32_t fy) const {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell));
+        const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell + stride_));
+        const __m128i* wy = weights_.rows[fy];
+        const __m128i left = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(r0, zero), wy[0]),
+                                           _mm_mullo_epi16(_mm_unpacklo_epi8(r1, zero), wy[1]));
+        const __m128i right = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(r0, zero), wy[0]),
+                                            _mm_mullo_epi16(_mm_unpackhi_epi8(r1, zero), wy[1]));
+        const __m128i wx = weights_.across[fx];
+        const __m128i colour =
+            _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(left, right), wx), 14);
+        const __m128i grain =
+            _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(left, right), wx), 13);
+        return _mm_add_epi32(colour,
+                             _mm_and_si128(_mm_shuffle_epi32(grain, 0), evenColours_));
+    }
+
+    template <int32_t kDirection>
+    void Walk(int32_t x, int32_t y, int32_t steps, __m128i* sums) const {
+        int32_t X[kWalks], Y[kWalks];
+        const uint8_t* cell[kWalks];
+        for (int32_t k = 0; k < kWalks; ++k) {
+            X[k] = (x + k - left_) * kOne;
+            Y[k] = (y - top_) * kOne;
+            cell[k] = cells_ + (y - top_) * stride_ + (x + k - left_) * kCellBytes;
+        }
+        for (int32_t i = 0; i < steps; ++i) {
+#pragma GCC unroll 4
+            for (int32_t k = 0; k < kWalks; ++k) {
+                const auto* v = reinterpret_cast<const int8_t*>(cell[k] + 6);
+                X[k] += kDirection * v[0];
+                Y[k] += kDirection * v[1];
+                cell[k] = cells_ + (Y[k] >> kFractionBits) * stride_ +
+                          (X[k] >> kFractionBits) * kCellBytes;
+                sums[k] = _mm_add_epi32(
+                    sums[k], Sample(cell[k], X[k] & fractions_, Y[k] & fractions_));
+            }
+        }
+    }
+
+    LaneWalker walker_;
+    const uint8_t* cells_;
+    ptrdiff_t stride_;
+    int32_t left_, top_;
+    // Without Smooth a sample is the cell's own pixel and twice its grain:
+    // the bilinear sum at fraction 0.
+    int32_t fractions_;
+    __m128i evenColours_;
+    __m128i grainBias_;
+    WeightTables weights_;
+};
+
+// The cells of rows first..last-1, columns left..left+columns-1, packed.
+void PackCells(const Streamlines& s, int32_t left, int32_t columns, int32_t first, int32_t last,
+               uint8_t* cells) {
+    constexpr int32_t kBytes = PackedWalks::kCellBytes;
+    for (int32_t y = first; y < last; ++y) {
+        const uint8_t* source = s.source.Pixel(left, y);
+        const auto* grain = s.grain.Pixel(left, y);
+        const uint8_t* vectors = s.vectors.Pixel(left, y);
+        uint8_t* out = cells + static_cast<ptrdiff_t>(y - first) * columns * kBytes;
+        int32_t i = 0;
+        for (; i + 4 <= columns; i += 4) {
+            int32_t four;
+            std::memcpy(&four, grain + i, 4);
+            const __m128i g = _mm_unpacklo_epi8(
+                _mm_xor_si128(_mm_cvtsi32_si128(four), _mm_set1_epi8(static_cast<char>(0x80))),
+                _mm_setzero_si128());
+            const __m128i tail = _mm_unpacklo_epi16(
+                g, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vectors + 2 * i)));
+            const __m128i pixels =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kBytes * i),
+                             _mm_unpacklo_epi32(pixels, tail));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kBytes * i + 16),
+                             _mm_unpackhi_epi32(pixels, tail));
+        }
+        for (; i < columns; ++i) {
+            uint8_t* cell = out + kBytes * i;
+            std::memcpy(cell, source + 4 * i, 4);
+            cell[4] = static_cast<uint8_t>(grain[i] ^ 0x80);
+            cell[5] = 0;
+            cell[6] = vectors[2 * i];
+            cell[7] = vectors[2 * i + 1];
+        }
+    }
+}
+
+// How many rows of pixels one packing serves.
+constexpr int32_t kPackedRows = 64;
+
+}  // namespace
+
+void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int32_t forward,
+              int32_t backward, uint8_t* out) {
+    if (s.channels != 4) {
+        for (int32_t x = left; x < right; ++x, out += 4) SmearPixelDirect(s, x, y, forward, backward, out);
+        return;
+    }
+    WalkPixels(LaneWalker(s), y, left, right, forward, backward, out);
+}
+
+// Rows whose walks may reach beyond the walkable cells, and the pixels of
+// the others near their ends, walk with the bounds test; the rest over the
+// packed cells, packed afresh every kPackedRows rows (with the reach above
+// and below them).
+int SmearBand(const Streamlines& s, const PixelRect& band, int32_t forward, int32_t backward,
+              const Raster& destination, AbortCheck abort) {
+    const PixelRect& w = s.walkable;
+    const int32_t reach = std::max(forward, backward);
+    const int64_t columns = int64_t{w.Width()} + 1;
+    const int64_t rowsHeld = int64_t{kPackedRows} + 2 * int64_t{reach} + 1;
+    ModuleBuffer<uint8_t> cells;
+    const bool packs = s.channels == 4 && w.Width() > 2 * reach && w.Height() > 2 * reach &&
+                       columns * rowsHeld < PTRDIFF_MAX / 2 / PackedWalks::kCellBytes;
+    if (packs && cells.Allocate(static_cast<size_t>(columns * rowsHeld) *
+                                PackedWalks::kCellBytes) != kOk) {
+        return kOutOfMemory;
+    }
+    const auto stride = static_cast<ptrdiff_t>(columns) * PackedWalks::kCellBytes;
+    PackedWalks packed(s, cells.get(), stride, w.left);
+    const int32_t inLeft = std::clamp(w.left + reach, band.left, band.right);
+    const int32_t inRight = std::clamp(w.right - reach + 1, inLeft, band.right);
+    int32_t coveredFirst = 0, coveredLast = 0;
+    for (int32_t y = band.top; y < band.bottom; ++y) {
+        if (abort(nullptr) != 0) return kCancelled;
+        uint8_t* out = destination.Pixel(band.left, y);
+        if (!packs || y - reach < w.top || y + reach > w.bottom) {
+            SmearRow(s, y, band.left, band.right, forward, backward, out);
+            continue;
+        }
+        if (y < coveredFirst || y >= coveredLast) {
+            const int32_t first = y - reach;
+            const auto last =
+                static_cast<int32_t>(std::min<int64_t>(first + rowsHeld, int64_t{w.bottom} + 1));
+            PackCells(s, w.left, static_cast<int32_t>(columns), first, last, cells.get());
+            packed.MoveTo(first);
+            coveredFirst = y;
+            coveredLast = last - reach;
+        }
+        const LaneWalker& walker = packed.walker();
+        WalkPixels(walker, y, band.left, inLeft, forward, backward, out);
+        int32_t x = inLeft;
+        for (; x + PackedWalks::kWalks <= inRight; x += PackedWalks::kWalks) {
+            packed.Smear(x, y, forward, backward, out + 4 * (x - band.left));
+        }
+        WalkPixels(walker, y, x, band.right, forward, backward, out + 4 * (x - band.left));
+    }
+    return kOk;
+}
+
+
 #else
 
 void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int32_t forward,
               int32_t backward, uint8_t* out) {
     for (int32_t x = left; x < right; ++x, out += 4) SmearPixelDirect(s, x, y, forward, backward, out);
+}
+
+int SmearBand(const Streamlines& s, const PixelRect& band, int32_t forward, int32_t backward,
+              const Raster& destination, AbortCheck abort) {
+    for (int32_t y = band.top; y < band.bottom; ++y) {
+        if (abort(nullptr) != 0) return kCancelled;
+        SmearRow(s, y, band.left, band.right, forward, backward, destination.Pixel(band.left, y));
+    }
+    return kOk;
 }
 
 #endif

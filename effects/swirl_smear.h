@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "raster/abort_check.h"
 #include "raster/raster.h"
 #include "raster/rect.h"
 
@@ -31,6 +32,12 @@ PixelRect WalkableCells(const Raster& source, const Raster& field);
 // register at once; the integer sums are the same.
 void SmearRow(const Streamlines& s, int32_t y, int32_t left, int32_t right, int32_t forward,
               int32_t backward, uint8_t* out);
+// The rows of band smeared as SmearRow does, into destination, each after
+// the abort check: 0, 1 when cancelled, or 8 without memory. Pixels whose walks cannot leave
+// the walkable cells walk over a packed copy of the cells near them, four at
+// a time.
+int SmearBand(const Streamlines& s, const PixelRect& band, int32_t forward, int32_t backward,
+              const Raster& destination, AbortCheck abort);
 // Pixel (x, y) a channel at a time: the reference SmearRow reproduces.
 void SmearPixelDirect(const Streamlines& s, int32_t x, int32_t y, int32_t forward,
                       int32_t backward, uint8_t* out);

@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 #include "base/module_memory.h"
 #include "base/result_codes.h"
 #include "noise/random.h"
 #include "raster/numeric.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace zoka {
 
@@ -180,55 +185,115 @@ int NoiseField::FillTurbulence(const Raster& raster, double w, double h, double 
     return AddOctaves(raster, w, h, ox, oy, abortCheck, scale, true);
 }
 
+namespace {
+
+// SafeReciprocal, inline for the per-pixel loop.
+inline double Reciprocal(double x) {
+    if (x > 1e-7 || x < -1e-7) return 1.0 / x;
+    return x > 0 ? 1e7 : -1e7;
+}
+
+#ifdef __SSE2__
+// Two columns of WriteFlowRow at once, each lane with the scalar operations:
+// the length's sum is never negative (NaN aside), the reciprocal is chosen
+// as Reciprocal chooses, and values from 2^31 - 1 up are held there before
+// truncating, as TruncToInt32 saturates them (NaN and the negative side
+// truncate to INT32_MIN as it does, whose low byte is 0 as NaN's 0).
+int32_t WriteFlowPairs(const double* above, const double* current, const double* below,
+                       int32_t width, double c, double s, int8_t* vectors) {
+    const __m128d cosine = _mm_set1_pd(c), sine = _mm_set1_pd(s);
+    const __m128d half = _mm_set1_pd(0.5), scale = _mm_set1_pd(127);
+    const __m128d tiny = _mm_set1_pd(1e-7), ceiling = _mm_set1_pd(2147483647.0);
+    int32_t j = 1;
+    for (; j + 1 <= width; j += 2) {
+        const __m128d gx = _mm_sub_pd(_mm_loadu_pd(current + j + 1), _mm_loadu_pd(current + j - 1));
+        const __m128d gy = _mm_sub_pd(_mm_loadu_pd(below + j), _mm_loadu_pd(above + j));
+        const __m128d length = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(gx, gx), _mm_mul_pd(gy, gy)));
+        const __m128d divides = _mm_or_pd(_mm_cmpgt_pd(length, tiny),
+                                          _mm_cmplt_pd(length, _mm_sub_pd(_mm_setzero_pd(), tiny)));
+        const __m128d bound = _mm_or_pd(
+            _mm_and_pd(_mm_cmpgt_pd(length, _mm_setzero_pd()), _mm_set1_pd(1e7)),
+            _mm_andnot_pd(_mm_cmpgt_pd(length, _mm_setzero_pd()), _mm_set1_pd(-1e7)));
+        const __m128d m = _mm_or_pd(_mm_and_pd(divides, _mm_div_pd(_mm_set1_pd(1.0), length)),
+                                    _mm_andnot_pd(divides, bound));
+        const __m128d ux = _mm_mul_pd(m, gx), uy = _mm_mul_pd(m, gy);
+        const __m128d a = _mm_add_pd(
+            half, _mm_mul_pd(scale, _mm_add_pd(_mm_mul_pd(cosine, ux), _mm_mul_pd(sine, uy))));
+        const __m128d b = _mm_add_pd(
+            half, _mm_mul_pd(scale, _mm_sub_pd(_mm_mul_pd(cosine, uy), _mm_mul_pd(sine, ux))));
+        const __m128i ints = _mm_unpacklo_epi32(_mm_cvttpd_epi32(_mm_min_pd(ceiling, a)),
+                                                _mm_cvttpd_epi32(_mm_min_pd(ceiling, b)));
+        // The low byte of each, sign-extended, packs without saturating.
+        const __m128i bytes = _mm_srai_epi32(_mm_slli_epi32(ints, 24), 24);
+        const __m128i packed = _mm_packs_epi16(_mm_packs_epi32(bytes, bytes), bytes);
+        const int32_t four = _mm_cvtsi128_si32(packed);
+        std::memcpy(vectors + 2 * (j - 1), &four, 4);
+    }
+    return j;
+}
+#endif
+
+// One row of flow vectors from the noise of the rows above, at and below it
+// (each indexed by column - left + 1).
+void WriteFlowRow(const double* above, const double* current, const double* below,
+                  int32_t width, double c, double s, int8_t* vectors) {
+#ifdef __SSE2__
+    const int32_t first = WriteFlowPairs(above, current, below, width, c, s, vectors);
+#else
+    const int32_t first = 1;
+#endif
+    for (int32_t j = first; j <= width; ++j) {
+        const double gx = current[j + 1] - current[j - 1];
+        const double gy = below[j] - above[j];
+        const double sum = gx * gx + gy * gy;
+        const double m = Reciprocal(sum < 0 ? 0 : std::sqrt(sum));
+        const double ux = m * gx, uy = m * gy;
+        vectors[2 * (j - 1)] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * ux + s * uy)));
+        vectors[2 * (j - 1) + 1] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * uy - s * ux)));
+    }
+}
+
+}  // namespace
+
+// The noise is sampled once per position: a row's samples at y + d are the
+// next row's own, as its y is reached by the same addition.
 int NoiseField::FillFlowVectors(Raster*& out, const PixelRect& rect, int16_t lumpSize,
                                 double angle, double ox, double oy) const {
     out = nullptr;
     const int32_t width = std::max(0, rect.Width());
     const size_t row = static_cast<size_t>(width) + 2;
-    ModuleBuffer<double> buffers[3];
+    // Three noise rows and the x positions, each indexed by column - left + 1,
+    // covering left - 1..right.
+    ModuleBuffer<double> buffers[4];
     for (ModuleBuffer<double>& buffer : buffers) {
         if (buffer.Allocate(row) != kOk) return kOutOfMemory;
     }
     const int result = CreateRaster(rect, 2, 1, out);
-    if (result == kOk) {
-        // Buffers are indexed by column - left + 1, covering left - 1..right.
-        double* above = buffers[0].get();
-        double* current = buffers[1].get();
-        double* below = buffers[2].get();
-        const double d = SafeReciprocal(lumpSize);
-        const double turn = angle * kFlowDegToRad;
-        const double c = std::cos(turn), s = std::sin(turn);
-        const double xLeft = (rect.left + ox) * d;
-        double y = (rect.top + oy) * d;
-        double x = xLeft;
-        Row first(*this, y - d);
-        for (int32_t j = 1; j <= width; ++j, x += d) above[j] = first.At(x);
-        for (int32_t r = rect.top; r < rect.bottom; ++r, y += d) {
-            Row here(*this, y), under(*this, y + d);
-            current[0] = here.At(xLeft - d);
-            current[1] = here.At(xLeft);
-            x = xLeft;
-            auto* vectors = reinterpret_cast<int8_t*>(out->Row(r));
-            for (int32_t j = 1; j <= width; ++j) {
-                below[j] = under.At(x);
-                const double next = x + d;
-                current[j + 1] = here.At(next);
-                x = next;
-                const double gx = current[j + 1] - current[j - 1];
-                const double gy = below[j] - above[j];
-                const double sum = gx * gx + gy * gy;
-                const double m = SafeReciprocal(sum < 0 ? 0 : std::sqrt(sum));
-                const double ux = m * gx, uy = m * gy;
-                vectors[2 * (j - 1)] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * ux + s * uy)));
-                vectors[2 * (j - 1) + 1] = static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * uy - s * ux)));
-            }
-            double* reused = above;
-            above = current;
-            current = below;
-            below = reused;
-        }
+    if (result != kOk) return result;
+    double* above = buffers[0].get();
+    double* current = buffers[1].get();
+    double* below = buffers[2].get();
+    double* xs = buffers[3].get();
+    const double d = SafeReciprocal(lumpSize);
+    const double turn = angle * kFlowDegToRad;
+    const double c = std::cos(turn), s = std::sin(turn);
+    const double xLeft = (rect.left + ox) * d;
+    xs[0] = xLeft - d;
+    xs[1] = xLeft;
+    for (size_t j = 2; j < row; ++j) xs[j] = xs[j - 1] + d;
+    const auto count = static_cast<int32_t>(row);
+    double y = (rect.top + oy) * d;
+    NoiseAlongRow(y - d, xs, count, above);
+    NoiseAlongRow(y, xs, count, current);
+    for (int32_t r = rect.top; r < rect.bottom; ++r, y += d) {
+        NoiseAlongRow(y + d, xs, count, below);
+        WriteFlowRow(above, current, below, width, c, s, reinterpret_cast<int8_t*>(out->Row(r)));
+        double* reused = above;
+        above = current;
+        current = below;
+        below = reused;
     }
-    return result;
+    return kOk;
 }
 
 void NoiseField::AddNoiseBelow(const Raster& raster, double ceiling, int16_t lumpSize,

@@ -13,6 +13,30 @@
 
 namespace zoka {
 
+class NoiseField;
+
+// Where samples at factor * xs[i] fall among the lattice's cells, and their
+// fractions there: the same along every row, so kernels that sample many
+// rows at the same x positions find them once.
+class NoiseColumns {
+public:
+    // 0, or 8 without memory.
+    int Plan(const NoiseField& field, const double* xs, double factor, int32_t count);
+
+private:
+    friend class NoiseField;
+    // Samples from the previous run's end to end share the cell at cellX,
+    // whose column hashes are a and b.
+    struct Run {
+        int32_t end;
+        int32_t a, b;
+        double cellX;
+    };
+    ModuleBuffer<Run> runs_;
+    ModuleBuffer<double> fractions_;  // per sample: its fraction, then its smoothed fraction
+    int32_t runCount_ = 0;
+};
+
 class NoiseField {
 public:
     static constexpr int32_t kTable = 264;
@@ -64,10 +88,15 @@ public:
     // sums[i] += weight * Noise(factor * xs[i], y).
     void AddNoiseAlongRow(double y, const double* xs, double factor, double weight,
                           int32_t count, double* sums) const;
+    // sums[i] += weight * Noise(factor * xs[i], y), with the positions
+    // planned.
+    void AddNoiseAlongRow(double y, const NoiseColumns& columns, double weight,
+                          double* sums) const;
     // out[i] = Noise(xs[i], ys[i]).
     void NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out) const;
 
 private:
+    friend class NoiseColumns;
     // Noise along a row of constant y: the row's weights are found once, and
     // a cell's corner hashes only when x enters it; each sample is exactly
     // Noise (x, y).

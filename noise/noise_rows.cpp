@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "base/result_codes.h"
 #include "noise/noise_field.h"
 
 namespace zoka {
@@ -130,6 +131,68 @@ void NoiseField::AddNoiseAlongRow(double y, const double* xs, double factor, dou
         while (end < count && Inside(c, factor * xs[end])) ++end;
         AddRun(c, xs + i, factor, weight, end - i, sums + i);
         i = end;
+    }
+}
+
+// The runs are cut where AddNoiseAlongRow cuts them, so every sample is
+// formed from the same cell.
+int NoiseColumns::Plan(const NoiseField& field, const double* xs, double factor, int32_t count) {
+    runCount_ = 0;
+    const auto n = static_cast<size_t>(count > 0 ? count : 0);
+    if (runs_.Allocate(n + 1) != kOk || fractions_.Allocate(2 * n + 1) != kOk) {
+        return kOutOfMemory;
+    }
+    const int32_t* p = field.permutation_.get();
+    for (int32_t i = 0; i < count;) {
+        const double floorX = std::floor(factor * xs[i]);
+        const double cellEnd = floorX + 1;
+        int32_t end = i + 1;
+        while (end < count) {
+            const double x = factor * xs[end];
+            if (!(x >= floorX && x < cellEnd && x != 0)) break;
+            ++end;
+        }
+        const int64_t ix = FloorIndex(floorX);
+        runs_[static_cast<size_t>(runCount_++)] =
+            Run{end, p[ix & kMask], p[(ix + 1) & kMask], floorX};
+        for (; i < end; ++i) {
+            const double fx = factor * xs[i] - floorX;
+            fractions_[2 * static_cast<size_t>(i)] = fx;
+            fractions_[2 * static_cast<size_t>(i) + 1] = Smoothed(fx);
+        }
+    }
+    return kOk;
+}
+
+void NoiseField::AddNoiseAlongRow(double y, const NoiseColumns& columns, double weight,
+                                  double* sums) const {
+    const double floorY = std::floor(y);
+    const int64_t iy = FloorIndex(floorY);
+    const double fy = y - floorY, sy = Smoothed(fy);
+    const auto y0 = static_cast<int32_t>(iy & kMask);
+    const auto y1 = static_cast<int32_t>((iy + 1) & kMask);
+    const int32_t* p = permutation_.get();
+    const double* fractions = columns.fractions_.get();
+    int32_t i = 0;
+    for (int32_t r = 0; r < columns.runCount_; ++r) {
+        const NoiseColumns::Run& run = columns.runs_[static_cast<size_t>(r)];
+        const double* h00 = &lattice_[p[run.a ^ y0] & 255];
+        const double* h10 = &lattice_[p[run.b ^ y0] & 255];
+        const double* h01 = &lattice_[p[run.a ^ y1] & 255];
+        const double* h11 = &lattice_[p[run.b ^ y1] & 255];
+        const double v00 = 0.5 * h00[0], g00 = h00[1], t00 = h00[2] * fy;
+        const double v10 = 0.5 * h10[0], g10 = h10[1], t10 = h10[2] * fy;
+        const double v01 = 0.5 * h01[0], g01 = h01[1], t01 = h01[2] * (fy - 1);
+        const double v11 = 0.5 * h11[0], g11 = h11[1], t11 = h11[2] * (fy - 1);
+        for (; i < run.end; ++i) {
+            const double fx = fractions[2 * i], sx = fractions[2 * i + 1];
+            const double c00 = (v00 + g00 * fx) + t00;
+            const double c10 = (v10 + g10 * (fx - 1)) + t10;
+            const double c01 = (v01 + g01 * fx) + t01;
+            const double c11 = (v11 + g11 * (fx - 1)) + t11;
+            sums[i] += weight * ((1 - sx) * (1 - sy) * c00 + sx * (1 - sy) * c10 +
+                                 (1 - sx) * sy * c01 + sx * sy * c11);
+        }
     }
 }
 

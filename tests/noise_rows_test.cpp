@@ -76,6 +76,26 @@ TEST_F(NoiseRows, AddedOctaveSamplesAreTheWeightedPointSamplesBitForBit) {
     }
 }
 
+// One plan of the positions serves many rows, each as the point samples.
+TEST_F(NoiseRows, PlannedOctaveSamplesAreTheWeightedPointSamplesBitForBit) {
+    for (int trial = 0; trial < 100; ++trial) {
+        const std::vector<double> xs = Walk(rng, 61);
+        const double factor = std::ldexp(1.0, static_cast<int>(rng() % 10));
+        NoiseColumns columns;
+        ASSERT_EQ(columns.Plan(field, xs.data(), factor, static_cast<int32_t>(xs.size())), kOk);
+        for (int row = 0; row < 3; ++row) {
+            const double y = std::uniform_real_distribution<double>(-20, 20)(rng);
+            const double weight = std::uniform_real_distribution<double>(0, 1.5)(rng);
+            std::vector<double> sums(xs.size(), 0.25), expected(xs.size(), 0.25);
+            field.AddNoiseAlongRow(y, columns, weight, sums.data());
+            for (size_t i = 0; i < xs.size(); ++i) {
+                expected[i] += weight * field.Noise(factor * xs[i], y);
+                ASSERT_TRUE(SameBits(sums[i], expected[i])) << xs[i] << ", " << y << " x" << factor;
+            }
+        }
+    }
+}
+
 TEST_F(NoiseRows, ScatteredPointsAreThePointSamplesBitForBit) {
     for (int trial = 0; trial < 300; ++trial) {
         const std::vector<double> xs = Walk(rng, 83);

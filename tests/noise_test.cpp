@@ -8,6 +8,7 @@
 #include "base/result_codes.h"
 #include "noise/noise_field.h"
 #include "noise/random.h"
+#include "raster/numeric.h"
 #include "raster/raster.h"
 #include "tests/support/module_memory_scope.h"
 
@@ -312,6 +313,46 @@ TEST_F(Noise, FlowVectorsAreUnitGradientsTurnedByTheAngle) {
     // The x component follows the noise's slope along the row.
     const double slope = field.Noise(0.4, 0.4) - field.Noise(0.2, 0.4);
     EXPECT_EQ(reinterpret_cast<const int8_t*>(straight->Row(0))[0] > 0, slope > 0);
+}
+
+// Every vector from the point samples at the added-up positions, by the
+// scalar arithmetic: odd and even widths (the vectors come two at a time
+// with a last one alone), and a flat field whose zero gradients take the
+// reciprocal's small-value branch.
+TEST_F(Noise, FlowVectorsAreTheScalarVectorsOfThePointSamples) {
+    NoiseField flat;
+    ASSERT_EQ(flat.Init(0.0, 0, 5, 0), kOk);
+    for (const NoiseField* f : {static_cast<const NoiseField*>(&field), static_cast<const NoiseField*>(&flat)}) {
+        for (const int32_t width : {7, 8}) {
+            const PixelRect rect{2, -3, 7, -3 + width};
+            const double ox = 2.5, oy = -1.25, angle = 37;
+            Raster* vectors = nullptr;
+            ASSERT_EQ(f->FillFlowVectors(vectors, rect, 6, angle, ox, oy), kOk);
+            owned.push_back(vectors);
+            const double d = SafeReciprocal(6);
+            const double turn = angle * 0.017453292;
+            const double c = std::cos(turn), sn = std::sin(turn);
+            std::vector<double> xs(static_cast<size_t>(width) + 2);
+            xs[0] = (rect.left + ox) * d - d;
+            xs[1] = (rect.left + ox) * d;
+            for (size_t j = 2; j < xs.size(); ++j) xs[j] = xs[j - 1] + d;
+            // A row's noise above is the previous row's own.
+            double y = (rect.top + oy) * d, above = y - d;
+            for (int32_t row = rect.top; row < rect.bottom; above = y, ++row, y += d) {
+                const auto* v = reinterpret_cast<const int8_t*>(vectors->Row(row));
+                for (int32_t j = 1; j <= width; ++j) {
+                    const double gx = f->Noise(xs[j + 1], y) - f->Noise(xs[j - 1], y);
+                    const double gy = f->Noise(xs[j], y + d) - f->Noise(xs[j], above);
+                    const double m = SafeReciprocal(std::sqrt(gx * gx + gy * gy));
+                    const double ux = m * gx, uy = m * gy;
+                    EXPECT_EQ(v[2 * (j - 1)],
+                              static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * ux + sn * uy))));
+                    EXPECT_EQ(v[2 * (j - 1) + 1],
+                              static_cast<int8_t>(TruncToInt32(0.5 + 127 * (c * uy - sn * ux))));
+                }
+            }
+        }
+    }
 }
 
 TEST_F(Noise, ALumpSizeOfZeroStepsByTheSafeReciprocal) {

@@ -68,5 +68,46 @@ TEST(SwirlSmear, FourChannelsAtOnceGiveTheChannelAtATimeBytes) {
     }
 }
 
+// A band smeared whole against the reference: the band reaches past the
+// walkable cells on some sides, so rows and pixels near the ends walk with
+// the bounds test and the rest over the packed cells, across several
+// packings of rows.
+TEST(SwirlSmear, BandsGiveTheChannelAtATimeBytes) {
+    zoka_test::ModuleMemoryScope memory;
+    std::mt19937 rng(2024);
+    for (int trial = 0; trial < 8; ++trial) {
+        const PixelRect sourceRect{-7, 3, 90 + static_cast<int32_t>(rng() % 40),
+                                   150 + static_cast<int32_t>(rng() % 60)};
+        PixelRect area = sourceRect;
+        OutsetRect(area, static_cast<int32_t>(rng() % 5) - 2);
+        ScopedRaster source, vectors, grain, out;
+        ASSERT_EQ(source.Create(sourceRect, 4, 1), kOk);
+        ASSERT_EQ(vectors.Create(area, 2, 1), kOk);
+        ASSERT_EQ(grain.Create(area, 1, 1), kOk);
+        Randomize(*source, rng, false);
+        Randomize(*vectors, rng, true);
+        Randomize(*grain, rng, true);
+        const Streamlines s{*source, *vectors, *grain, WalkableCells(*source, *vectors),
+                            trial % 2 == 0 ? 3 : 4, 4, trial % 4 < 2};
+        const int32_t forward = 1 + static_cast<int32_t>(rng() % 12);
+        const int32_t backward = trial % 3 == 0 ? 0 : forward;
+        PixelRect band;
+        IntersectRect(sourceRect, area, band);
+        band.left += trial % 3;
+        ASSERT_EQ(out.Create(band, 4, 1), kOk);
+        ASSERT_EQ(SmearBand(s, band, forward, backward, *out, [](const void*) { return 0; }), kOk);
+        for (int32_t y = band.top; y < band.bottom; ++y) {
+            for (int32_t x = band.left; x < band.right; ++x) {
+                uint8_t direct[4];
+                SmearPixelDirect(s, x, y, forward, backward, direct);
+                for (int j = 0; j < 4; ++j) {
+                    ASSERT_EQ(out->Pixel(x, y)[j], direct[j])
+                        << x << "," << y << " channel " << j << ", trial " << trial;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zoka
