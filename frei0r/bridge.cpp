@@ -37,7 +37,8 @@ namespace {
 // from 0, so a frame's motion advances in whole steps. 600 steps a second is
 // a whole number of steps per frame at 24, 25, 30, 50 and 60 frames per
 // second (and within a step at 23.976 and 29.97), so motion is even at every
-// common rate; an hour in, the steps cost a few tens of milliseconds.
+// common rate; the price is 20 times the steps of 30 a second (an hour in,
+// a tenth of a second or two per frame).
 constexpr double kFramesPerSecond = 600;
 // Later times give the frame at this time (ten hours): the steps grow with
 // the time, and a wild time from a host must not stall it.
