@@ -221,7 +221,7 @@ struct ZokaFrei0rInstance {
     ourhost::Image input;
     std::string text;       // the popup text handed out by get
     bool reported = false;  // a failed render's message is printed once
-    double secondsPerUnit = 0;  // of the caller's times; 0 until the first update
+    double unitsPerSecond = 0;  // of the caller's times; 0 until the first update
 
     ourhost::ParamSlot* Slot(int index) {
         if (index < 0 || static_cast<size_t>(index) >= effect->params.size()) return nullptr;
@@ -297,9 +297,9 @@ bool CallerCountsMilliseconds(const void* caller) {
 }
 
 // The frame's time in seconds, within the bridge's reach.
-double FrameTime(double time, double secondsPerUnit) {
+double FrameTime(double time, double unitsPerSecond) {
     if (std::isnan(time)) return 0;
-    return std::clamp(time * secondsPerUnit, -kLatestSeconds, kLatestSeconds);
+    return std::clamp(time / unitsPerSecond, -kLatestSeconds, kLatestSeconds);
 }
 
 std::unique_ptr<ZokaFrei0rInstance> Construct(int effectIndex, unsigned width, unsigned height) {
@@ -324,6 +324,8 @@ std::unique_ptr<ZokaFrei0rInstance> Construct(int effectIndex, unsigned width, u
     });
     if (!ready) {
         Complain(effect->name + ": the effect could not be set up");
+        instance.reset();
+        ReleaseIfUnused();
         return nullptr;
     }
     for (size_t i = 0; i < effect->params.size(); ++i) {
@@ -334,10 +336,10 @@ std::unique_ptr<ZokaFrei0rInstance> Construct(int effectIndex, unsigned width, u
 }
 
 void Render(ZokaFrei0rInstance& instance, double time, const uint32_t* in, uint32_t* out, const void* caller) {
-    if (instance.secondsPerUnit == 0) instance.secondsPerUnit = CallerCountsMilliseconds(caller) ? 0.001 : 1;
+    if (instance.unitsPerSecond == 0) instance.unitsPerSecond = CallerCountsMilliseconds(caller) ? 1000 : 1;
     ReadFrame(in, instance.input);
     ourhost::FrameOptions options;
-    options.time = FrameTime(time, instance.secondsPerUnit);
+    options.time = FrameTime(time, instance.unitsPerSecond);
     options.fps = kFramesPerSecond;
     ourhost::FrameResult frame;
     {
