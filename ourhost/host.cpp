@@ -78,6 +78,10 @@ Host::~Host() { gCurrent = previous_; }
 
 Host* Host::Current() { return gCurrent; }
 
+HostOnThisThread::HostOnThisThread(Host* host) : previous_(gCurrent) { gCurrent = host; }
+
+HostOnThisThread::~HostOnThisThread() { gCurrent = previous_; }
+
 void Host::FailAllocation(uint64_t n, uint64_t count) {
     failAllocationAt_ = n == 0 ? 0 : handlesMade_ + n;
     failAllocationEnd_ = failAllocationAt_ + count;

@@ -117,4 +117,18 @@ private:
     Host* previous_ = nullptr;
 };
 
+// Lends a host to the calling thread for the scope's life and then restores
+// the thread's own: a client that calls the module from several threads, one
+// at a time, makes its one host current on whichever thread is calling.
+class HostOnThisThread {
+public:
+    explicit HostOnThisThread(Host* host);
+    ~HostOnThisThread();
+    HostOnThisThread(const HostOnThisThread&) = delete;
+    HostOnThisThread& operator=(const HostOnThisThread&) = delete;
+
+private:
+    Host* previous_;
+};
+
 }  // namespace ourhost
