@@ -10,6 +10,7 @@
 #include "noise/noise_field.h"
 #include "noise/random.h"
 #include "raster/blur.h"
+#include "raster/byte_division.h"
 #include "raster/sampler.h"
 
 namespace zoka {
@@ -191,8 +192,9 @@ void CarryHeatInto(const PixelRect& band, const Raster& blurred, double decay,
 
 // The per-row work buffers of a band, one block of module memory: the
 // patterns' positions along a row (the same for every row of the band, as
-// they start each row afresh and advance by addition), each pixel's heat and
-// softened shape, and the noise sums and sample points of the row.
+// they start each row afresh and advance by addition), each column's heat
+// (carried from row to row), each pixel's softened shape, and the noise sums
+// and sample points of the row; and the shape's bytes along a row.
 struct RowBuffers {
     static constexpr int32_t kArrays = 10;
     ModuleBuffer<double> block;
@@ -206,12 +208,15 @@ struct RowBuffers {
     double* pointX = nullptr;
     double* pointY = nullptr;
     double* noise = nullptr;
+    ModuleBuffer<uint8_t> shapeBytes;
 
     int Allocate(int32_t width) {
         const uint64_t values = uint64_t{kArrays} * static_cast<uint64_t>(std::max(0, width));
         if (values > kMaxBlockBytes / sizeof(double)) return kOutOfMemory;
         const auto w = static_cast<size_t>(std::max(0, width));
-        if (block.Allocate(kArrays * w) != kOk) return kOutOfMemory;
+        if (block.Allocate(kArrays * w) != kOk || shapeBytes.Allocate(w + 1) != kOk) {
+            return kOutOfMemory;
+        }
         double** arrays[kArrays] = {&fineX, &coarseX, &thirdX, &heat,   &shape,
                                     &sumX,  &sumY,    &pointX, &pointY, &noise};
         for (int32_t i = 0; i < kArrays; ++i) *arrays[i] = block.get() + i * w;
@@ -240,26 +245,19 @@ public:
           coarse_(frame.coarse, Dx(context, band), Dy(context, band)),
           third_(frame.third, Dx(context, band), Dy(context, band)) {}
 
-    // 0, 1 when cancelled at the start of a row, or 8.
+    // 0, 1 when cancelled at the start of a row, or 8. The columns' heat
+    // is kept along the rows and handed back to the column table at the end,
+    // also when cancelled.
     int PaintRows() {
         Positions(fine_, rows_.fineX);
         Positions(coarse_, rows_.coarseX);
         Positions(third_, rows_.thirdX);
         if (settings_.kind == PlumeKind::kSmoke && PlanOctaves() != kOk) return kOutOfMemory;
-        for (int32_t y = band_.bottom - 1; y >= band_.top; --y) {
-            if (context_.abort(nullptr) != 0) return kCancelled;
-            CarryHeatUp(y);
-            if (settings_.kind == PlumeKind::kFlame) {
-                FlameNoise();
-            } else {
-                SmokeNoise();
-            }
-            for (int32_t i = 0; i < width_; ++i) PaintPixel(i, y);
-            fine_.y += fine_.stepY;
-            coarse_.y += coarse_.stepY;
-            third_.y += third_.stepY;
-        }
-        return kOk;
+        if (PlanShape() != kOk) return kOutOfMemory;
+        for (int32_t i = 0; i < width_; ++i) rows_.heat[i] = frame_.Column(band_.left + i).heat;
+        const int result = PaintEachRow();
+        for (int32_t i = 0; i < width_; ++i) frame_.Column(band_.left + i).heat = rows_.heat[i];
+        return result;
     }
 
 private:
@@ -276,24 +274,55 @@ private:
         for (int32_t i = 0; i < width_; ++i, x += walk.stepX) xs[i] = x;
     }
 
-    // The softened shape at (x, y), 0..1.
-    double Shape(int32_t x, int32_t y) const {
-        if (blurred_ == nullptr || !blurred_->Contains(x, y)) return 0;
-        return SampleBilinearClamped(*blurred_, x - context_.maskOffsetX,
-                                     y - context_.maskOffsetY) *
-               kUnit;
+    int PaintEachRow() {
+        for (int32_t y = band_.bottom - 1; y >= band_.top; --y) {
+            if (context_.abort(nullptr) != 0) return kCancelled;
+            CarryHeatUp(y);
+            if (settings_.kind == PlumeKind::kFlame) {
+                FlameNoise();
+            } else {
+                SmokeNoise();
+            }
+            PaintRow(y);
+            fine_.y += fine_.stepY;
+            coarse_.y += coarse_.stepY;
+            third_.y += third_.stepY;
+        }
+        return kOk;
+    }
+
+    // The columns of the band the softened shape covers, [shapeLeft_,
+    // shapeRight_) from the band's left, and where they sample it.
+    int PlanShape() {
+        if (blurred_ == nullptr) return kOk;
+        const PixelRect& g = blurred_->bounds;
+        shapeLeft_ = std::clamp(g.left - band_.left, 0, width_);
+        shapeRight_ = std::clamp(g.right - band_.left, shapeLeft_, width_);
+        double* xs = rows_.pointX;  // free until the rows start
+        for (int32_t i = shapeLeft_; i < shapeRight_; ++i) {
+            xs[i] = (band_.left + i) - context_.maskOffsetX;
+        }
+        return shapeRows_.Plan(*blurred_, xs + shapeLeft_, shapeRight_ - shapeLeft_);
+    }
+
+    // The softened shape along row y as bytes, 0 where it does not reach.
+    void ShapeRow(int32_t y) {
+        uint8_t* bytes = rows_.shapeBytes.get();
+        std::fill(bytes, bytes + width_, uint8_t{0});
+        if (blurred_ == nullptr || y < blurred_->bounds.top || y >= blurred_->bounds.bottom) return;
+        shapeRows_.Sample(y - context_.maskOffsetY, bytes + shapeLeft_);
     }
 
     // Each column cools by a row and is refreshed by the shape at row y.
     void CarryHeatUp(int32_t y) {
+        ShapeRow(y);
+        const uint8_t* bytes = rows_.shapeBytes.get();
+        double* heat = rows_.heat;
+        double* shape = rows_.shape;
         for (int32_t i = 0; i < width_; ++i) {
-            const int32_t x = band_.left + i;
-            PlumeColumn& column = frame_.Column(x);
-            column.heat -= decay_;
-            const double e = Shape(x, y);
-            column.heat = std::max(column.heat, e);
-            rows_.heat[i] = column.heat;
-            rows_.shape[i] = e;
+            const double e = bytes[i] * kUnit;
+            heat[i] = std::max(heat[i] - decay_, e);
+            shape[i] = e;
         }
     }
 
@@ -349,20 +378,24 @@ private:
         field_.NoiseAtPoints(rows_.pointX, rows_.pointY, width_, rows_.noise);
     }
 
-    void PaintPixel(int32_t i, int32_t y) {
-        const int32_t x = band_.left + i;
-        const double heat = rows_.heat[i];
-        const double e = rows_.shape[i];
-        const double p = heat * std::min(rows_.noise[i] + 0.5, 1.0);
-        const double t = 1 - p * (1 - settings_.insideMasking * e);
-        const int q = TruncLevel((1 - t * t) * 255);
-        Composite(context_.source->Pixel(x, y), frame_.colorRamp + 4 * TruncLevel(p * 255), q,
-                  context_.destination->Pixel(x, y));
+    void PaintRow(int32_t y) {
+        const uint8_t* s = context_.source->Pixel(band_.left, y);
+        uint8_t* d = context_.destination->Pixel(band_.left, y);
+        const int32_t sourceStep = context_.source->PixelBytes();
+        const int32_t destinationStep = context_.destination->PixelBytes();
+        const double insideMasking = settings_.insideMasking;
+        for (int32_t i = 0; i < width_; ++i, s += sourceStep, d += destinationStep) {
+            const double p = rows_.heat[i] * std::min(rows_.noise[i] + 0.5, 1.0);
+            const double t = 1 - p * (1 - insideMasking * rows_.shape[i]);
+            const int q = TruncLevel((1 - t * t) * 255);
+            Composite(s, frame_.colorRamp + 4 * TruncLevel(p * 255), q, d);
+        }
     }
 
     // The plume colour k at opacity q over the source pixel s. With alpha
     // left to the plume, the colours mix by their coverage, and a pixel that
-    // neither covers keeps the colour it has.
+    // neither covers keeps the colour it has. Every numerator is at most
+    // 255 * 255 and every divisor at most 255.
     void Composite(const uint8_t* s, const uint8_t* k, int q, uint8_t* d) const {
         if (context_.excludeAlpha == 0) {
             for (int32_t j = 0; j < blended_; ++j) {
@@ -375,7 +408,7 @@ private:
         d[blended_] = static_cast<uint8_t>(total);
         if (total == 0) return;
         for (int32_t j = 0; j < blended_; ++j) {
-            d[j] = static_cast<uint8_t>((s[j] * r + k[j] * q) / total);
+            d[j] = static_cast<uint8_t>(DivideByByte(s[j] * r + k[j] * q, total));
         }
     }
 
@@ -392,6 +425,9 @@ private:
     PatternWalk fine_;
     PatternWalk coarse_;
     PatternWalk third_;
+    BilinearClampedRows shapeRows_;
+    int32_t shapeLeft_ = 0;
+    int32_t shapeRight_ = 0;
     // Smoke's octaves planned for the sideways and the vertical push; any
     // beyond (no 16-bit coarse size has so many) would be sampled unplanned.
     static constexpr int32_t kPlannedOctaves = 16;
