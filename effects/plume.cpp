@@ -193,10 +193,12 @@ void CarryHeatInto(const PixelRect& band, const Raster& blurred, double decay,
 // The per-row work buffers of a band, one block of module memory: the
 // patterns' positions along a row (the same for every row of the band, as
 // they start each row afresh and advance by addition), each column's heat
-// (carried from row to row), each pixel's softened shape, and the noise sums
-// and sample points of the row; and the shape's bytes along a row.
+// (carried from row to row), each pixel's softened shape, the noise sums (of
+// four rows, Smoke's sample by sample, the rows side by side) and the sample
+// points of the row; and the shape's bytes along a row.
 struct RowBuffers {
     static constexpr int32_t kArrays = 10;
+    static constexpr int32_t kWidths = kArrays + 6;
     ModuleBuffer<double> block;
     double* fineX = nullptr;
     double* coarseX = nullptr;
@@ -204,22 +206,27 @@ struct RowBuffers {
     double* heat = nullptr;
     double* shape = nullptr;
     double* sumX = nullptr;  // Smoke's sideways push, Fire's coarse noise
-    double* sumY = nullptr;  // Smoke's vertical push
+    double* sumY = nullptr;  // Smoke's vertical push (four rows)
     double* pointX = nullptr;
     double* pointY = nullptr;
     double* noise = nullptr;
     ModuleBuffer<uint8_t> shapeBytes;
 
     int Allocate(int32_t width) {
-        const uint64_t values = uint64_t{kArrays} * static_cast<uint64_t>(std::max(0, width));
+        const uint64_t values = uint64_t{kWidths} * static_cast<uint64_t>(std::max(0, width));
         if (values > kMaxBlockBytes / sizeof(double)) return kOutOfMemory;
         const auto w = static_cast<size_t>(std::max(0, width));
-        if (block.Allocate(kArrays * w) != kOk || shapeBytes.Allocate(w + 1) != kOk) {
+        if (block.Allocate(kWidths * w) != kOk || shapeBytes.Allocate(w + 1) != kOk) {
             return kOutOfMemory;
         }
         double** arrays[kArrays] = {&fineX, &coarseX, &thirdX, &heat,   &shape,
                                     &sumX,  &sumY,    &pointX, &pointY, &noise};
-        for (int32_t i = 0; i < kArrays; ++i) *arrays[i] = block.get() + i * w;
+        const size_t widths[kArrays] = {1, 1, 1, 1, 1, 4, 4, 1, 1, 1};
+        double* next = block.get();
+        for (int32_t i = 0; i < kArrays; ++i) {
+            *arrays[i] = next;
+            next += widths[i] * w;
+        }
         return kOk;
     }
 };
@@ -281,7 +288,7 @@ private:
             if (settings_.kind == PlumeKind::kFlame) {
                 FlameNoise();
             } else {
-                SmokeNoise();
+                SmokeNoise((band_.bottom - 1 - y) % 4);
             }
             PaintRow(y);
             fine_.y += fine_.stepY;
@@ -341,7 +348,7 @@ private:
     // every row of the band.
     int PlanOctaves() {
         double f = 1;
-        for (int32_t octave = 0; octave < std::min(frame_.octaves, kPlannedOctaves); ++octave) {
+        for (int32_t octave = 0; octave < octaveCount_; ++octave) {
             if (octaves_[0][octave].Plan(field_, rows_.coarseX, f, width_) != kOk ||
                 octaves_[1][octave].Plan(field_, rows_.thirdX, f, width_) != kOk) {
                 return kOutOfMemory;
@@ -351,29 +358,43 @@ private:
         return kOk;
     }
 
-    // The wisp pattern, pushed sideways and up by two fractal sums.
-    void SmokeNoise() {
+    // The two fractal sums of this row and the three above it (their y
+    // positions reached by the same additions as the rows'), the rows side by
+    // side; rows above the band are formed but never read.
+    void SmokeSums() {
         const double rise = frame_.rise;
-        std::fill(rows_.sumX, rows_.sumX + width_, 0.0);
-        std::fill(rows_.sumY, rows_.sumY + width_, 0.0);
+        std::fill(rows_.sumX, rows_.sumX + 4 * width_, 0.0);
+        std::fill(rows_.sumY, rows_.sumY + 4 * width_, 0.0);
+        double coarseY[4], thirdY[4];
+        coarseY[0] = coarse_.y;
+        thirdY[0] = third_.y;
+        for (int32_t k = 1; k < 4; ++k) {
+            coarseY[k] = coarseY[k - 1] + coarse_.stepY;
+            thirdY[k] = thirdY[k - 1] + third_.stepY;
+        }
         double a = 1, f = 1;
-        for (int32_t octave = 0; octave < frame_.octaves; ++octave) {
-            if (octave < kPlannedOctaves) {
-                field_.AddNoiseAlongRow(f * coarse_.y - rise, octaves_[0][octave], a, rows_.sumX);
-                field_.AddNoiseAlongRow(f * third_.y - rise, octaves_[1][octave], a, rows_.sumY);
-            } else {
-                field_.AddNoiseAlongRow(f * coarse_.y - rise, rows_.coarseX, f, a, width_,
-                                        rows_.sumX);
-                field_.AddNoiseAlongRow(f * third_.y - rise, rows_.thirdX, f, a, width_,
-                                        rows_.sumY);
-            }
+        for (int32_t octave = 0; octave < octaveCount_; ++octave) {
+            double ys[4];
+            for (int32_t k = 0; k < 4; ++k) ys[k] = f * coarseY[k] - rise;
+            field_.AddNoiseAlongFourRows(ys, octaves_[0][octave], a, rows_.sumX);
+            for (int32_t k = 0; k < 4; ++k) ys[k] = f * thirdY[k] - rise;
+            field_.AddNoiseAlongFourRows(ys, octaves_[1][octave], a, rows_.sumY);
             a *= frame_.roughness;
             f *= 2;
         }
+    }
+
+    // The wisp pattern, pushed sideways and up by two fractal sums; the row
+    // is the lane-th of its group of four.
+    void SmokeNoise(int32_t lane) {
+        if (lane == 0) SmokeSums();
+        const double rise = frame_.rise;
+        const double* sumX = rows_.sumX + lane;
+        const double* sumY = rows_.sumY + lane;
         for (int32_t i = 0; i < width_; ++i) {
             const double d = (1 - rows_.heat[i]) * settings_.displacement;
-            rows_.pointX[i] = rows_.fineX[i] + d * rows_.sumX[i];
-            rows_.pointY[i] = fine_.y + d * rows_.sumY[i] - rise;
+            rows_.pointX[i] = rows_.fineX[i] + d * sumX[4 * i];
+            rows_.pointY[i] = fine_.y + d * sumY[4 * i] - rise;
         }
         field_.NoiseAtPoints(rows_.pointX, rows_.pointY, width_, rows_.noise);
     }
@@ -428,9 +449,10 @@ private:
     BilinearClampedRows shapeRows_;
     int32_t shapeLeft_ = 0;
     int32_t shapeRight_ = 0;
-    // Smoke's octaves planned for the sideways and the vertical push; any
-    // beyond (no 16-bit coarse size has so many) would be sampled unplanned.
+    // Smoke's octaves planned for the sideways and the vertical push: a
+    // coarse size of at most 2^15 gives at most 14.
     static constexpr int32_t kPlannedOctaves = 16;
+    const int32_t octaveCount_ = std::min(frame_.octaves, kPlannedOctaves);
     NoiseColumns octaves_[2][kPlannedOctaves];
 };
 

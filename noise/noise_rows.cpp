@@ -164,22 +164,33 @@ int NoiseColumns::Plan(const NoiseField& field, const double* xs, double factor,
     return kOk;
 }
 
-void NoiseField::AddNoiseAlongRow(double y, const NoiseColumns& columns, double weight,
-                                  double* sums) const {
+namespace {
+
+// A row's lattice indices, fraction and smoothed fraction, for lane k.
+void SetNoiseRow(double y, int32_t k, FourNoiseRows& rows) {
     const double floorY = std::floor(y);
     const int64_t iy = FloorIndex(floorY);
-    const double fy = y - floorY, sy = Smoothed(fy);
-    const auto y0 = static_cast<int32_t>(iy & kMask);
-    const auto y1 = static_cast<int32_t>((iy + 1) & kMask);
-    const int32_t* p = permutation_.get();
-    const double* fractions = columns.fractions_.get();
+    rows.fy[k] = y - floorY;
+    rows.sy[k] = Smoothed(rows.fy[k]);
+    rows.y0[k] = static_cast<int32_t>(iy & kMask);
+    rows.y1[k] = static_cast<int32_t>((iy + 1) & kMask);
+}
+
+// sums[stride * i] += weight * the noise of sample i on lane k's row.
+void AddPlannedRow(const PlannedNoise& plan, const FourNoiseRows& rows, int32_t k, double weight,
+                   double* sums, int32_t stride) {
+    const double fy = rows.fy[k], sy = rows.sy[k];
+    const int32_t y0 = rows.y0[k], y1 = rows.y1[k];
+    const int32_t* p = plan.permutation;
+    const double* lattice = plan.lattice;
+    const double* fractions = plan.fractions;
     int32_t i = 0;
-    for (int32_t r = 0; r < columns.runCount_; ++r) {
-        const NoiseColumns::Run& run = columns.runs_[static_cast<size_t>(r)];
-        const double* h00 = &lattice_[p[run.a ^ y0] & 255];
-        const double* h10 = &lattice_[p[run.b ^ y0] & 255];
-        const double* h01 = &lattice_[p[run.a ^ y1] & 255];
-        const double* h11 = &lattice_[p[run.b ^ y1] & 255];
+    for (int32_t r = 0; r < plan.runCount; ++r) {
+        const NoiseRun& run = plan.runs[r];
+        const double* h00 = &lattice[p[run.a ^ y0] & 255];
+        const double* h10 = &lattice[p[run.b ^ y0] & 255];
+        const double* h01 = &lattice[p[run.a ^ y1] & 255];
+        const double* h11 = &lattice[p[run.b ^ y1] & 255];
         const double v00 = 0.5 * h00[0], g00 = h00[1], t00 = h00[2] * fy;
         const double v10 = 0.5 * h10[0], g10 = h10[1], t10 = h10[2] * fy;
         const double v01 = 0.5 * h01[0], g01 = h01[1], t01 = h01[2] * (fy - 1);
@@ -190,10 +201,43 @@ void NoiseField::AddNoiseAlongRow(double y, const NoiseColumns& columns, double 
             const double c10 = (v10 + g10 * (fx - 1)) + t10;
             const double c01 = (v01 + g01 * fx) + t01;
             const double c11 = (v11 + g11 * (fx - 1)) + t11;
-            sums[i] += weight * ((1 - sx) * (1 - sy) * c00 + sx * (1 - sy) * c10 +
-                                 (1 - sx) * sy * c01 + sx * sy * c11);
+            sums[stride * i] += weight * ((1 - sx) * (1 - sy) * c00 + sx * (1 - sy) * c10 +
+                                          (1 - sx) * sy * c01 + sx * sy * c11);
         }
     }
+}
+
+}  // namespace
+
+void AddFourRowsScalar(const PlannedNoise& plan, const FourNoiseRows& rows, double weight,
+                       double* sums) {
+    for (int32_t k = 0; k < 4; ++k) AddPlannedRow(plan, rows, k, weight, sums + k, 4);
+}
+
+AddFourRowsFn WidestFourRows() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) return AddFourRowsAvx2;
+#endif
+    return AddFourRowsScalar;
+}
+
+void NoiseField::AddNoiseAlongRow(double y, const NoiseColumns& columns, double weight,
+                                  double* sums) const {
+    FourNoiseRows rows;
+    SetNoiseRow(y, 0, rows);
+    const PlannedNoise plan{permutation_.get(), lattice_, columns.runs_.get(), columns.runCount_,
+                            columns.fractions_.get()};
+    AddPlannedRow(plan, rows, 0, weight, sums, 1);
+}
+
+void NoiseField::AddNoiseAlongFourRows(const double* ys, const NoiseColumns& columns,
+                                       double weight, double* sums, AddFourRowsFn kernel) const {
+    static const AddFourRowsFn widest = WidestFourRows();
+    FourNoiseRows rows;
+    for (int32_t k = 0; k < 4; ++k) SetNoiseRow(ys[k], k, rows);
+    const PlannedNoise plan{permutation_.get(), lattice_, columns.runs_.get(), columns.runCount_,
+                            columns.fractions_.get()};
+    (kernel != nullptr ? kernel : widest)(plan, rows, weight, sums);
 }
 
 void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count,

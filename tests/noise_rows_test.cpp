@@ -96,6 +96,42 @@ TEST_F(NoiseRows, PlannedOctaveSamplesAreTheWeightedPointSamplesBitForBit) {
     }
 }
 
+// Four rows at once, by every kernel this processor runs: each lane is its
+// row's planned samples, whether the rows share a cell or not.
+TEST_F(NoiseRows, FourRowsAtOnceAreTheWeightedPointSamplesBitForBit) {
+    std::vector<AddFourRowsFn> kernels = {AddFourRowsScalar};
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) kernels.push_back(AddFourRowsAvx2);
+#endif
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    for (AddFourRowsFn kernel : kernels) {
+        for (int trial = 0; trial < 100; ++trial) {
+            const std::vector<double> xs = Walk(rng, 61);
+            const double factor = std::ldexp(1.0, static_cast<int>(rng() % 10));
+            NoiseColumns columns;
+            ASSERT_EQ(columns.Plan(field, xs.data(), factor, static_cast<int32_t>(xs.size())), kOk);
+            // Rows a small step apart (mostly in one cell), or scattered.
+            double ys[4];
+            ys[0] = std::uniform_real_distribution<double>(-20, 20)(rng);
+            const double step = trial % 2 == 0 ? 0.01 * (trial % 17) : 3.3;
+            for (int k = 1; k < 4; ++k) ys[k] = ys[k - 1] + step;
+            if (trial % 25 == 3) ys[rng() % 4] = kNaN;
+            if (trial % 25 == 7) ys[rng() % 4] = -0.0;
+            const double weight = std::uniform_real_distribution<double>(0, 1.5)(rng);
+            std::vector<double> sums(4 * xs.size()), expected(4 * xs.size());
+            for (size_t i = 0; i < sums.size(); ++i) sums[i] = expected[i] = 0.01 * i;
+            field.AddNoiseAlongFourRows(ys, columns, weight, sums.data(), kernel);
+            for (size_t i = 0; i < xs.size(); ++i) {
+                for (size_t k = 0; k < 4; ++k) {
+                    expected[4 * i + k] += weight * field.Noise(factor * xs[i], ys[k]);
+                    ASSERT_TRUE(SameBits(sums[4 * i + k], expected[4 * i + k]))
+                        << xs[i] << ", " << ys[k] << " x" << factor;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(NoiseRows, ScatteredPointsAreThePointSamplesBitForBit) {
     for (int trial = 0; trial < 300; ++trial) {
         const std::vector<double> xs = Walk(rng, 83);
