@@ -94,8 +94,9 @@ public:
     // Noise(factor * xs[i], ys[k]).
     void AddNoiseAlongFourRows(const double* ys, const NoiseColumns& columns, double weight,
                                double* sums, AddFourRowsFn kernel = nullptr) const;
-    // out[i] = Noise(xs[i], ys[i]).
-    void NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out) const;
+    // out[i] = Noise(xs[i], ys[i]), by the kernel given or the widest.
+    void NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out,
+                       NoiseAtPointsFn kernel = nullptr) const;
 
 private:
     friend class NoiseColumns;

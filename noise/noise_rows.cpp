@@ -14,12 +14,6 @@ namespace {
 
 constexpr int32_t kMask = NoiseField::kPeriod - 1;
 
-// As the lattice's own: the floor as an integer, 0 for what has none (NaN,
-// beyond 2^62); only its low bits are used.
-int64_t FloorIndex(double floored) {
-    return std::fabs(floored) < 4.6e18 ? static_cast<int64_t>(floored) : 0;
-}
-
 double Smoothed(double f) { return f * f * (3 - 2 * f); }
 
 // A corner at offset (dx, dy) from the sample: half its value term plus its
@@ -76,7 +70,7 @@ class NoiseField::RowRun {
 public:
     RowRun(const NoiseField& field, double y) : field_(field) {
         const double floorY = std::floor(y);
-        const int64_t iy = FloorIndex(floorY);
+        const int64_t iy = NoiseFloorIndex(floorY);
         fy_ = y - floorY;
         terms_.sy = Smoothed(fy_);
         y0_ = static_cast<int32_t>(iy & kMask);
@@ -88,7 +82,7 @@ public:
         const double floorX = std::floor(x);
         terms_.cellX = floorX;
         terms_.cellEnd = floorX + 1;
-        const int64_t ix = FloorIndex(floorX);
+        const int64_t ix = NoiseFloorIndex(floorX);
         const int32_t* p = field_.permutation_.get();
         const int32_t a = p[ix & kMask];
         const int32_t b = p[(ix + 1) & kMask];
@@ -152,7 +146,7 @@ int NoiseColumns::Plan(const NoiseField& field, const double* xs, double factor,
             if (!(x >= floorX && x < cellEnd && x != 0)) break;
             ++end;
         }
-        const int64_t ix = FloorIndex(floorX);
+        const int64_t ix = NoiseFloorIndex(floorX);
         runs_[static_cast<size_t>(runCount_++)] =
             Run{end, p[ix & kMask], p[(ix + 1) & kMask], floorX};
         for (; i < end; ++i) {
@@ -169,7 +163,7 @@ namespace {
 // A row's lattice indices, fraction and smoothed fraction, for lane k.
 void SetNoiseRow(double y, int32_t k, FourNoiseRows& rows) {
     const double floorY = std::floor(y);
-    const int64_t iy = FloorIndex(floorY);
+    const int64_t iy = NoiseFloorIndex(floorY);
     rows.fy[k] = y - floorY;
     rows.sy[k] = Smoothed(rows.fy[k]);
     rows.y0[k] = static_cast<int32_t>(iy & kMask);
@@ -240,9 +234,21 @@ void NoiseField::AddNoiseAlongFourRows(const double* ys, const NoiseColumns& col
     (kernel != nullptr ? kernel : widest)(plan, rows, weight, sums);
 }
 
-void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count,
-                               double* out) const {
-    const int32_t* p = permutation_.get();
+void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out,
+                               NoiseAtPointsFn kernel) const {
+    static const NoiseAtPointsFn widest = WidestNoiseAtPoints();
+    (kernel != nullptr ? kernel : widest)(permutation_.get(), lattice_, xs, ys, count, out);
+}
+
+NoiseAtPointsFn WidestNoiseAtPoints() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) return NoiseAtPointsAvx2;
+#endif
+    return NoiseAtPointsScalar;
+}
+
+void NoiseAtPointsScalar(const int32_t* p, const double* lattice, const double* xs,
+                         const double* ys, int32_t count, double* out) {
     constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
     double cellX = kNone, cellY = kNone;
     const double* h00 = nullptr;
@@ -255,15 +261,15 @@ void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count
         if (!(floorX == cellX && floorY == cellY)) {
             cellX = floorX;
             cellY = floorY;
-            const int64_t ix = FloorIndex(floorX), iy = FloorIndex(floorY);
+            const int64_t ix = NoiseFloorIndex(floorX), iy = NoiseFloorIndex(floorY);
             const auto y0 = static_cast<int32_t>(iy & kMask);
             const auto y1 = static_cast<int32_t>((iy + 1) & kMask);
             const int32_t a = p[ix & kMask];
             const int32_t b = p[(ix + 1) & kMask];
-            h00 = &lattice_[p[a ^ y0] & 255];
-            h10 = &lattice_[p[b ^ y0] & 255];
-            h01 = &lattice_[p[a ^ y1] & 255];
-            h11 = &lattice_[p[b ^ y1] & 255];
+            h00 = &lattice[p[a ^ y0] & 255];
+            h10 = &lattice[p[b ^ y0] & 255];
+            h01 = &lattice[p[a ^ y1] & 255];
+            h11 = &lattice[p[b ^ y1] & 255];
         }
         const double fx = x - floorX, fy = y - floorY;
         const double sx = Smoothed(fx), sy = Smoothed(fy);
