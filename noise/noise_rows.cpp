@@ -226,18 +226,17 @@ void NoiseField::AddNoiseAlongRow(double y, const NoiseColumns& columns, double 
 
 void NoiseField::AddNoiseAlongFourRows(const double* ys, const NoiseColumns& columns,
                                        double weight, double* sums, AddFourRowsFn kernel) const {
-    static const AddFourRowsFn widest = WidestFourRows();
     FourNoiseRows rows;
     for (int32_t k = 0; k < 4; ++k) SetNoiseRow(ys[k], k, rows);
     const PlannedNoise plan{permutation_.get(), lattice_, columns.runs_.get(), columns.runCount_,
                             columns.fractions_.get()};
-    (kernel != nullptr ? kernel : widest)(plan, rows, weight, sums);
+    (kernel != nullptr ? kernel : WidestFourRows())(plan, rows, weight, sums);
 }
 
 void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out,
                                NoiseAtPointsFn kernel) const {
-    static const NoiseAtPointsFn widest = WidestNoiseAtPoints();
-    (kernel != nullptr ? kernel : widest)(permutation_.get(), lattice_, xs, ys, count, out);
+    (kernel != nullptr ? kernel : WidestNoiseAtPoints())(permutation_.get(), lattice_, xs, ys,
+                                                          count, out);
 }
 
 NoiseAtPointsFn WidestNoiseAtPoints() {
