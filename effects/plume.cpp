@@ -10,6 +10,7 @@
 #include "noise/noise_field.h"
 #include "noise/random.h"
 #include "raster/blur.h"
+#include "raster/byte_division.h"
 #include "raster/sampler.h"
 
 namespace zoka {
@@ -191,10 +192,13 @@ void CarryHeatInto(const PixelRect& band, const Raster& blurred, double decay,
 
 // The per-row work buffers of a band, one block of module memory: the
 // patterns' positions along a row (the same for every row of the band, as
-// they start each row afresh and advance by addition), each pixel's heat and
-// softened shape, and the noise sums and sample points of the row.
+// they start each row afresh and advance by addition), each column's heat
+// (carried from row to row), each pixel's softened shape, the noise sums (of
+// four rows, Smoke's sample by sample, the rows side by side) and the sample
+// points of the row; and the shape's bytes along a row.
 struct RowBuffers {
     static constexpr int32_t kArrays = 10;
+    static constexpr int32_t kWidths = kArrays + 6;
     ModuleBuffer<double> block;
     double* fineX = nullptr;
     double* coarseX = nullptr;
@@ -202,19 +206,27 @@ struct RowBuffers {
     double* heat = nullptr;
     double* shape = nullptr;
     double* sumX = nullptr;  // Smoke's sideways push, Fire's coarse noise
-    double* sumY = nullptr;  // Smoke's vertical push
+    double* sumY = nullptr;  // Smoke's vertical push (four rows)
     double* pointX = nullptr;
     double* pointY = nullptr;
     double* noise = nullptr;
+    ModuleBuffer<uint8_t> shapeBytes;
 
     int Allocate(int32_t width) {
-        const uint64_t values = uint64_t{kArrays} * static_cast<uint64_t>(std::max(0, width));
+        const uint64_t values = uint64_t{kWidths} * static_cast<uint64_t>(std::max(0, width));
         if (values > kMaxBlockBytes / sizeof(double)) return kOutOfMemory;
         const auto w = static_cast<size_t>(std::max(0, width));
-        if (block.Allocate(kArrays * w) != kOk) return kOutOfMemory;
+        if (block.Allocate(kWidths * w) != kOk || shapeBytes.Allocate(w + 1) != kOk) {
+            return kOutOfMemory;
+        }
         double** arrays[kArrays] = {&fineX, &coarseX, &thirdX, &heat,   &shape,
                                     &sumX,  &sumY,    &pointX, &pointY, &noise};
-        for (int32_t i = 0; i < kArrays; ++i) *arrays[i] = block.get() + i * w;
+        const size_t widths[kArrays] = {1, 1, 1, 1, 1, 4, 4, 1, 1, 1};
+        double* next = block.get();
+        for (int32_t i = 0; i < kArrays; ++i) {
+            *arrays[i] = next;
+            next += widths[i] * w;
+        }
         return kOk;
     }
 };
@@ -240,26 +252,19 @@ public:
           coarse_(frame.coarse, Dx(context, band), Dy(context, band)),
           third_(frame.third, Dx(context, band), Dy(context, band)) {}
 
-    // 0, 1 when cancelled at the start of a row, or 8.
+    // 0, 1 when cancelled at the start of a row, or 8. The columns' heat
+    // is kept along the rows and handed back to the column table at the end,
+    // also when cancelled.
     int PaintRows() {
         Positions(fine_, rows_.fineX);
         Positions(coarse_, rows_.coarseX);
         Positions(third_, rows_.thirdX);
         if (settings_.kind == PlumeKind::kSmoke && PlanOctaves() != kOk) return kOutOfMemory;
-        for (int32_t y = band_.bottom - 1; y >= band_.top; --y) {
-            if (context_.abort(nullptr) != 0) return kCancelled;
-            CarryHeatUp(y);
-            if (settings_.kind == PlumeKind::kFlame) {
-                FlameNoise();
-            } else {
-                SmokeNoise();
-            }
-            for (int32_t i = 0; i < width_; ++i) PaintPixel(i, y);
-            fine_.y += fine_.stepY;
-            coarse_.y += coarse_.stepY;
-            third_.y += third_.stepY;
-        }
-        return kOk;
+        if (PlanShape() != kOk) return kOutOfMemory;
+        for (int32_t i = 0; i < width_; ++i) rows_.heat[i] = frame_.Column(band_.left + i).heat;
+        const int result = PaintEachRow();
+        for (int32_t i = 0; i < width_; ++i) frame_.Column(band_.left + i).heat = rows_.heat[i];
+        return result;
     }
 
 private:
@@ -276,24 +281,55 @@ private:
         for (int32_t i = 0; i < width_; ++i, x += walk.stepX) xs[i] = x;
     }
 
-    // The softened shape at (x, y), 0..1.
-    double Shape(int32_t x, int32_t y) const {
-        if (blurred_ == nullptr || !blurred_->Contains(x, y)) return 0;
-        return SampleBilinearClamped(*blurred_, x - context_.maskOffsetX,
-                                     y - context_.maskOffsetY) *
-               kUnit;
+    int PaintEachRow() {
+        for (int32_t y = band_.bottom - 1; y >= band_.top; --y) {
+            if (context_.abort(nullptr) != 0) return kCancelled;
+            CarryHeatUp(y);
+            if (settings_.kind == PlumeKind::kFlame) {
+                FlameNoise();
+            } else {
+                SmokeNoise((band_.bottom - 1 - y) % 4);
+            }
+            PaintRow(y);
+            fine_.y += fine_.stepY;
+            coarse_.y += coarse_.stepY;
+            third_.y += third_.stepY;
+        }
+        return kOk;
+    }
+
+    // The columns of the band the softened shape covers, [shapeLeft_,
+    // shapeRight_) from the band's left, and where they sample it.
+    int PlanShape() {
+        if (blurred_ == nullptr) return kOk;
+        const PixelRect& g = blurred_->bounds;
+        shapeLeft_ = std::clamp(g.left - band_.left, 0, width_);
+        shapeRight_ = std::clamp(g.right - band_.left, shapeLeft_, width_);
+        double* xs = rows_.pointX;  // free until the rows start
+        for (int32_t i = shapeLeft_; i < shapeRight_; ++i) {
+            xs[i] = (band_.left + i) - context_.maskOffsetX;
+        }
+        return shapeRows_.Plan(*blurred_, xs + shapeLeft_, shapeRight_ - shapeLeft_);
+    }
+
+    // The softened shape along row y as bytes, 0 where it does not reach.
+    void ShapeRow(int32_t y) {
+        uint8_t* bytes = rows_.shapeBytes.get();
+        std::fill(bytes, bytes + width_, uint8_t{0});
+        if (blurred_ == nullptr || y < blurred_->bounds.top || y >= blurred_->bounds.bottom) return;
+        shapeRows_.Sample(y - context_.maskOffsetY, bytes + shapeLeft_);
     }
 
     // Each column cools by a row and is refreshed by the shape at row y.
     void CarryHeatUp(int32_t y) {
+        ShapeRow(y);
+        const uint8_t* bytes = rows_.shapeBytes.get();
+        double* heat = rows_.heat;
+        double* shape = rows_.shape;
         for (int32_t i = 0; i < width_; ++i) {
-            const int32_t x = band_.left + i;
-            PlumeColumn& column = frame_.Column(x);
-            column.heat -= decay_;
-            const double e = Shape(x, y);
-            column.heat = std::max(column.heat, e);
-            rows_.heat[i] = column.heat;
-            rows_.shape[i] = e;
+            const double e = bytes[i] * kUnit;
+            heat[i] = std::max(heat[i] - decay_, e);
+            shape[i] = e;
         }
     }
 
@@ -312,7 +348,7 @@ private:
     // every row of the band.
     int PlanOctaves() {
         double f = 1;
-        for (int32_t octave = 0; octave < std::min(frame_.octaves, kPlannedOctaves); ++octave) {
+        for (int32_t octave = 0; octave < octaveCount_; ++octave) {
             if (octaves_[0][octave].Plan(field_, rows_.coarseX, f, width_) != kOk ||
                 octaves_[1][octave].Plan(field_, rows_.thirdX, f, width_) != kOk) {
                 return kOutOfMemory;
@@ -322,47 +358,65 @@ private:
         return kOk;
     }
 
-    // The wisp pattern, pushed sideways and up by two fractal sums.
-    void SmokeNoise() {
+    // The two fractal sums of this row and the three above it (their y
+    // positions reached by the same additions as the rows'), the rows side by
+    // side; rows above the band are formed but never read.
+    void SmokeSums() {
         const double rise = frame_.rise;
-        std::fill(rows_.sumX, rows_.sumX + width_, 0.0);
-        std::fill(rows_.sumY, rows_.sumY + width_, 0.0);
+        std::fill(rows_.sumX, rows_.sumX + 4 * width_, 0.0);
+        std::fill(rows_.sumY, rows_.sumY + 4 * width_, 0.0);
+        double coarseY[4], thirdY[4];
+        coarseY[0] = coarse_.y;
+        thirdY[0] = third_.y;
+        for (int32_t k = 1; k < 4; ++k) {
+            coarseY[k] = coarseY[k - 1] + coarse_.stepY;
+            thirdY[k] = thirdY[k - 1] + third_.stepY;
+        }
         double a = 1, f = 1;
-        for (int32_t octave = 0; octave < frame_.octaves; ++octave) {
-            if (octave < kPlannedOctaves) {
-                field_.AddNoiseAlongRow(f * coarse_.y - rise, octaves_[0][octave], a, rows_.sumX);
-                field_.AddNoiseAlongRow(f * third_.y - rise, octaves_[1][octave], a, rows_.sumY);
-            } else {
-                field_.AddNoiseAlongRow(f * coarse_.y - rise, rows_.coarseX, f, a, width_,
-                                        rows_.sumX);
-                field_.AddNoiseAlongRow(f * third_.y - rise, rows_.thirdX, f, a, width_,
-                                        rows_.sumY);
-            }
+        for (int32_t octave = 0; octave < octaveCount_; ++octave) {
+            double ys[4];
+            for (int32_t k = 0; k < 4; ++k) ys[k] = f * coarseY[k] - rise;
+            field_.AddNoiseAlongFourRows(ys, octaves_[0][octave], a, rows_.sumX);
+            for (int32_t k = 0; k < 4; ++k) ys[k] = f * thirdY[k] - rise;
+            field_.AddNoiseAlongFourRows(ys, octaves_[1][octave], a, rows_.sumY);
             a *= frame_.roughness;
             f *= 2;
         }
+    }
+
+    // The wisp pattern, pushed sideways and up by two fractal sums; the row
+    // is the lane-th of its group of four.
+    void SmokeNoise(int32_t lane) {
+        if (lane == 0) SmokeSums();
+        const double rise = frame_.rise;
+        const double* sumX = rows_.sumX + lane;
+        const double* sumY = rows_.sumY + lane;
         for (int32_t i = 0; i < width_; ++i) {
             const double d = (1 - rows_.heat[i]) * settings_.displacement;
-            rows_.pointX[i] = rows_.fineX[i] + d * rows_.sumX[i];
-            rows_.pointY[i] = fine_.y + d * rows_.sumY[i] - rise;
+            rows_.pointX[i] = rows_.fineX[i] + d * sumX[4 * i];
+            rows_.pointY[i] = fine_.y + d * sumY[4 * i] - rise;
         }
         field_.NoiseAtPoints(rows_.pointX, rows_.pointY, width_, rows_.noise);
     }
 
-    void PaintPixel(int32_t i, int32_t y) {
-        const int32_t x = band_.left + i;
-        const double heat = rows_.heat[i];
-        const double e = rows_.shape[i];
-        const double p = heat * std::min(rows_.noise[i] + 0.5, 1.0);
-        const double t = 1 - p * (1 - settings_.insideMasking * e);
-        const int q = TruncLevel((1 - t * t) * 255);
-        Composite(context_.source->Pixel(x, y), frame_.colorRamp + 4 * TruncLevel(p * 255), q,
-                  context_.destination->Pixel(x, y));
+    void PaintRow(int32_t y) {
+        const uint8_t* s = context_.source->Pixel(band_.left, y);
+        uint8_t* d = context_.destination->Pixel(band_.left, y);
+        const int32_t sourceStep = context_.source->PixelBytes();
+        const int32_t destinationStep = context_.destination->PixelBytes();
+        const double insideMasking = settings_.insideMasking;
+        for (int32_t i = 0; i < width_; ++i, s += sourceStep, d += destinationStep) {
+            const double p = rows_.heat[i] * std::min(rows_.noise[i] + 0.5, 1.0);
+            const double t = 1 - p * (1 - insideMasking * rows_.shape[i]);
+            const int q = TruncLevel((1 - t * t) * 255);
+            Composite(s, frame_.colorRamp + 4 * TruncLevel(p * 255), q, d);
+        }
     }
 
     // The plume colour k at opacity q over the source pixel s. With alpha
     // left to the plume, the colours mix by their coverage, and a pixel that
-    // neither covers keeps the colour it has.
+    // neither covers keeps the colour it has. Every numerator is at most
+    // 255 * 255 and every divisor at most 255.
     void Composite(const uint8_t* s, const uint8_t* k, int q, uint8_t* d) const {
         if (context_.excludeAlpha == 0) {
             for (int32_t j = 0; j < blended_; ++j) {
@@ -375,7 +429,7 @@ private:
         d[blended_] = static_cast<uint8_t>(total);
         if (total == 0) return;
         for (int32_t j = 0; j < blended_; ++j) {
-            d[j] = static_cast<uint8_t>((s[j] * r + k[j] * q) / total);
+            d[j] = static_cast<uint8_t>(DivideByByte(s[j] * r + k[j] * q, total));
         }
     }
 
@@ -392,9 +446,13 @@ private:
     PatternWalk fine_;
     PatternWalk coarse_;
     PatternWalk third_;
-    // Smoke's octaves planned for the sideways and the vertical push; any
-    // beyond (no 16-bit coarse size has so many) would be sampled unplanned.
+    BilinearClampedRows shapeRows_;
+    int32_t shapeLeft_ = 0;
+    int32_t shapeRight_ = 0;
+    // Smoke's octaves planned for the sideways and the vertical push: a
+    // coarse size of at most 2^15 gives at most 14.
     static constexpr int32_t kPlannedOctaves = 16;
+    const int32_t octaveCount_ = std::min(frame_.octaves, kPlannedOctaves);
     NoiseColumns octaves_[2][kPlannedOctaves];
 };
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "base/module_memory.h"
+#include "noise/noise_lanes.h"
 #include "raster/abort_check.h"
 #include "raster/raster.h"
 
@@ -27,11 +28,7 @@ private:
     friend class NoiseField;
     // Samples from the previous run's end to end share the cell at cellX,
     // whose column hashes are a and b.
-    struct Run {
-        int32_t end;
-        int32_t a, b;
-        double cellX;
-    };
+    using Run = NoiseRun;
     ModuleBuffer<Run> runs_;
     ModuleBuffer<double> fractions_;  // per sample: its fraction, then its smoothed fraction
     int32_t runCount_ = 0;
@@ -92,8 +89,14 @@ public:
     // planned.
     void AddNoiseAlongRow(double y, const NoiseColumns& columns, double weight,
                           double* sums) const;
-    // out[i] = Noise(xs[i], ys[i]).
-    void NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out) const;
+    // The same for four rows at once, by the kernel given (the widest the
+    // processor runs unless a test picks one): sums[4 i + k] += weight *
+    // Noise(factor * xs[i], ys[k]).
+    void AddNoiseAlongFourRows(const double* ys, const NoiseColumns& columns, double weight,
+                               double* sums, AddFourRowsFn kernel = nullptr) const;
+    // out[i] = Noise(xs[i], ys[i]), by the kernel given or the widest.
+    void NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out,
+                       NoiseAtPointsFn kernel = nullptr) const;
 
 private:
     friend class NoiseColumns;

@@ -14,12 +14,6 @@ namespace {
 
 constexpr int32_t kMask = NoiseField::kPeriod - 1;
 
-// As the lattice's own: the floor as an integer, 0 for what has none (NaN,
-// beyond 2^62); only its low bits are used.
-int64_t FloorIndex(double floored) {
-    return std::fabs(floored) < 4.6e18 ? static_cast<int64_t>(floored) : 0;
-}
-
 double Smoothed(double f) { return f * f * (3 - 2 * f); }
 
 // A corner at offset (dx, dy) from the sample: half its value term plus its
@@ -76,7 +70,7 @@ class NoiseField::RowRun {
 public:
     RowRun(const NoiseField& field, double y) : field_(field) {
         const double floorY = std::floor(y);
-        const int64_t iy = FloorIndex(floorY);
+        const int64_t iy = NoiseFloorIndex(floorY);
         fy_ = y - floorY;
         terms_.sy = Smoothed(fy_);
         y0_ = static_cast<int32_t>(iy & kMask);
@@ -88,7 +82,7 @@ public:
         const double floorX = std::floor(x);
         terms_.cellX = floorX;
         terms_.cellEnd = floorX + 1;
-        const int64_t ix = FloorIndex(floorX);
+        const int64_t ix = NoiseFloorIndex(floorX);
         const int32_t* p = field_.permutation_.get();
         const int32_t a = p[ix & kMask];
         const int32_t b = p[(ix + 1) & kMask];
@@ -152,7 +146,7 @@ int NoiseColumns::Plan(const NoiseField& field, const double* xs, double factor,
             if (!(x >= floorX && x < cellEnd && x != 0)) break;
             ++end;
         }
-        const int64_t ix = FloorIndex(floorX);
+        const int64_t ix = NoiseFloorIndex(floorX);
         runs_[static_cast<size_t>(runCount_++)] =
             Run{end, p[ix & kMask], p[(ix + 1) & kMask], floorX};
         for (; i < end; ++i) {
@@ -164,22 +158,33 @@ int NoiseColumns::Plan(const NoiseField& field, const double* xs, double factor,
     return kOk;
 }
 
-void NoiseField::AddNoiseAlongRow(double y, const NoiseColumns& columns, double weight,
-                                  double* sums) const {
+namespace {
+
+// A row's lattice indices, fraction and smoothed fraction, for lane k.
+void SetNoiseRow(double y, int32_t k, FourNoiseRows& rows) {
     const double floorY = std::floor(y);
-    const int64_t iy = FloorIndex(floorY);
-    const double fy = y - floorY, sy = Smoothed(fy);
-    const auto y0 = static_cast<int32_t>(iy & kMask);
-    const auto y1 = static_cast<int32_t>((iy + 1) & kMask);
-    const int32_t* p = permutation_.get();
-    const double* fractions = columns.fractions_.get();
+    const int64_t iy = NoiseFloorIndex(floorY);
+    rows.fy[k] = y - floorY;
+    rows.sy[k] = Smoothed(rows.fy[k]);
+    rows.y0[k] = static_cast<int32_t>(iy & kMask);
+    rows.y1[k] = static_cast<int32_t>((iy + 1) & kMask);
+}
+
+// sums[stride * i] += weight * the noise of sample i on lane k's row.
+void AddPlannedRow(const PlannedNoise& plan, const FourNoiseRows& rows, int32_t k, double weight,
+                   double* sums, int32_t stride) {
+    const double fy = rows.fy[k], sy = rows.sy[k];
+    const int32_t y0 = rows.y0[k], y1 = rows.y1[k];
+    const int32_t* p = plan.permutation;
+    const double* lattice = plan.lattice;
+    const double* fractions = plan.fractions;
     int32_t i = 0;
-    for (int32_t r = 0; r < columns.runCount_; ++r) {
-        const NoiseColumns::Run& run = columns.runs_[static_cast<size_t>(r)];
-        const double* h00 = &lattice_[p[run.a ^ y0] & 255];
-        const double* h10 = &lattice_[p[run.b ^ y0] & 255];
-        const double* h01 = &lattice_[p[run.a ^ y1] & 255];
-        const double* h11 = &lattice_[p[run.b ^ y1] & 255];
+    for (int32_t r = 0; r < plan.runCount; ++r) {
+        const NoiseRun& run = plan.runs[r];
+        const double* h00 = &lattice[p[run.a ^ y0] & 255];
+        const double* h10 = &lattice[p[run.b ^ y0] & 255];
+        const double* h01 = &lattice[p[run.a ^ y1] & 255];
+        const double* h11 = &lattice[p[run.b ^ y1] & 255];
         const double v00 = 0.5 * h00[0], g00 = h00[1], t00 = h00[2] * fy;
         const double v10 = 0.5 * h10[0], g10 = h10[1], t10 = h10[2] * fy;
         const double v01 = 0.5 * h01[0], g01 = h01[1], t01 = h01[2] * (fy - 1);
@@ -190,15 +195,59 @@ void NoiseField::AddNoiseAlongRow(double y, const NoiseColumns& columns, double 
             const double c10 = (v10 + g10 * (fx - 1)) + t10;
             const double c01 = (v01 + g01 * fx) + t01;
             const double c11 = (v11 + g11 * (fx - 1)) + t11;
-            sums[i] += weight * ((1 - sx) * (1 - sy) * c00 + sx * (1 - sy) * c10 +
-                                 (1 - sx) * sy * c01 + sx * sy * c11);
+            sums[stride * i] += weight * ((1 - sx) * (1 - sy) * c00 + sx * (1 - sy) * c10 +
+                                          (1 - sx) * sy * c01 + sx * sy * c11);
         }
     }
 }
 
-void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count,
-                               double* out) const {
-    const int32_t* p = permutation_.get();
+}  // namespace
+
+void AddFourRowsScalar(const PlannedNoise& plan, const FourNoiseRows& rows, double weight,
+                       double* sums) {
+    for (int32_t k = 0; k < 4; ++k) AddPlannedRow(plan, rows, k, weight, sums + k, 4);
+}
+
+AddFourRowsFn WidestFourRows() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) return AddFourRowsAvx2;
+#endif
+    return AddFourRowsScalar;
+}
+
+void NoiseField::AddNoiseAlongRow(double y, const NoiseColumns& columns, double weight,
+                                  double* sums) const {
+    FourNoiseRows rows;
+    SetNoiseRow(y, 0, rows);
+    const PlannedNoise plan{permutation_.get(), lattice_, columns.runs_.get(), columns.runCount_,
+                            columns.fractions_.get()};
+    AddPlannedRow(plan, rows, 0, weight, sums, 1);
+}
+
+void NoiseField::AddNoiseAlongFourRows(const double* ys, const NoiseColumns& columns,
+                                       double weight, double* sums, AddFourRowsFn kernel) const {
+    FourNoiseRows rows;
+    for (int32_t k = 0; k < 4; ++k) SetNoiseRow(ys[k], k, rows);
+    const PlannedNoise plan{permutation_.get(), lattice_, columns.runs_.get(), columns.runCount_,
+                            columns.fractions_.get()};
+    (kernel != nullptr ? kernel : WidestFourRows())(plan, rows, weight, sums);
+}
+
+void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count, double* out,
+                               NoiseAtPointsFn kernel) const {
+    (kernel != nullptr ? kernel : WidestNoiseAtPoints())(permutation_.get(), lattice_, xs, ys,
+                                                          count, out);
+}
+
+NoiseAtPointsFn WidestNoiseAtPoints() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) return NoiseAtPointsAvx2;
+#endif
+    return NoiseAtPointsScalar;
+}
+
+void NoiseAtPointsScalar(const int32_t* p, const double* lattice, const double* xs,
+                         const double* ys, int32_t count, double* out) {
     constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
     double cellX = kNone, cellY = kNone;
     const double* h00 = nullptr;
@@ -211,15 +260,15 @@ void NoiseField::NoiseAtPoints(const double* xs, const double* ys, int32_t count
         if (!(floorX == cellX && floorY == cellY)) {
             cellX = floorX;
             cellY = floorY;
-            const int64_t ix = FloorIndex(floorX), iy = FloorIndex(floorY);
+            const int64_t ix = NoiseFloorIndex(floorX), iy = NoiseFloorIndex(floorY);
             const auto y0 = static_cast<int32_t>(iy & kMask);
             const auto y1 = static_cast<int32_t>((iy + 1) & kMask);
             const int32_t a = p[ix & kMask];
             const int32_t b = p[(ix + 1) & kMask];
-            h00 = &lattice_[p[a ^ y0] & 255];
-            h10 = &lattice_[p[b ^ y0] & 255];
-            h01 = &lattice_[p[a ^ y1] & 255];
-            h11 = &lattice_[p[b ^ y1] & 255];
+            h00 = &lattice[p[a ^ y0] & 255];
+            h10 = &lattice[p[b ^ y0] & 255];
+            h01 = &lattice[p[a ^ y1] & 255];
+            h11 = &lattice[p[b ^ y1] & 255];
         }
         const double fx = x - floorX, fy = y - floorY;
         const double sx = Smoothed(fx), sy = Smoothed(fy);

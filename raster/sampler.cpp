@@ -67,6 +67,53 @@ int SampleBilinearClamped(const Raster& mask, double x, double y) {
     return ToMaskValue(Bilinear(fx, fy, a, bb, c, d));
 }
 
+int BilinearClampedRows::Plan(const Raster& mask, const double* xs, int32_t count) {
+    mask_ = &mask;
+    count_ = std::max(0, count);
+    whole_ = true;
+    if (columns_.Allocate(static_cast<size_t>(count_) + 1) != kOk) return kOutOfMemory;
+    const PixelRect& b = mask.bounds;
+    const double maxX = std::max(b.left, b.right - 2);
+    for (int32_t i = 0; i < count_; ++i) {
+        double x = xs[i];
+        if (!(x >= b.left)) x = b.left;
+        if (x > maxX) x = maxX;
+        const auto xi = static_cast<int32_t>(x);
+        const double fx = x - xi;
+        columns_[static_cast<size_t>(i)] =
+            Column{xi - b.left, std::min(xi + 1, b.right - 1) - b.left, fx};
+        whole_ = whole_ && fx == 0;
+    }
+    return kOk;
+}
+
+// With both weights 0 the interpolation gives the corner pixel exactly:
+// (1 - 0) * ((1 - 0) * a + 0 * b) + 0 * (...) is a for bytes.
+void BilinearClampedRows::Sample(double y, uint8_t* out) const {
+    const PixelRect& b = mask_->bounds;
+    if (IsEmpty(b)) {
+        std::fill(out, out + count_, uint8_t{0});
+        return;
+    }
+    const double maxY = std::max(b.top, b.bottom - 2);
+    if (!(y >= b.top)) y = b.top;
+    if (y > maxY) y = maxY;
+    const auto yi = static_cast<int32_t>(y);
+    const double fy = y - yi;
+    const uint8_t* row0 = mask_->Row(yi);
+    const uint8_t* row1 = mask_->Row(std::min(yi + 1, b.bottom - 1));
+    const Column* columns = columns_.get();
+    if (whole_ && fy == 0) {
+        for (int32_t i = 0; i < count_; ++i) out[i] = row0[columns[i].x0];
+        return;
+    }
+    for (int32_t i = 0; i < count_; ++i) {
+        const Column& c = columns[i];
+        out[i] = static_cast<uint8_t>(
+            ToMaskValue(Bilinear(c.fx, fy, row0[c.x0], row0[c.x1], row1[c.x0], row1[c.x1])));
+    }
+}
+
 int SampleClampedAtPixel(const Raster& mask, int32_t x, int32_t y) {
     if (IsEmpty(mask.bounds)) return 0;
     return ClampedSampleRow(mask, y)[ClampedSampleColumn(mask.bounds, x)];

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/module_memory.h"
 #include "raster/numeric.h"
 #include "raster/raster.h"
 
@@ -17,6 +18,25 @@ int SampleBilinearZero(const Raster& mask, double x, double y);
 // A raster one pixel wide or high samples its single column or row; an empty
 // raster gives 0.
 int SampleBilinearClamped(const Raster& mask, double x, double y);
+// SampleBilinearClamped over rows that share their x positions: each
+// column's clamped neighbours and weight are found once, each row's once.
+class BilinearClampedRows {
+public:
+    // The columns xs[0..count); 0, or 8 without memory.
+    int Plan(const Raster& mask, const double* xs, int32_t count);
+    // out[i] = SampleBilinearClamped (mask, xs[i], y).
+    void Sample(double y, uint8_t* out) const;
+
+private:
+    struct Column {
+        int32_t x0, x1;  // from the row's start
+        double fx;
+    };
+    const Raster* mask_ = nullptr;
+    ModuleBuffer<Column> columns_;
+    int32_t count_ = 0;
+    bool whole_ = false;  // every fx is 0
+};
 // SampleBilinearClamped at a whole position, where both weights are 0 and the
 // result is the clamped corner pixel itself (so the last column and row read
 // the ones before them).

@@ -96,15 +96,59 @@ TEST_F(NoiseRows, PlannedOctaveSamplesAreTheWeightedPointSamplesBitForBit) {
     }
 }
 
+// Four rows at once, by every kernel this processor runs: each lane is its
+// row's planned samples, whether the rows share a cell or not.
+TEST_F(NoiseRows, FourRowsAtOnceAreTheWeightedPointSamplesBitForBit) {
+    std::vector<AddFourRowsFn> kernels = {AddFourRowsScalar};
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) kernels.push_back(AddFourRowsAvx2);
+#endif
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    for (AddFourRowsFn kernel : kernels) {
+        for (int trial = 0; trial < 100; ++trial) {
+            const std::vector<double> xs = Walk(rng, 61);
+            const double factor = std::ldexp(1.0, static_cast<int>(rng() % 10));
+            NoiseColumns columns;
+            ASSERT_EQ(columns.Plan(field, xs.data(), factor, static_cast<int32_t>(xs.size())), kOk);
+            // Rows a small step apart (mostly in one cell), or scattered.
+            double ys[4];
+            ys[0] = std::uniform_real_distribution<double>(-20, 20)(rng);
+            const double step = trial % 2 == 0 ? 0.01 * (trial % 17) : 3.3;
+            for (int k = 1; k < 4; ++k) ys[k] = ys[k - 1] + step;
+            if (trial % 25 == 3) ys[rng() % 4] = kNaN;
+            if (trial % 25 == 7) ys[rng() % 4] = -0.0;
+            const double weight = std::uniform_real_distribution<double>(0, 1.5)(rng);
+            std::vector<double> sums(4 * xs.size()), expected(4 * xs.size());
+            for (size_t i = 0; i < sums.size(); ++i) sums[i] = expected[i] = 0.01 * i;
+            field.AddNoiseAlongFourRows(ys, columns, weight, sums.data(), kernel);
+            for (size_t i = 0; i < xs.size(); ++i) {
+                for (size_t k = 0; k < 4; ++k) {
+                    expected[4 * i + k] += weight * field.Noise(factor * xs[i], ys[k]);
+                    ASSERT_TRUE(SameBits(sums[4 * i + k], expected[4 * i + k]))
+                        << xs[i] << ", " << ys[k] << " x" << factor;
+                }
+            }
+        }
+    }
+}
+
+// By every kernel this processor runs, with counts that leave short groups.
 TEST_F(NoiseRows, ScatteredPointsAreThePointSamplesBitForBit) {
-    for (int trial = 0; trial < 300; ++trial) {
-        const std::vector<double> xs = Walk(rng, 83);
-        std::vector<double> ys = Walk(rng, 83);
-        if (trial % 3 == 0) std::fill(ys.begin(), ys.begin() + 40, ys[0]);  // a row, then not
-        std::vector<double> out(xs.size());
-        field.NoiseAtPoints(xs.data(), ys.data(), static_cast<int32_t>(xs.size()), out.data());
-        for (size_t i = 0; i < xs.size(); ++i) {
-            ASSERT_TRUE(SameBits(out[i], field.Noise(xs[i], ys[i]))) << xs[i] << ", " << ys[i];
+    std::vector<NoiseAtPointsFn> kernels = {NoiseAtPointsScalar};
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) kernels.push_back(NoiseAtPointsAvx2);
+#endif
+    for (NoiseAtPointsFn kernel : kernels) {
+        for (int trial = 0; trial < 300; ++trial) {
+            const auto count = static_cast<int32_t>(80 + trial % 4);
+            const std::vector<double> xs = Walk(rng, count);
+            std::vector<double> ys = Walk(rng, count);
+            if (trial % 3 == 0) std::fill(ys.begin(), ys.begin() + 40, ys[0]);  // a row, then not
+            std::vector<double> out(xs.size());
+            field.NoiseAtPoints(xs.data(), ys.data(), count, out.data(), kernel);
+            for (size_t i = 0; i < xs.size(); ++i) {
+                ASSERT_TRUE(SameBits(out[i], field.Noise(xs[i], ys[i]))) << xs[i] << ", " << ys[i];
+            }
         }
     }
 }
