@@ -196,18 +196,24 @@ double FrameTime(const FrameRequest& request, const Animation& animation, int32_
 // that every shard and worker finds the same canvas.
 int WholeRangeCanvas(PreparedEffect& prepared, const FrameRequest& request, const Animation& animation,
                      CanvasRect& whole) {
-    std::vector<double> times;
-    times.reserve(animation.range.size());
-    for (const int32_t n : animation.range) times.push_back(FrameTime(request, animation, n));
-    const auto areas = prepared.instance->FrameAreas(prepared.input, request.Options(), times);
-    for (size_t i = 0; i < areas.size(); ++i) {
-        const ourhost::FrameArea& area = areas[i];
-        if (area.code != kHostNoError) {
-            NoteFailure(prepared, area.code, area.message);
-            return kModuleError;
+    // A block of frames at a time: a million frames' areas need not be held at once.
+    constexpr size_t kBlock = 4096;
+    const auto& range = animation.range;
+    bool any = false;
+    for (size_t first = 0; first < range.size(); first += kBlock) {
+        std::vector<double> times;
+        for (size_t i = first; i < std::min(range.size(), first + kBlock); ++i) {
+            times.push_back(FrameTime(request, animation, range[i]));
         }
-        const CanvasRect rect{-area.originX, -area.originY, area.width, area.height};
-        whole = i == 0 ? rect : Union(whole, rect);
+        for (const ourhost::FrameArea& area : prepared.instance->FrameAreas(prepared.input, request.Options(), times)) {
+            if (area.code != kHostNoError) {
+                NoteFailure(prepared, area.code, area.message);
+                return kModuleError;
+            }
+            const CanvasRect rect{-area.originX, -area.originY, area.width, area.height};
+            whole = any ? Union(whole, rect) : rect;
+            any = true;
+        }
     }
     if (!ourhost::SizeAllowed(whole.width, whole.height)) {
         std::cerr << "zoka: " << prepared.effect->name << ": the frames together would be " << whole.width
@@ -353,7 +359,11 @@ int AnimateCommand(const std::string& modulePath, const std::string& effect,
         return kUsageError;
     }
     if (!CanvasChosen(files)) return kUsageError;
-    const std::string refusal = ourhost::TimeRefusal(FrameTime(request, animation, animation.range.back()), request.fps);
+    // Frame n at n / fps is within the host's range for every frame --frames
+    // takes; counted from --start, the last frame must be checked.
+    const std::string refusal =
+        animation.startGiven ? ourhost::TimeRefusal(FrameTime(request, animation, animation.range.back()), request.fps)
+                             : std::string();
     if (!refusal.empty()) {
         std::cerr << "zoka: the range's last frame: " << refusal << "\n";
         return kUsageError;

@@ -1053,6 +1053,41 @@ protected:
     }
 };
 
+TEST(FootageText, FrameListsShardsPatternsAndCanvases) {
+    EXPECT_EQ(ParseFrameList("3"), (std::vector<int32_t>{3}));
+    EXPECT_EQ(ParseFrameList("10-20x5,1,12,10"), (std::vector<int32_t>{1, 10, 12, 15, 20}));
+    EXPECT_EQ(ParseFrameList("999998-1000000x7"), (std::vector<int32_t>{999998}));
+    EXPECT_EQ(ParseFrameList("0-1000000")->size(), 1000001u);
+    EXPECT_EQ(FramesOfShard({1, 10, 12, 15, 20}, Shard{2, 2}), (std::vector<int32_t>{10, 15}));
+    EXPECT_TRUE(FramesOfShard({1, 2}, Shard{3, 4}).empty());
+    EXPECT_EQ(PathOfFrame("a/in_#.png", 7), "a/in_0007.png");
+    EXPECT_EQ(PathOfFrame("in_%d_%03d.png", 7), "in_%d_%03d.png") << "two numbers: no pattern";
+    EXPECT_EQ(PathOfFrame("take#1#.png", 7), "take#1#.png");
+    EXPECT_EQ(PathOfFrame("f%012d", 5), "f000000000005");
+    EXPECT_FALSE(IsFramePattern("f%013d"));
+    const auto canvas = ParseCanvas("300x200-50+7");
+    ASSERT_TRUE(canvas);
+    EXPECT_EQ(canvas->rect.x, -50);
+    EXPECT_EQ(canvas->rect.y, 7);
+    EXPECT_EQ(canvas->rect.width, 300);
+    const CanvasRect both = Union(CanvasRect{-5, 0, 10, 10}, CanvasRect{0, -3, 20, 4});
+    EXPECT_EQ(both.x, -5);
+    EXPECT_EQ(both.y, -3);
+    EXPECT_EQ(both.width, 25);
+    EXPECT_EQ(both.height, 13);
+    // Placing: the input's top-left at 2,1 in a 4x3 frame, onto a canvas
+    // from -1,-1 of 4x4: frame pixel (1,0) lands at canvas (0,0).
+    Image frame(4, 3);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 4; ++x) frame.Set(x, y, Pixel{255, uint8_t(x), uint8_t(y), 0});
+    }
+    const Image placed = PlaceOnCanvas(frame, 2, 1, CanvasRect{-1, -1, 4, 4});
+    EXPECT_EQ(placed.At(0, 0), (Pixel{255, 1, 0, 0}));
+    EXPECT_EQ(placed.At(2, 2), (Pixel{255, 3, 2, 0}));
+    EXPECT_EQ(placed.At(3, 0).a, 0) << "beyond the frame";
+    EXPECT_EQ(placed.At(0, 3).a, 0);
+}
+
 TEST_F(Footage, VersionUnknownCommandsAndQuietAndVerboseRenders) {
     Outcome run = Zoka("--version");
     EXPECT_EQ(run.status, 0);
