@@ -65,7 +65,7 @@ int Main(int argc, char** argv) {
 
     std::string effect;
     bool json = false;
-    auto* list = app.add_subcommand("list", "List every effect: index, name, key, registered");
+    auto* list = app.add_subcommand("list", "List every effect: index, name, key, registered, renders");
     list->add_flag("--json", json, "Print JSON");
 
     bool raw = false;

@@ -247,8 +247,11 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
          i += static_cast<size_t>(channel.Workers())) {
         const int32_t n = frames[i];
         const std::string path = PathOfFrame(files.output, n);
+        // zoka never leaves a partial frame; an empty file or anything but a
+        // file is no frame to keep.
         struct stat existing {};
-        if (animation.skipExisting && stat(path.c_str(), &existing) == 0) {
+        if (animation.skipExisting && stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+            existing.st_size > 0) {
             if (!channel.Skipped(n)) return kModuleError;
             continue;
         }

@@ -1231,11 +1231,13 @@ TEST_F(Footage, SkipExistingLeavesFramesInPlaceAndCountsThem) {
     const std::string input = Write("layer.png", Image(6, 4, Pixel{255, 100, 150, 200}));
     const Image marker(2, 2, Pixel{255, 1, 2, 3});
     Write("f_2.png", marker);
+    std::ofstream(Path("f_3.png")).flush();  // empty: no frame
     const Outcome run = Zoka("animate antimatter " + input + " " + Path("f_%d.png") + " --frames 0-4 -j 2 --skip-existing");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.out.starts_with("4 frames written, 1 skipped (2 workers, ")) << run.out;
     EXPECT_EQ(Read("f_2.png"), marker);
     EXPECT_EQ(Read("f_4.png").Width(), 6);
+    EXPECT_EQ(Read("f_3.png").Width(), 6);
 }
 
 // A trail whose length is keyframed grows the layer differently each frame:
