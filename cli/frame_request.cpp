@@ -1,8 +1,14 @@
 #include "cli/frame_request.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "ourhost/param_values.h"
 
@@ -23,12 +29,111 @@ const CLI::Validator kFiniteNumber(
     },
     "NUMBER");
 
+// A preset file is a few kilobytes; anything far larger is no preset.
+constexpr off_t kMaxPresetBytes = off_t{1} << 20;
+
+// 0, or the exit status: a file that cannot be read (3), or is not JSON (2).
+int ReadPreset(const std::string& path, nlohmann::json& preset, std::string& error) {
+    struct stat status {};
+    const char* why = stat(path.c_str(), &status) != 0 ? std::strerror(errno)
+                      : !S_ISREG(status.st_mode)       ? "it is not a regular file"
+                      : status.st_size > kMaxPresetBytes ? "it is larger than 1 MB"
+                                                         : nullptr;
+    if (why != nullptr) {
+        error = "cannot read the preset " + path + ": " + why;
+        return kFileError;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read the preset " + path + ": " + std::strerror(errno);
+        return kFileError;
+    }
+    preset = nlohmann::json::parse(in, nullptr, false);
+    if (preset.is_discarded()) {
+        error = "the preset " + path + " is not JSON";
+        return kUsageError;
+    }
+    return 0;
+}
+
+// A JSON value as --set text: strings as they are, numbers and booleans
+// written out.
+std::string SettingText(const nlohmann::json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
+    return value.dump();
+}
+
+// The preset as KEY=VALUE settings, in its own order.
+bool PresetSettings(const nlohmann::json& preset, const std::string& path,
+                    std::vector<std::string>& sets, std::string& error) {
+    const auto refuse = [&](const std::string& why) {
+        error = "the preset " + path + " " + why;
+        return false;
+    };
+    if (preset.is_object()) {
+        for (const auto& [name, value] : preset.items()) {
+            if (value.is_object() || value.is_array() || value.is_null()) {
+                return refuse("gives \"" + name + "\" no value");
+            }
+            sets.push_back(name + "=" + SettingText(value));
+        }
+        return true;
+    }
+    if (!preset.is_array()) return refuse("is neither a list of parameters nor an object");
+    for (const auto& entry : preset) {
+        if (!entry.is_object()) return refuse("lists something other than parameters");
+        if (entry.value("kind", "") == "layer") continue;  // layers are chosen on the command line
+        const auto key = entry.find("key");
+        const auto label = entry.find("label");
+        const bool keyed = key != entry.end() && key->is_string();
+        if (!keyed && (label == entry.end() || !label->is_string())) return refuse("has a parameter without a key or label");
+        const auto value = entry.contains("value") ? entry.find("value") : entry.find("default");
+        if (value == entry.end() || value->is_null() || value->is_object() || value->is_array()) {
+            return refuse("has a parameter without a value");
+        }
+        sets.push_back((keyed ? key->get<std::string>() : label->get<std::string>()) + "=" + SettingText(*value));
+    }
+    return true;
+}
+
 }  // namespace
+
+const CLI::Validator& FiniteNumber() { return kFiniteNumber; }
+
+void AddVerbosityOptions(CLI::App& command, Verbosity& verbosity) {
+    command.add_flag_callback("-q,--quiet", [&verbosity] { verbosity = Verbosity::kQuiet; },
+                              "Print errors only");
+    command.add_flag_callback("-v,--verbose", [&verbosity] { verbosity = Verbosity::kVerbose; },
+                              "Print progress and timings on standard error");
+}
+
+int ApplyRequest(const EffectEntry& effect, ourhost::EffectInstance& instance,
+                 const FrameRequest& request) {
+    std::vector<std::string> sets;
+    if (!request.preset.empty()) {
+        nlohmann::json preset;
+        std::string error;
+        if (const int status = ReadPreset(request.preset, preset, error)) {
+            std::cerr << "zoka: " << error << "\n";
+            return status;
+        }
+        if (!PresetSettings(preset, request.preset, sets, error)) {
+            std::cerr << "zoka: " << error << "\n";
+            return kUsageError;
+        }
+    }
+    sets.insert(sets.end(), request.sets.begin(), request.sets.end());
+    return ApplySettings(effect, instance, sets) ? 0 : kUsageError;
+}
 
 void AddFrameOptions(CLI::App& command, FrameRequest& request) {
     command.add_option("--set", request.sets,
                        "KEY=VALUE: a parameter by key, label or number; VALUE@SECONDS;... "
                        "for keyframes");
+    command.add_option("--preset", request.preset,
+                       "A JSON file of values (as 'zoka params EFFECT --json' prints), "
+                       "applied before --set");
     command.add_option("--time", request.time,
                        "The frame's time in seconds, within a million frames of 0")
         ->check(kFiniteNumber)

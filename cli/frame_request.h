@@ -14,6 +14,7 @@ namespace zoka_cli {
 
 struct FrameRequest {
     std::vector<std::string> sets;  // KEY=VALUE
+    std::string preset;             // a JSON file of values, applied before sets
     double time = 0;
     double fps = 30;
     bool still = false;
@@ -29,11 +30,24 @@ struct FrameRequest {
 };
 
 void AddFrameOptions(CLI::App& command, FrameRequest& request);
+// A number written in full: no "nan", "inf" or empty text.
+const CLI::Validator& FiniteNumber();
 
 // Applies every --set to the instance; prints one line and returns false at
 // the first refusal.
 bool ApplySettings(const EffectEntry& effect, ourhost::EffectInstance& instance,
                    const std::vector<std::string>& sets);
+
+// The preset's values, then every --set: 0, or an exit status after one
+// error line (3 when the preset cannot be read, 2 when it is refused).
+// A preset is what `zoka params EFFECT --json` prints (each entry's "value",
+// else its "default", by key or else label), or an object {"KEY": VALUE}.
+int ApplyRequest(const EffectEntry& effect, ourhost::EffectInstance& instance,
+                 const FrameRequest& request);
+
+// Only errors (quiet), or progress and timings too (verbose).
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+void AddVerbosityOptions(CLI::App& command, Verbosity& verbosity);
 
 // Refuses, with one line, what the host cannot represent: a selection origin
 // beyond 16.16 fixed point, a time or frame rate outside our host's range.

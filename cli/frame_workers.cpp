@@ -33,7 +33,7 @@ struct Report {
     int32_t kind;
     int32_t value;  // the frame written, or the errno of a failed start
 };
-enum ReportKind : int32_t { kReady, kWritten, kCannotRun };
+enum ReportKind : int32_t { kReady, kWritten, kCannotRun, kSkipped };
 
 // A worker asked to stop gets this long to clean up before it is killed.
 constexpr std::chrono::seconds kGrace{5};
@@ -71,13 +71,41 @@ struct Worker {
     std::string failure;  // why the parent gave up on it; empty when it ended by itself
 };
 
-void ShowProgress(int32_t done, int32_t total) {
+// "12 s", "3 min 20 s", "2 h 5 min".
+std::string Duration(double seconds) {
+    const auto s = static_cast<int64_t>(std::min(seconds, 1e9) + 0.5);
+    char text[48];
+    if (s < 60) {
+        std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(s));
+    } else if (s < 3600) {
+        std::snprintf(text, sizeof text, "%lld min %lld s", static_cast<long long>(s / 60),
+                      static_cast<long long>(s % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%lld h %lld min", static_cast<long long>(s / 3600),
+                      static_cast<long long>(s / 60 % 60));
+    }
+    return text;
+}
+
+// "[####....] 12/48 frames, 2.4 frames/s, 15 s left": the rate of frames
+// rendered since the start (frames skipped take no time and are left out).
+std::string ProgressText(int32_t done, int32_t skipped, int32_t total, double seconds) {
     constexpr int kBar = 40;
-    const int filled = total > 0 ? static_cast<int>(int64_t{done} * kBar / total) : kBar;
-    std::fprintf(stderr, "\r[%s%s] %d/%d frames", std::string(filled, '#').c_str(),
-                 std::string(kBar - filled, '.').c_str(), done, total);
-    if (done == total) std::fputc('\n', stderr);
-    std::fflush(stderr);
+    const int32_t finished = done + skipped;
+    const int filled = total > 0 ? static_cast<int>(int64_t{finished} * kBar / total) : kBar;
+    std::string text(1, '[');
+    text.append(static_cast<size_t>(filled), '#').append(static_cast<size_t>(kBar - filled), '.');
+    char count[48];
+    std::snprintf(count, sizeof count, "] %d/%d frames", finished, total);
+    text += count;
+    if (done > 0 && seconds > 0) {
+        const double rate = done / seconds;
+        char figures[96];
+        std::snprintf(figures, sizeof figures, ", %.3g frames/s, %s left", rate,
+                      Duration((total - finished) / rate).c_str());
+        text += figures;
+    }
+    return text;
 }
 
 // "3, 5-9, 12": runs of consecutive frames joined.
@@ -101,8 +129,10 @@ public:
           timeout_(std::chrono::duration_cast<Clock::duration>(
               std::chrono::duration<double>(std::clamp(plan.frameTimeout, 0.0, 1e9)))),
           workers_(static_cast<size_t>(plan.workers)),
-          written_(static_cast<size_t>(plan.last - plan.first + 1), false),
-          terminal_(isatty(STDERR_FILENO) == 1) {}
+          written_(plan.frames.size(), false),
+          skipped_(plan.frames.size(), false),
+          terminal_(isatty(STDERR_FILENO) == 1),
+          started_(Clock::now()) {}
 
     Supervisor(const Supervisor&) = delete;
     Supervisor& operator=(const Supervisor&) = delete;
@@ -294,13 +324,44 @@ private:
         } else if (report.kind == kReady) {
             if (report.worker == 0 && !ready_) StartOthers();
             ready_ = true;
-        } else if (report.kind == kWritten && report.value >= plan_.first &&
-                   report.value <= plan_.last) {
-            const auto slot = written_.begin() + (report.value - plan_.first);
-            if (*slot) return;
-            *slot = true;
-            ++done_;
-            if (terminal_) ShowProgress(done_, static_cast<int32_t>(written_.size()));
+        } else if (report.kind == kWritten || report.kind == kSkipped) {
+            const auto at = std::lower_bound(plan_.frames.begin(), plan_.frames.end(), report.value);
+            if (at == plan_.frames.end() || *at != report.value) return;
+            const auto slot = static_cast<size_t>(at - plan_.frames.begin());
+            if (written_[slot] || skipped_[slot]) return;
+            if (report.kind == kWritten) {
+                written_[slot] = true;
+                ++done_;
+            } else {
+                skipped_[slot] = true;
+                ++skippedCount_;
+            }
+            ShowProgress(report.value);
+        }
+    }
+
+    bool RedrawnProgress() const { return plan_.progress != Progress::kNone && terminal_; }
+
+    // One line redrawn on a terminal; on anything else (with -v), a line per frame.
+    void ShowProgress(int32_t frame) const {
+        if (plan_.progress == Progress::kNone || (plan_.progress == Progress::kOnTerminal && !terminal_)) return;
+        const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+        const std::string text =
+            ProgressText(done_, skippedCount_, static_cast<int32_t>(written_.size()), seconds);
+        if (terminal_) {
+            std::fprintf(stderr, "\r%s\033[K", text.c_str());
+            if (done_ + skippedCount_ == static_cast<int32_t>(written_.size())) std::fputc('\n', stderr);
+        } else {
+            std::fprintf(stderr, "frame %d: %s\n", frame, text.c_str());
+        }
+        std::fflush(stderr);
+    }
+
+    // Ends a redrawn line left unfinished.
+    void EndProgressLine() const {
+        const int32_t finished = done_ + skippedCount_;
+        if (RedrawnProgress() && finished > 0 && finished < static_cast<int32_t>(written_.size())) {
+            std::fputc('\n', stderr);
         }
     }
 
@@ -333,7 +394,7 @@ private:
 
     // The workers are gone; the parent ends by the signal it was sent.
     int EndBySignal() {
-        if (terminal_ && done_ > 0) std::fputc('\n', stderr);
+        EndProgressLine();
         RestoreHandlers();
         signal(interrupted_, SIG_DFL);
         sigset_t only;
@@ -352,7 +413,7 @@ private:
             return WEXITSTATUS(first.waitStatus);
         }
         const int32_t total = static_cast<int32_t>(written_.size());
-        if (terminal_ && done_ > 0 && done_ < total) std::fputc('\n', stderr);
+        EndProgressLine();
         int status = 0;
         long peakKb = 0;
         for (size_t w = 0; w < workers_.size(); ++w) {
@@ -360,17 +421,19 @@ private:
             peakKb = std::max(peakKb, workers_[w].peakKb);
         }
         std::vector<int32_t> missing;
-        for (int32_t i = 0; i < total; ++i) {
-            if (!written_[static_cast<size_t>(i)]) missing.push_back(plan_.first + i);
+        for (size_t i = 0; i < written_.size(); ++i) {
+            if (!written_[i] && !skipped_[i]) missing.push_back(plan_.frames[i]);
         }
         if (!missing.empty()) {
             std::fprintf(stderr, "zoka: %zu of %d frames were not written: %s\n", missing.size(),
                          total, FrameList(missing).c_str());
             return status == 0 ? kModuleError : status;
         }
-        if (status != 0) return status;
-        std::printf("%d frame%s written (%d worker%s, peak memory per worker %ld MB)\n", total,
-                    total == 1 ? "" : "s", plan_.workers, plan_.workers == 1 ? "" : "s",
+        if (status != 0 || plan_.quiet) return status;
+        const std::string skipped =
+            skippedCount_ > 0 ? ", " + std::to_string(skippedCount_) + " skipped" : "";
+        std::printf("%d frame%s written%s (%d worker%s, peak memory per worker %ld MB)\n", done_,
+                    done_ == 1 ? "" : "s", skipped.c_str(), plan_.workers, plan_.workers == 1 ? "" : "s",
                     (peakKb + 1023) / 1024);
         return 0;
     }
@@ -397,10 +460,13 @@ private:
     const Clock::duration timeout_;
     std::vector<Worker> workers_;
     std::vector<bool> written_;
+    std::vector<bool> skipped_;
     int32_t done_ = 0;
+    int32_t skippedCount_ = 0;
     bool ready_ = false;
     int interrupted_ = 0;
     const bool terminal_;
+    const Clock::time_point started_;
     int reportRead_ = -1;
     int reportWrite_ = -1;
     int signalRead_ = -1;
@@ -440,6 +506,10 @@ bool WorkerChannel::Ready() const { return Send(fd_, Report{worker_, kReady, 0})
 
 bool WorkerChannel::Written(int32_t frame) const {
     return Send(fd_, Report{worker_, kWritten, frame});
+}
+
+bool WorkerChannel::Skipped(int32_t frame) const {
+    return Send(fd_, Report{worker_, kSkipped, frame});
 }
 
 }  // namespace zoka_cli

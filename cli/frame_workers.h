@@ -20,16 +20,22 @@ namespace zoka_cli {
 // animation; its value is "W,N,FD": worker W of N, reporting on descriptor FD.
 inline constexpr const char* kWorkerOption = "--animate-worker";
 
+// When the progress line is shown on standard error.
+enum class Progress { kNone, kOnTerminal, kAlways };
+
 struct FrameWorkers {
-    int32_t first = 0;
-    int32_t last = 0;
-    int32_t workers = 1;        // worker w renders first + w, first + w + workers, ...
+    std::vector<int32_t> frames;  // in order, each once
+    int32_t workers = 1;          // worker w renders frames[w], frames[w + workers], ...
     double frameTimeout = 600;  // seconds a worker may go without writing a frame
     std::vector<std::string> commandLine;  // the parent's, run again by each worker
+    // A terminal gets one line redrawn; anything else a line per frame.
+    Progress progress = Progress::kOnTerminal;
+    bool quiet = false;  // no final line
 };
 
 // Runs the workers and returns the exit status: 0 and the line "N frames
-// written (...)" only when every frame was written. Otherwise each worker that
+// written (...)" ("N frames written, M skipped (...)" when some were found
+// in place) only when every frame was written or skipped. Otherwise each worker that
 // could not start, was killed or stopped making progress is named, then the
 // frames not written, and the status is the worst of the workers' own (3 for
 // a file not written) or 1. Workers die with the parent; SIGINT, SIGTERM or
@@ -50,6 +56,8 @@ public:
     bool Ready() const;
     // The frame's file is in place.
     bool Written(int32_t frame) const;
+    // The frame's file was there already and was left alone.
+    bool Skipped(int32_t frame) const;
 
 private:
     WorkerChannel(int32_t worker, int32_t workers, int fd)

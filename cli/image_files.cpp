@@ -62,7 +62,9 @@ bool IsPngName(const std::string& path) {
 
 }  // namespace
 
-bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error) {
+bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error, bool* hadAlpha) {
+    bool alpha = true;
+    bool& has = hadAlpha != nullptr ? *hadAlpha : alpha;
     // Only a regular file: a device or a pipe may never end, a folder is no
     // image.
     struct stat status {};
@@ -74,19 +76,28 @@ bool ReadImage(const std::string& path, ourhost::Image& image, std::string& erro
         error = "cannot read " + path + ": it is not a regular file";
         return false;
     }
-    switch (ReadPng(path, image, error)) {
+    switch (ReadPng(path, image, error, has)) {
         case PngRead::kRead: return true;
         case PngRead::kFailed: return false;
         case PngRead::kNotPng: break;
     }
     const ImageLibrary* library = Library(error);
-    return library != nullptr && library->read(path, image, error);
+    return library != nullptr && library->read(path, image, error, has);
 }
 
-bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error, int pngCompression) {
-    if (IsPngName(path)) return WritePng(path, image, pngCompression, error);
+bool Opaque(const ourhost::Image& image) {
+    const std::vector<uint8_t>& bytes = image.Bytes();
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        if (bytes[i] != 255) return false;
+    }
+    return true;
+}
+
+bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error, int pngCompression,
+                const WriteExtras& extras) {
+    if (IsPngName(path)) return WritePng(path, image, pngCompression, extras, error);
     const ImageLibrary* library = Library(error);
-    return library != nullptr && library->write(path, image, error);
+    return library != nullptr && library->write(path, image, error, extras);
 }
 
 bool WriteAnimation(const std::string& path, const std::vector<ourhost::Image>& frames, int fps,

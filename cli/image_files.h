@@ -39,16 +39,32 @@ inline bool SizeUsable(const std::string& path, int64_t width, int64_t height, s
 // inputs are clamped to 0..1 and rounded to 8 bits (no colour-space
 // conversion); premultiplied inputs are divided by their alpha; grey inputs
 // are spread to R, G and B; inputs without alpha are opaque.
-bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error);
+// hadAlpha, when given, says whether the file had an alpha channel (or PNG
+// transparency).
+bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error, bool* hadAlpha = nullptr);
 
 // Writes through a temporary file in the same folder (see OutputFile), so
 // the file is never seen half-written and a failed write leaves any earlier
 // file as it was. The format is the extension's. Formats without alpha get
-// the colour channels only; formats that always store premultiplied alpha
+// the colour channels composited over the background; formats that always store premultiplied alpha
 // (OpenEXR) get premultiplied values. pngCompression is the zlib level of
 // PNG files; other formats keep their own.
+struct WriteExtras {
+    // Where the image's top-left lies on the page (the input layer's
+    // frame): PNG files carry it (oFFs) when it is not 0,0.
+    int32_t x = 0;
+    int32_t y = 0;
+    // The colour channels only (the input had no alpha and the image is
+    // opaque), in formats that could hold alpha.
+    bool colourOnly = false;
+    // What images are composited over in formats without alpha (JPEG).
+    ourhost::Pixel background{255, 0, 0, 0};
+};
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error,
-                int pngCompression = kDefaultPngCompression);
+                int pngCompression = kDefaultPngCompression, const WriteExtras& extras = {});
+
+// Whether every pixel is opaque.
+bool Opaque(const ourhost::Image& image);
 
 // An animated GIF of opaque frames of one size, looping, at fps frames per
 // second; alpha is dropped (flatten the frames first).

@@ -205,13 +205,23 @@ bool WriteThroughTemporary(const std::string& path, std::string& error, Encode e
 }
 
 // The image as 8-bit RGB(A) rows, premultiplied where the format stores
-// premultiplied alpha. Written whole: several writers take no scanlines.
-std::vector<uint8_t> Interleaved(const ourhost::Image& image, bool alpha, bool premultiply) {
+// premultiplied alpha. Without alpha, the colour is composited over the
+// background. Written whole: several writers take no scanlines.
+std::vector<uint8_t> Interleaved(const ourhost::Image& image, bool alpha, bool premultiply,
+                                 const ourhost::Pixel* background) {
     std::vector<uint8_t> pixels;
     pixels.reserve(static_cast<size_t>(image.Width()) * image.Height() * (alpha ? 4 : 3));
     for (int y = 0; y < image.Height(); ++y) {
         for (int x = 0; x < image.Width(); ++x) {
             const ourhost::Pixel p = image.At(x, y);
+            const auto over = [&](uint8_t v, uint8_t under) {
+                return static_cast<uint8_t>((v * p.a + under * (255 - p.a) + 127) / 255);
+            };
+            if (background != nullptr) {
+                pixels.insert(pixels.end(), {over(p.r, background->r), over(p.g, background->g),
+                                             over(p.b, background->b)});
+                continue;
+            }
             const auto scale = [&](uint8_t v) {
                 return premultiply ? static_cast<uint8_t>((v * p.a + 127) / 255) : v;
             };
@@ -223,7 +233,7 @@ std::vector<uint8_t> Interleaved(const ourhost::Image& image, bool alpha, bool p
 }
 
 // The file is known to be a regular one.
-bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error) {
+bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha) {
     ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     const auto input = OIIO::ImageInput::open(path, &config);
@@ -234,6 +244,7 @@ bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error
     const ImageSpec& format = input->spec();
     if (!Usable(format, path, error)) return false;
     const ChannelLayout layout = LayoutOf(format);
+    hadAlpha = layout.alpha >= 0;
     image = ourhost::Image(format.width, format.height);
     // 8-bit files are decoded to 8 bits, unless their colour must be divided
     // by alpha, which is done on the values as floats.
@@ -250,9 +261,9 @@ bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error
 
 // The image library throws out of some damaged headers instead of reporting
 // them: what it throws is that file's error like any other.
-bool Read(const std::string& path, ourhost::Image& image, std::string& error) {
+bool Read(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha) {
     try {
-        return ReadFile(path, image, error);
+        return ReadFile(path, image, error, hadAlpha);
     } catch (const std::exception& e) {
         image = ourhost::Image();
         error = Describe("cannot read", path, e.what());
@@ -260,9 +271,10 @@ bool Read(const std::string& path, ourhost::Image& image, std::string& error) {
     }
 }
 
-bool Write(const std::string& path, const ourhost::Image& image, std::string& error) {
+bool Write(const std::string& path, const ourhost::Image& image, std::string& error, const WriteExtras& extras) {
     return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
-        const bool alpha = output.supports("alpha");
+        const bool composite = !output.supports("alpha");
+        const bool alpha = !composite && !extras.colourOnly;
         const bool premultiply = std::string(output.format_name()) == "openexr";
         ImageSpec format(image.Width(), image.Height(), alpha ? 4 : 3, TypeDesc::UINT8);
         if (alpha) {
@@ -270,7 +282,8 @@ bool Write(const std::string& path, const ourhost::Image& image, std::string& er
             format.attribute("oiio:UnassociatedAlpha", premultiply ? 0 : 1);
         }
         return output.open(name, format) &&
-               output.write_image(TypeDesc::UINT8, Interleaved(image, alpha, premultiply).data());
+               output.write_image(TypeDesc::UINT8,
+                                  Interleaved(image, alpha, premultiply, composite ? &extras.background : nullptr).data());
     });
 }
 
@@ -290,7 +303,7 @@ bool WriteFrames(const std::string& path, const std::vector<ourhost::Image>& fra
         if (!output.open(name, static_cast<int>(formats.size()), formats.data())) return false;
         for (size_t i = 0; i < frames.size(); ++i) {
             if (i > 0 && !output.open(name, format, OIIO::ImageOutput::AppendSubimage)) return false;
-            const std::vector<uint8_t> pixels = Interleaved(frames[i], false, false);
+            const std::vector<uint8_t> pixels = Interleaved(frames[i], false, false, nullptr);
             if (!output.write_image(TypeDesc::UINT8, pixels.data())) return false;
         }
         return true;

@@ -16,8 +16,9 @@
 namespace zoka_cli {
 
 struct ImageLibrary {
-    bool (*read)(const std::string& path, ourhost::Image& image, std::string& error);
-    bool (*write)(const std::string& path, const ourhost::Image& image, std::string& error);
+    bool (*read)(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha);
+    bool (*write)(const std::string& path, const ourhost::Image& image, std::string& error,
+                  const WriteExtras& extras);
     bool (*writeAnimation)(const std::string& path, const std::vector<ourhost::Image>& frames, int fps,
                            std::string& error);
     bool (*contactSheet)(const std::vector<SheetCell>& cells, ourhost::Image& sheet, std::string& error);

@@ -22,6 +22,23 @@ std::string FixedText(int32_t v) {
     return buffer;
 }
 
+// Whether the effect renders a small opaque layer at its defaults: what
+// `list` reports, so that no effect looks finished that does not.
+bool RendersAtDefaults(Session& session, const EffectEntry& effect) {
+    constexpr int32_t kProbeSide = 16;
+    auto instance = session.Instantiate(effect);
+    bool rendered = instance->GlobalSetup() == kHostNoError && instance->SetupParams() == kHostNoError &&
+                    instance->SequenceSetup() == kHostNoError;
+    if (rendered) {
+        const ourhost::Image layer(kProbeSide, kProbeSide, ourhost::Pixel{255, 128, 96, 64});
+        const ourhost::FrameResult frame = instance->RenderFrame(layer, ourhost::FrameOptions{});
+        rendered = frame.code == kHostNoError && !frame.image.Empty();
+        instance->SequenceSetdown();
+    }
+    instance->GlobalSetdown();
+    return rendered;
+}
+
 // Slider and valid ranges in user units, empty for other kinds.
 std::pair<std::string, std::string> Ranges(const ParamSlot& slot) {
     const HostParamValue& u = slot.def.u;
@@ -45,13 +62,26 @@ std::string Notes(const ParamSlot& slot) {
     return "";
 }
 
-json ParamJson(const ourhost::ParamName& name, const ParamSlot& slot) {
+// The value as --set takes it: keyframes as VALUE@SECONDS;...
+std::string ValueText(const ParamSlot& slot) {
+    if (slot.keys.empty()) return ourhost::FormatValue(slot, slot.def.u);
+    std::string text;
+    for (const auto& [seconds, value] : slot.keys) {
+        char at[40];
+        std::snprintf(at, sizeof at, "@%.17g", seconds);
+        text += (text.empty() ? "" : ";") + ourhost::FormatValue(slot, value) + at;
+    }
+    return text;
+}
+
+json ParamJson(const ourhost::ParamName& name, const ParamSlot& slot, const ParamSlot& declared) {
     json p{{"number", name.number >= 0 ? json(name.number) : json(nullptr)},
            {"hostIndex", name.hostIndex},
            {"key", name.key.empty() ? json(nullptr) : json(name.key)},
            {"label", name.label},
            {"kind", ourhost::KindName(slot.def.kind)},
-           {"default", ourhost::FormatValue(slot, slot.def.u)}};
+           {"default", ourhost::FormatValue(declared, declared.def.u)}};
+    if (slot.def.kind != kParamLayer) p["value"] = ValueText(slot);
     const HostParamValue& u = slot.def.u;
     if (slot.def.kind == kParamSlider) {
         p["slider"] = {u.slider.sliderMin, u.slider.sliderMax};
@@ -73,19 +103,22 @@ json ParamJson(const ourhost::ParamName& name, const ParamSlot& slot) {
 int ListEffects(Session& session, bool json) {
     nlohmann::json all = nlohmann::json::array();
     for (const EffectEntry& e : session.Effects()) {
+        const bool renders = RendersAtDefaults(session, e);
         if (json) {
             all.push_back({{"index", e.keys.effectIndex}, {"name", e.name},
-                           {"key", e.keys.effectKey}, {"registered", e.Registered()}});
+                           {"key", e.keys.effectKey}, {"registered", e.Registered()},
+                           {"renders", renders}});
         } else {
-            std::printf("%2d  %-20s %-20s %s\n", e.keys.effectIndex, e.name.c_str(),
-                        e.keys.effectKey, e.Registered() ? "registered" : "not registered");
+            std::printf("%2d  %-20s %-20s %-15s %s\n", e.keys.effectIndex, e.name.c_str(),
+                        e.keys.effectKey, e.Registered() ? "registered" : "not registered",
+                        renders ? "renders" : "does not render");
         }
     }
     if (json) std::cout << all.dump(2) << "\n";
     return 0;
 }
 
-int ShowAbout(Session& session, const std::string& name) {
+int ShowAbout(Session& session, const std::string& name, bool raw) {
     const EffectEntry* only = name.empty() ? nullptr : session.Find(name);
     if (!name.empty() && only == nullptr) return kUsageError;
     for (const EffectEntry& e : session.Effects()) {
@@ -96,9 +129,10 @@ int ShowAbout(Session& session, const std::string& name) {
             std::cerr << "zoka: " << e.name << ": about failed with code " << result << "\n";
             return kModuleError;
         }
-        // As the module wrote it; on a terminal, the carriage returns that break
-        // the host's about box into lines are shown as line breaks.
-        if (isatty(STDOUT_FILENO)) {
+        // Text for terminals, pipes and files alike: the carriage returns that
+        // break the host's about box into lines become line breaks, in UTF-8.
+        // --raw keeps the module's own bytes.
+        if (!raw) {
             for (char& c : text) c = c == '\r' ? '\n' : c;
             text = ourhost::Utf8FromAnsi(text);
         }
@@ -108,20 +142,22 @@ int ShowAbout(Session& session, const std::string& name) {
     return 0;
 }
 
-int ShowParams(Session& session, const std::string& name, bool json) {
+int ShowParams(Session& session, const std::string& name, const FrameRequest& request, bool json) {
     const EffectEntry* effect = session.Find(name);
     if (effect == nullptr) return kUsageError;
     auto instance = SetUpEffect(session, *effect);
     if (!instance) return kModuleError;
+    const std::vector<ParamSlot> declared = instance->Params();
+    if (const int status = ApplyRequest(*effect, *instance, request)) return status;
     nlohmann::json all = nlohmann::json::array();
     if (!json) {
         std::printf("%-3s %-4s %-24s %-30s %-13s %-10s %-10s %-10s %s\n", "#", "host", "key",
-                    "label", "kind", "default", "slider", "valid", "notes");
+                    "label", "kind", request.sets.empty() && request.preset.empty() ? "default" : "value", "slider", "valid", "notes");
     }
     for (const auto& n : ourhost::ParamNames(*instance, effect->keys)) {
         const ParamSlot& slot = instance->Params()[n.hostIndex];
         if (json) {
-            all.push_back(ParamJson(n, slot));
+            all.push_back(ParamJson(n, slot, declared[n.hostIndex]));
             continue;
         }
         const auto [slider, valid] = Ranges(slot);
@@ -129,7 +165,7 @@ int ShowParams(Session& session, const std::string& name, bool json) {
                     n.number >= 0 ? std::to_string(n.number).c_str() : "-", n.hostIndex,
                     n.key.empty() ? "-" : n.key.c_str(), ("\"" + n.label + "\"").c_str(),
                     ourhost::KindName(slot.def.kind),
-                    ourhost::FormatValue(slot, slot.def.u).c_str(), slider.c_str(), valid.c_str(),
+                    ValueText(slot).c_str(), slider.c_str(), valid.c_str(),
                     Notes(slot).c_str());
     }
     if (json) std::cout << all.dump(2) << "\n";
@@ -141,6 +177,11 @@ int WritePipl(Session& session, const std::string& name) {
     if (effect == nullptr) return kUsageError;
     if (!effect->Registered()) {
         std::cerr << "zoka: " << effect->name << " has no PiPL resource\n";
+        return kUsageError;
+    }
+    if (isatty(STDOUT_FILENO)) {
+        std::cerr << "zoka: the PiPL resource is binary: redirect it to a file (zoka pipl "
+                  << effect->keys.effectKey << " > " << effect->keys.effectKey << ".pipl)\n";
         return kUsageError;
     }
     const auto& bytes = effect->pipl->bytes;
@@ -158,9 +199,8 @@ int ShowFrame(Session& session, const std::string& name, const FrameRequest& req
         return kUsageError;
     }
     auto instance = SetUpEffect(session, *effect);
-    if (!instance || !ApplySettings(*effect, *instance, request.sets)) {
-        return instance ? kUsageError : kModuleError;
-    }
+    if (!instance) return kModuleError;
+    if (const int status = ApplyRequest(*effect, *instance, request)) return status;
     if (!query.selectionSize.empty()) {
         const auto selection = ParseSize(query.selectionSize);
         const auto origin = ParsePoint(request.selectionOrigin);

@@ -9,9 +9,11 @@
 namespace zoka_cli {
 
 int ListEffects(Session& session, bool json);
-// An effect's about text; every effect's when name is empty.
-int ShowAbout(Session& session, const std::string& name);
-int ShowParams(Session& session, const std::string& name, bool json);
+// An effect's about text; every effect's when name is empty. Line breaks
+// and UTF-8, or the module's own bytes when raw.
+int ShowAbout(Session& session, const std::string& name, bool raw);
+// The parameters, with their values after the request's preset and --set.
+int ShowParams(Session& session, const std::string& name, const FrameRequest& request, bool json);
 int WritePipl(Session& session, const std::string& name);
 
 struct FrameQuery {

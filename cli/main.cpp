@@ -22,28 +22,67 @@ void AddCompressionOption(CLI::App& command, RenderFiles& files) {
         ->capture_default_str();
 }
 
+void AddBackgroundOption(CLI::App& command, RenderFiles& files) {
+    command.add_option("--background", files.background,
+                       "The colour under the image in formats without alpha (JPEG)")
+        ->capture_default_str();
+}
+
+void AddCanvasOption(CLI::App& command, RenderFiles& files, const char* byDefault) {
+    command.add_option("--canvas", files.canvas,
+                       std::string("The image each frame is written as: grown (the layer as the effect "
+                                   "grew it), input (the input's frame) or WxH+X+Y (X,Y relative to "
+                                   "the input's top-left, signed); default: ") + byDefault);
+}
+
+// The first word that is not an option names the command; an unknown one is
+// refused with the list of commands.
+bool RefuseUnknownCommand(CLI::App& app, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--module" || word == kWorkerOption) {
+            ++i;  // the option's value
+            continue;
+        }
+        if (word.empty() || word[0] == '-') continue;
+        std::string commands;
+        for (const CLI::App* command : app.get_subcommands({})) {
+            if (command->get_name() == word) return false;
+            commands += (commands.empty() ? "" : ", ") + command->get_name();
+        }
+        std::cerr << "zoka: unknown command \"" << word << "\"; the commands are " << commands << "\n";
+        return true;
+    }
+    return false;
+}
+
 int Main(int argc, char** argv) {
     CLI::App app{"zoka: the Lumetta effects module from the command line"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("zoka ") + ZOKA_VERSION);
     std::string modulePath = ourhost::DefaultModulePath();
     app.add_option("--module", modulePath, "The module file to load")->capture_default_str();
 
     std::string effect;
     bool json = false;
-    auto* list = app.add_subcommand("list", "List every effect: index, name, key, registered");
+    auto* list = app.add_subcommand("list", "List every effect: index, name, key, registered, renders");
     list->add_flag("--json", json, "Print JSON");
 
+    bool raw = false;
     auto* about = app.add_subcommand("about", "Show an effect's about text (all without a name)");
     about->add_option("effect", effect, "Effect name or key");
+    about->add_flag("--raw", raw, "The module's own bytes: carriage returns, code page 1252");
 
+    FrameRequest request;
     auto* params = app.add_subcommand("params", "Show an effect's parameters");
     params->add_option("effect", effect, "Effect name or key")->required();
-    params->add_flag("--json", json, "Print JSON");
+    params->add_flag("--json", json, "Print JSON (a preset for --preset: each entry's value)");
+    params->add_option("--set", request.sets, "KEY=VALUE: show the values with these set");
+    params->add_option("--preset", request.preset, "A JSON file of values to show the parameters with");
 
     auto* pipl = app.add_subcommand("pipl", "Write an effect's PiPL resource to standard output");
     pipl->add_option("effect", effect, "Effect name or key")->required();
 
-    FrameRequest request;
     FrameQuery query;
     auto* frame = app.add_subcommand("frame", "Run frame setup: the output size and origin");
     frame->add_option("effect", effect, "Effect name or key")->required();
@@ -69,15 +108,26 @@ int Main(int argc, char** argv) {
         ->capture_default_str();
     render->add_flag("--json", renderJson, "Print size, origin, result code and message as JSON");
     AddCompressionOption(*render, files);
+    AddCanvasOption(*render, files, "grown");
+    AddBackgroundOption(*render, files);
+    AddVerbosityOptions(*render, files.verbosity);
 
     Animation animation;
-    std::string frameRange;
     auto* animate = app.add_subcommand("animate", "Render a range of frames to a numbered sequence");
     animate->add_option("effect", effect, "Effect name or key")->required();
-    animate->add_option("input", files.input, "The layer image")->required();
-    animate->add_option("pattern", files.output, "The images to write, e.g. out_%04d.png")->required();
-    animate->add_option("--frames", frameRange, "The frames A-B (frame n at n / fps seconds)")
+    animate->add_option("input", files.input, "The layer image, or a numbered sequence (in_%04d.png, in_#.png)")
         ->required();
+    animate->add_option("pattern", files.output, "The images to write, e.g. out_%04d.png or out_#.png")
+        ->required();
+    animate->add_option("--frames", animation.frameList,
+                        "The frames: A, A-B, A-BxN (every N-th) or a comma list of these "
+                        "(frame n at n / fps seconds, or counted from --start)")
+        ->required();
+    animate->add_option("--shard", animation.shard,
+                        "I/N: only the I-th of every N frames of the range (1 <= I <= N), to spread a "
+                        "range over machines");
+    animate->add_flag("--skip-existing", animation.skipExisting,
+                      "Leave frames whose file exists alone (to resume a range)");
     animate->add_option("-j,--jobs", animation.jobs,
                         "Frames rendered at once (default: every core; at most 4 per core)")
         ->check(CLI::NonNegativeNumber);
@@ -88,7 +138,13 @@ int Main(int argc, char** argv) {
     app.add_option(kWorkerOption, animation.workerRole)->group("");
     animation.commandLine.assign(argv, argv + argc);
     AddFrameOptions(*animate, request);
+    auto* start = animate->add_option("--start", request.time,
+                                      "The time of the range's first frame, in seconds (as --time)")
+                         ->check(FiniteNumber());
     AddCompressionOption(*animate, files);
+    AddCanvasOption(*animate, files, "one size for the whole range, holding every frame");
+    AddBackgroundOption(*animate, files);
+    AddVerbosityOptions(*animate, files.verbosity);
     animate->add_option("--selection", files.selection, "A selection layer (\"Alpha Layer\") image");
     animate->add_option("--selection-origin", request.selectionOrigin,
                         "Where the selection layer's top-left corner lies, X,Y")
@@ -98,6 +154,7 @@ int Main(int argc, char** argv) {
     auto* demo = app.add_subcommand("demo", "Render every effect on the built-in sample layer into a gallery");
     demo->add_option("-o,--output", demoFolder, "The gallery's folder")->capture_default_str();
 
+    if (RefuseUnknownCommand(app, argc, argv)) return kUsageError;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -106,11 +163,8 @@ int Main(int argc, char** argv) {
 
     if ((*frame || *render || *animate) && !CheckFrameRequest(request)) return kUsageError;
     if (*animate) {
-        if (!ParseFrameRange(frameRange, animation)) {
-            std::cerr << "zoka: --frames takes A or A-B, whole numbers with A <= B <= 1000000, not \""
-                      << frameRange << "\"\n";
-            return kUsageError;
-        }
+        if (!ChooseFrames(animation)) return kUsageError;
+        animation.startGiven = start->count() > 0 || animate->count("--time") > 0;
         return AnimateCommand(modulePath, effect, files, request, animation);
     }
     Session session(modulePath);
@@ -118,8 +172,8 @@ int Main(int argc, char** argv) {
     if (*render) return RenderCommand(session, effect, files, request, renderJson);
     if (*demo) return DemoCommand(session, demoFolder);
     if (*list) return ListEffects(session, json);
-    if (*about) return ShowAbout(session, effect);
-    if (*params) return ShowParams(session, effect, json);
+    if (*about) return ShowAbout(session, effect, raw);
+    if (*params) return ShowParams(session, effect, request, json);
     if (*pipl) return WritePipl(session, effect);
     if (*frame) return ShowFrame(session, effect, request, query);
     return kUsageError;

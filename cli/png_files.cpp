@@ -56,7 +56,7 @@ struct ReadState {
 
 // Decodes into image, each row straight into the layer's pixels as ARGB.
 // Nothing here needs destroying: libpng's errors jump out of it.
-bool Decode(ReadState& s, const std::string& path, ourhost::Image& image, std::string& error) {
+bool Decode(ReadState& s, const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha) {
     if (setjmp(png_jmpbuf(s.png))) {
         error = "cannot read " + path + ": " + Reason(s.error);
         image = ourhost::Image();
@@ -70,6 +70,7 @@ bool Decode(ReadState& s, const std::string& path, ourhost::Image& image, std::s
     if (!SizeUsable(path, width, height, error)) return false;
     const int type = png_get_color_type(s.png, s.info);
     const bool alpha = (type & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(s.png, s.info, PNG_INFO_tRNS) != 0;
+    hadAlpha = alpha;
     png_set_expand(s.png);    // palettes to RGB, grey below 8 bits to 8, transparency to alpha
     png_set_scale_16(s.png);  // rounded, not cut
     png_set_gray_to_rgb(s.png);
@@ -120,16 +121,21 @@ void WriteBytes(png_structp png, png_bytep data, size_t size) {
 void FlushNothing(png_structp) {}
 
 // Nothing here needs destroying: libpng's errors jump out of it.
-bool Encode(WriteState& s, const ourhost::Image& image, int compression) {
+bool Encode(WriteState& s, const ourhost::Image& image, int compression, const WriteExtras& extras) {
     if (setjmp(png_jmpbuf(s.png))) return false;
     png_set_write_fn(s.png, &s, WriteBytes, FlushNothing);
     png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(image.Width()), static_cast<png_uint_32>(image.Height()),
-                 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 8, extras.colourOnly ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
+    if (extras.x != 0 || extras.y != 0) png_set_oFFs(s.png, s.info, extras.x, extras.y, PNG_OFFSET_PIXEL);
     png_set_compression_level(s.png, compression);
     png_set_filter(s.png, PNG_FILTER_TYPE_BASE, compression == 0 ? PNG_FILTER_NONE : kRowFilter);
     png_write_info(s.png, s.info);
-    png_set_swap_alpha(s.png);  // the layer's ARGB to PNG's RGBA; libpng works on its own copy of a row
+    if (extras.colourOnly) {
+        png_set_filler(s.png, 0, PNG_FILLER_BEFORE);  // the layer's alpha byte left out
+    } else {
+        png_set_swap_alpha(s.png);  // the layer's ARGB to PNG's RGBA; libpng works on its own copy of a row
+    }
     for (int32_t y = 0; y < image.Height(); ++y) {
         png_write_row(s.png, const_cast<png_bytep>(image.Data() + static_cast<size_t>(y) * image.RowBytes()));
     }
@@ -139,7 +145,7 @@ bool Encode(WriteState& s, const ourhost::Image& image, int compression) {
 
 }  // namespace
 
-PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& error) {
+PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha) {
     ReadState s;
     s.file = std::fopen(path.c_str(), "rbe");
     if (s.file == nullptr) {
@@ -154,10 +160,11 @@ PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& err
     s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s.error, KeepErrorAndJump, IgnoreWarning);
     if (s.png != nullptr) s.info = png_create_info_struct(s.png);
     if (s.info == nullptr) throw std::bad_alloc();
-    return Decode(s, path, image, error) ? PngRead::kRead : PngRead::kFailed;
+    return Decode(s, path, image, error, hadAlpha) ? PngRead::kRead : PngRead::kFailed;
 }
 
-bool WritePng(const std::string& path, const ourhost::Image& image, int compression, std::string& error) {
+bool WritePng(const std::string& path, const ourhost::Image& image, int compression, const WriteExtras& extras,
+              std::string& error) {
     const auto file = OutputFile::Create(path, "", error);
     if (!file) return false;
     WriteState s;
@@ -166,7 +173,7 @@ bool WritePng(const std::string& path, const ourhost::Image& image, int compress
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s.error, KeepErrorAndJump, IgnoreWarning);
     if (s.png != nullptr) s.info = png_create_info_struct(s.png);
     if (s.info == nullptr) throw std::bad_alloc();
-    if (!Encode(s, image, compression)) {
+    if (!Encode(s, image, compression, extras)) {
         // A failed write is the file's to report, with its own reason.
         if (!file->Failed()) {
             error = "cannot write " + path + ": " + Reason(s.error);

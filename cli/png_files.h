@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "cli/image_files.h"
 #include "ourhost/image.h"
 
 namespace zoka_cli {
@@ -16,10 +17,14 @@ enum class PngRead { kNotPng, kRead, kFailed };
 // signature. Every PNG variant is taken: palettes and transparency become
 // alpha, grey is spread to R, G and B, 16-bit values are rounded to 8 bits
 // (v * 255 / 65535, to nearest), no colour-space conversion.
-PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& error);
+// hadAlpha says whether the file had alpha or transparency.
+PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha);
 
 // 8-bit RGBA, not interlaced, at the zlib level given (0-9), written
-// through an OutputFile: whole or not at all.
-bool WritePng(const std::string& path, const ourhost::Image& image, int compression, std::string& error);
+// through an OutputFile: whole or not at all. RGB when the extras ask for
+// the colour channels only; an offset other than 0,0 is written as the
+// image's position in pixels (oFFs).
+bool WritePng(const std::string& path, const ourhost::Image& image, int compression, const WriteExtras& extras,
+              std::string& error);
 
 }  // namespace zoka_cli

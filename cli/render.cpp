@@ -1,45 +1,67 @@
 #include "cli/render.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <cctype>
-#include <charconv>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <string_view>
+#include <optional>
 #include <thread>
 
 #include "cli/frame_workers.h"
 #include "cli/image_files.h"
 #include "cli/output_file.h"
+#include "ourhost/param_values.h"
 #include "ourhost/text.h"
 
 namespace zoka_cli {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // An effect set up with the user's values and selection, ready for frames.
 struct PreparedEffect {
     const EffectEntry* effect = nullptr;
     std::unique_ptr<ourhost::EffectInstance> instance;
     ourhost::Image input;
-    std::string failure;  // the error line of a failed frame, without "zoka: "
+    int32_t inputFrame = 0;  // the frame whose input is loaded, for input sequences
+    bool inputHadAlpha = true;
+    ourhost::Pixel background{255, 0, 0, 0};
+    std::string failure;     // the error line of a failed frame, without "zoka: "
 };
 
+int ReadInput(const std::string& path, ourhost::Image& image, bool* hadAlpha = nullptr) {
+    std::string error;
+    if (ReadImage(path, image, error, hadAlpha)) return 0;
+    std::cerr << "zoka: " << error << "\n";
+    return kFileError;
+}
+
+// Sets up the effect with the input of the given frame (of a sequence).
 int Prepare(Session& session, const std::string& name, const RenderFiles& files,
-            const FrameRequest& request, PreparedEffect& prepared) {
+            const FrameRequest& request, int32_t frame, PreparedEffect& prepared) {
     prepared.effect = session.Find(name);
     if (prepared.effect == nullptr) return kUsageError;
-    std::string error;
-    if (!ReadImage(files.input, prepared.input, error)) {
-        std::cerr << "zoka: " << error << "\n";
-        return kFileError;
+    HostColor background{};
+    if (!ourhost::ParseColor(files.background, background)) {
+        std::cerr << "zoka: --background takes a colour #RRGGBB, #RGB, R,G,B or a name, not \"" << files.background
+                  << "\"\n";
+        return kUsageError;
     }
+    prepared.background = ourhost::Pixel{255, background.red, background.green, background.blue};
+    if (const int status = ReadInput(PathOfFrame(files.input, frame), prepared.input, &prepared.inputHadAlpha)) {
+        return status;
+    }
+    prepared.inputFrame = frame;
     std::string about;
     session.Instantiate(*prepared.effect)->About(about);
     prepared.instance = SetUpEffect(session, *prepared.effect);
     if (!prepared.instance) return kModuleError;
-    if (!ApplySettings(*prepared.effect, *prepared.instance, request.sets)) return kUsageError;
+    if (const int status = ApplyRequest(*prepared.effect, *prepared.instance, request)) return status;
     if (!files.selection.empty()) {
         ourhost::Image selection;
         const auto origin = ParsePoint(request.selectionOrigin);
@@ -48,10 +70,7 @@ int Prepare(Session& session, const std::string& name, const RenderFiles& files,
                       << "\"\n";
             return kUsageError;
         }
-        if (!ReadImage(files.selection, selection, error)) {
-            std::cerr << "zoka: " << error << "\n";
-            return kFileError;
-        }
+        if (const int status = ReadInput(files.selection, selection)) return status;
         if (prepared.instance->Params().size() < 3 ||
             prepared.instance->Params()[1].def.kind != kParamLayer) {
             std::cerr << "zoka: " << prepared.effect->name << " takes no selection layer\n";
@@ -63,45 +82,88 @@ int Prepare(Session& session, const std::string& name, const RenderFiles& files,
 }
 
 // The module's message as one line.
-std::string MessageLine(const ourhost::FrameResult& frame) {
-    std::string message = ourhost::Utf8FromAnsi(frame.message);
+std::string MessageLine(const std::string& text) {
+    std::string message = ourhost::Utf8FromAnsi(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
     for (char& c : message) c = c == '\r' || c == '\n' ? ' ' : c;
     return message;
 }
 
-// Renders one frame into path; 0 or an exit status after an error line.
-int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time,
-              const std::string& path, int pngCompression, ourhost::FrameResult& frame) {
+// "Glow: the module's message (code 8)", kept as the failure.
+void NoteFailure(PreparedEffect& prepared, HostError code, const std::string& message) {
+    prepared.failure = prepared.effect->name + ": " +
+                       (code == kHostErrorCancelled ? "the render was cancelled"
+                        : message.empty()           ? "the render failed"
+                                                    : MessageLine(message)) +
+                       " (code " + std::to_string(code) + ")";
+    std::cerr << "zoka: " << prepared.failure << "\n";
+}
+
+int32_t DraftSide(int32_t side, int32_t downsample) { return (side + downsample - 1) / downsample; }
+
+// The rectangle, in the input's coordinates, that a frame is written as.
+CanvasRect CanvasOf(const CanvasChoice& choice, const std::optional<CanvasRect>& whole,
+                    const ourhost::FrameResult& frame, const ourhost::Image& input, int32_t downsample) {
+    switch (choice.kind) {
+        case CanvasChoice::Kind::kExplicit: return choice.rect;
+        case CanvasChoice::Kind::kInput:
+            return CanvasRect{0, 0, DraftSide(input.Width(), downsample), DraftSide(input.Height(), downsample)};
+        case CanvasChoice::Kind::kDefault:
+            if (whole) return *whole;
+            [[fallthrough]];
+        case CanvasChoice::Kind::kGrown: break;
+    }
+    return CanvasRect{-frame.originX, -frame.originY, frame.image.Width(), frame.image.Height()};
+}
+
+// What one frame came to, as written.
+struct Written {
+    HostError code = kHostNoError;
+    std::string message;
+    CanvasRect canvas;
+    Clock::duration rendering{}, writing{};
+};
+
+// Renders one frame into path on its canvas; 0 or an exit status after an
+// error line.
+int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time, const std::string& path,
+              const RenderFiles& files, const CanvasChoice& choice, const std::optional<CanvasRect>& whole,
+              Written& written) {
     ourhost::FrameOptions options = request.Options();
     options.time = time;
     ourhost::Host& host = *ourhost::Host::Current();
     host.FailAllocation(request.failAllocation);
     host.CancelFromPoll(request.cancelAtPoll);
-    frame = prepared.instance->RenderFrame(prepared.input, options);
+    const Clock::time_point start = Clock::now();
+    ourhost::FrameResult frame = prepared.instance->RenderFrame(prepared.input, options);
     host.FailAllocation(0);
     host.CancelFromPoll(0);
+    written.code = frame.code;
+    written.message = MessageLine(frame.message);
     if (frame.code != kHostNoError) {
-        prepared.failure = prepared.effect->name + ": " +
-                           (frame.code == kHostErrorCancelled ? "the render was cancelled"
-                            : frame.message.empty()           ? "the render failed"
-                                                              : MessageLine(frame)) +
-                           " (code " + std::to_string(frame.code) + ")";
-        std::cerr << "zoka: " << prepared.failure << "\n";
+        NoteFailure(prepared, frame.code, frame.message);
         return kModuleError;
     }
-    if (!WriteImage(path, frame.image, prepared.failure, pngCompression)) {
+    written.canvas = CanvasOf(choice, whole, frame, prepared.input, request.downsample);
+    const ourhost::Image image = PlaceOnCanvas(std::move(frame.image), frame.originX, frame.originY, written.canvas);
+    const Clock::time_point rendered = Clock::now();
+    // An input without alpha that stays opaque is written without alpha too.
+    const WriteExtras extras{written.canvas.x, written.canvas.y, !prepared.inputHadAlpha && Opaque(image),
+                             prepared.background};
+    if (!WriteImage(path, image, prepared.failure, files.pngCompression, extras)) {
         std::cerr << "zoka: " << prepared.failure << "\n";
         return kFileError;
     }
+    written.rendering = rendered - start;
+    written.writing = Clock::now() - rendered;
     return 0;
 }
 
 // Writing over an input (the same file under any name) would destroy it.
-int RefuseInputAsOutput(const RenderFiles& files, const std::string& output) {
-    for (const std::string* input : {&files.input, &files.selection}) {
-        if (!input->empty() && SameFile(output, *input)) {
-            std::cerr << "zoka: the output " << output << " is the input " << *input
+int RefuseInputAsOutput(const RenderFiles& files, int32_t frame, const std::string& output) {
+    for (const std::string& input : {PathOfFrame(files.input, frame), files.selection}) {
+        if (!input.empty() && SameFile(output, input)) {
+            std::cerr << "zoka: the output " << output << " is the input " << input
                       << ": write to another file\n";
             return kUsageError;
         }
@@ -114,40 +176,94 @@ void Finish(PreparedEffect& prepared) {
     prepared.instance->GlobalSetdown();
 }
 
-// Formats a frame number into a pattern with one %d (with optional zero
-// padding and width), the only conversion accepted.
-bool FramePath(const std::string& pattern, int32_t frame, std::string& path) {
-    const size_t percent = pattern.find('%');
-    if (percent == std::string::npos) return false;
-    size_t at = percent + 1;
-    const bool zeros = at < pattern.size() && pattern[at] == '0';
-    int width = 0;
-    while (at < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[at]))) {
-        width = width * 10 + (pattern[at++] - '0');
+std::optional<CanvasChoice> CanvasChosen(const RenderFiles& files) {
+    const auto choice = ParseCanvas(files.canvas);
+    if (!choice) {
+        std::cerr << "zoka: --canvas takes grown, input or WxH+X+Y (e.g. 1920x1080+0+0 or 300x200-50-50), not \""
+                  << files.canvas << "\"\n";
     }
-    if (at >= pattern.size() || pattern[at] != 'd' || width > 12) return false;
-    if (pattern.find('%', at) != std::string::npos) return false;
-    char number[32];
-    std::snprintf(number, sizeof number, zeros ? "%0*d" : "%*d", width, frame);
-    path = pattern.substr(0, percent) + number + pattern.substr(at + 1);
-    return true;
+    return choice;
+}
+
+// A frame's time: frame n at n / fps, or counted from --start.
+double FrameTime(const FrameRequest& request, const Animation& animation, int32_t n) {
+    if (!animation.startGiven) return n / request.fps;
+    return request.time + (n - animation.range.front()) / request.fps;
+}
+
+// One size for the whole range: the union of every frame's output, found
+// by frame setup alone (cheap beside a render) over the whole range, so
+// that every shard and worker finds the same canvas.
+int WholeRangeCanvas(PreparedEffect& prepared, const FrameRequest& request, const Animation& animation,
+                     CanvasRect& whole) {
+    // A block of frames at a time: a million frames' areas need not be held at once.
+    constexpr size_t kBlock = 4096;
+    const auto& range = animation.range;
+    bool any = false;
+    for (size_t first = 0; first < range.size(); first += kBlock) {
+        std::vector<double> times;
+        for (size_t i = first; i < std::min(range.size(), first + kBlock); ++i) {
+            times.push_back(FrameTime(request, animation, range[i]));
+        }
+        for (const ourhost::FrameArea& area : prepared.instance->FrameAreas(prepared.input, request.Options(), times)) {
+            if (area.code != kHostNoError) {
+                NoteFailure(prepared, area.code, area.message);
+                return kModuleError;
+            }
+            const CanvasRect rect{-area.originX, -area.originY, area.width, area.height};
+            whole = any ? Union(whole, rect) : rect;
+            any = true;
+        }
+    }
+    if (!ourhost::SizeAllowed(whole.width, whole.height)) {
+        std::cerr << "zoka: " << prepared.effect->name << ": the frames together would be " << whole.width
+                  << "x" << whole.height << " pixels, beyond what a layer holds; choose a canvas with --canvas\n";
+        return kModuleError;
+    }
+    return 0;
 }
 
 // Renders every frame of the range that falls to this worker, reporting each
-// frame once its file is in place.
+// frame once its file is in place (or found there, with --skip-existing).
 int RenderShare(const std::string& modulePath, const std::string& effect, const RenderFiles& files,
-                const FrameRequest& request, const Animation& frames,
-                const WorkerChannel& channel) {
+                const FrameRequest& request, const Animation& animation, const WorkerChannel& channel) {
+    const auto choice = CanvasChosen(files);
+    if (!choice) return kUsageError;
     Session session(modulePath);
     if (!session.Loaded()) return kModuleError;
     PreparedEffect prepared;
-    if (const int status = Prepare(session, effect, files, request, prepared)) return status;
+    if (const int status = Prepare(session, effect, files, request, animation.range.front(), prepared)) {
+        return status;
+    }
+    std::optional<CanvasRect> whole;
+    if (choice->kind == CanvasChoice::Kind::kDefault) {
+        whole.emplace();
+        if (const int status = WholeRangeCanvas(prepared, request, animation, *whole)) return status;
+    }
     if (!channel.Ready()) return kModuleError;
-    for (int32_t n = frames.first + channel.Worker(); n <= frames.last; n += channel.Workers()) {
-        std::string path;
-        FramePath(files.output, n, path);
-        ourhost::FrameResult frame;
-        if (const int status = RenderOne(prepared, request, n / request.fps, path, files.pngCompression, frame)) {
+    const bool sequence = IsFramePattern(files.input);
+    const auto& frames = animation.frames;
+    for (size_t i = static_cast<size_t>(channel.Worker()); i < frames.size();
+         i += static_cast<size_t>(channel.Workers())) {
+        const int32_t n = frames[i];
+        const std::string path = PathOfFrame(files.output, n);
+        // zoka never leaves a partial frame; an empty file or anything but a
+        // file is no frame to keep.
+        struct stat existing {};
+        if (animation.skipExisting && stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+            existing.st_size > 0) {
+            if (!channel.Skipped(n)) return kModuleError;
+            continue;
+        }
+        if (sequence && n != prepared.inputFrame) {
+            if (const int status = ReadInput(PathOfFrame(files.input, n), prepared.input, &prepared.inputHadAlpha)) {
+                return status;
+            }
+            prepared.inputFrame = n;
+        }
+        Written written;
+        if (const int status = RenderOne(prepared, request, FrameTime(request, animation, n), path, files,
+                                         *choice, whole, written)) {
             return status;
         }
         if (!channel.Written(n)) return kModuleError;
@@ -162,88 +278,119 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
 int32_t Cores() { return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())); }
 int32_t MaxJobs() { return 4 * Cores(); }
 
-bool AllDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
-        return std::isdigit(c) != 0;
-    });
+long Milliseconds(Clock::duration d) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
 }  // namespace
 
 int RenderCommand(Session& session, const std::string& effect, const RenderFiles& files,
                   const FrameRequest& request, bool json) {
-    if (const int status = RefuseInputAsOutput(files, files.output)) return status;
+    const auto choice = CanvasChosen(files);
+    if (!choice) return kUsageError;
+    // Patterns take the number of the frame at --time.
+    const auto frameNumber = static_cast<int32_t>(std::lround(request.time * request.fps));
+    const std::string output = PathOfFrame(files.output, frameNumber);
+    if (const int status = RefuseInputAsOutput(files, frameNumber, output)) return status;
     PreparedEffect prepared;
-    if (const int status = Prepare(session, effect, files, request, prepared)) return status;
-    ourhost::FrameResult frame;
-    const int status = RenderOne(prepared, request, request.time, files.output, files.pngCompression, frame);
+    if (const int status = Prepare(session, effect, files, request, frameNumber, prepared)) return status;
+    Written written;
+    const int status = RenderOne(prepared, request, request.time, output, files, *choice, std::nullopt, written);
     Finish(prepared);
     if (json) {
-        nlohmann::json report{{"width", frame.image.Width()},
-                              {"height", frame.image.Height()},
-                              {"originX", frame.originX},
-                              {"originY", frame.originY},
-                              {"code", frame.code},
-                              {"message", MessageLine(frame)},
+        nlohmann::json report{{"width", written.canvas.width},
+                              {"height", written.canvas.height},
+                              {"originX", -written.canvas.x},
+                              {"originY", -written.canvas.y},
+                              {"code", written.code},
+                              {"message", written.message},
                               {"written", status == 0}};
         if (status != 0) report["error"] = prepared.failure;
         std::cout << report.dump(2) << "\n";
-    } else if (status == 0) {
-        std::printf("%s: %dx%d, the layer's top-left at %d,%d\n", files.output.c_str(),
-                    frame.image.Width(), frame.image.Height(), frame.originX, frame.originY);
+    } else if (status == 0 && files.verbosity != Verbosity::kQuiet) {
+        std::printf("%s: %dx%d, the layer's top-left at %d,%d\n", output.c_str(), written.canvas.width,
+                    written.canvas.height, -written.canvas.x, -written.canvas.y);
+    }
+    if (status == 0 && files.verbosity == Verbosity::kVerbose) {
+        std::fprintf(stderr, "zoka: %s: rendered in %ld ms, written in %ld ms\n", prepared.effect->name.c_str(),
+                     Milliseconds(written.rendering), Milliseconds(written.writing));
     }
     return status;
 }
 
-bool ParseFrameRange(const std::string& text, Animation& frames) {
-    constexpr int32_t kLastFrame = 1000000;
-    const size_t dash = text.find('-');
-    const std::string_view first = std::string_view(text).substr(0, dash);
-    const std::string_view last =
-        dash == std::string::npos ? first : std::string_view(text).substr(dash + 1);
-    if (!AllDigits(first) || !AllDigits(last)) return false;
-    int32_t a = 0, b = 0;
-    const auto parse = [](std::string_view digits, int32_t& value) {
-        return std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc{};
-    };
-    if (!parse(first, a) || !parse(last, b) || a > b || b > kLastFrame) return false;
-    frames.first = a;
-    frames.last = b;
+bool ChooseFrames(Animation& animation) {
+    const auto range = ParseFrameList(animation.frameList);
+    if (!range || range->empty()) {
+        std::cerr << "zoka: --frames takes A or A-B, A-BxN (every N-th) or a comma list of these, whole "
+                     "numbers with A <= B <= 1000000, not \""
+                  << animation.frameList << "\"\n";
+        return false;
+    }
+    animation.range = *range;
+    Shard shard;
+    if (!animation.shard.empty()) {
+        const auto parsed = ParseShard(animation.shard);
+        if (!parsed) {
+            std::cerr << "zoka: --shard takes I/N, whole numbers with 1 <= I <= N, not \"" << animation.shard
+                      << "\"\n";
+            return false;
+        }
+        shard = *parsed;
+    }
+    animation.frames = FramesOfShard(animation.range, shard);
     return true;
 }
 
 int AnimateCommand(const std::string& modulePath, const std::string& effect,
-                   const RenderFiles& files, const FrameRequest& request, const Animation& frames) {
-    if (!frames.workerRole.empty()) {
-        const auto channel = WorkerChannel::FromRole(frames.workerRole);
+                   const RenderFiles& files, const FrameRequest& request, const Animation& animation) {
+    if (!animation.workerRole.empty()) {
+        const auto channel = WorkerChannel::FromRole(animation.workerRole);
         if (!channel) {
             std::cerr << "zoka: " << kWorkerOption << " is for the workers zoka animate starts\n";
             return kUsageError;
         }
-        return RenderShare(modulePath, effect, files, request, frames, *channel);
+        return RenderShare(modulePath, effect, files, request, animation, *channel);
     }
-    std::string path;
-    if (!FramePath(files.output, frames.first, path)) {
-        std::cerr << "zoka: the output pattern needs one %d (for example out_%04d.png), not \""
+    if (!IsFramePattern(files.output)) {
+        std::cerr << "zoka: the output pattern needs one %d (for example out_%04d.png) or one # (for %04d), not \""
                   << files.output << "\"\n";
         return kUsageError;
     }
-    if (frames.jobs > MaxJobs()) {
+    if (animation.jobs > MaxJobs()) {
         std::cerr << "zoka: -j takes at most " << MaxJobs() << " here (4 per core), not "
-                  << frames.jobs << "\n";
+                  << animation.jobs << "\n";
         return kUsageError;
     }
-    for (int32_t n = frames.first; n <= frames.last; ++n) {
-        FramePath(files.output, n, path);
-        if (const int status = RefuseInputAsOutput(files, path)) return status;
+    if (!CanvasChosen(files)) return kUsageError;
+    // Frame n at n / fps is within the host's range for every frame --frames
+    // takes; counted from --start, the last frame must be checked.
+    const std::string refusal =
+        animation.startGiven ? ourhost::TimeRefusal(FrameTime(request, animation, animation.range.back()), request.fps)
+                             : std::string();
+    if (!refusal.empty()) {
+        std::cerr << "zoka: the range's last frame: " << refusal << "\n";
+        return kUsageError;
     }
-    const int32_t total = frames.last - frames.first + 1;
+    for (const int32_t n : animation.frames) {
+        if (const int status = RefuseInputAsOutput(files, n, PathOfFrame(files.output, n))) return status;
+    }
+    if (animation.frames.empty()) {
+        if (files.verbosity != Verbosity::kQuiet) {
+            std::printf("0 frames written (shard %s has none of the %zu frames)\n", animation.shard.c_str(),
+                        animation.range.size());
+        }
+        return 0;
+    }
+    const auto total = static_cast<int32_t>(animation.frames.size());
     FrameWorkers plan;
-    plan.first = frames.first;
-    plan.last = frames.last;
-    plan.workers = std::min(total, frames.jobs > 0 ? frames.jobs : Cores());
-    plan.frameTimeout = frames.frameTimeout;
-    plan.commandLine = frames.commandLine;
+    plan.frames = animation.frames;
+    plan.workers = std::min(total, animation.jobs > 0 ? animation.jobs : Cores());
+    plan.frameTimeout = animation.frameTimeout;
+    plan.commandLine = animation.commandLine;
+    plan.progress = files.verbosity == Verbosity::kQuiet     ? Progress::kNone
+                    : files.verbosity == Verbosity::kVerbose ? Progress::kAlways
+                                                             : Progress::kOnTerminal;
+    plan.quiet = files.verbosity == Verbosity::kQuiet;
     return RunFrameWorkers(plan);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/footage.h"
 #include "cli/frame_request.h"
 #include "cli/image_files.h"
 #include "cli/session.h"
@@ -12,30 +13,39 @@
 namespace zoka_cli {
 
 struct RenderFiles {
-    std::string input;
-    std::string output;           // a file, or a pattern with one %d for a sequence
+    std::string input;            // a file, or a pattern for a sequence (in_%04d.png, in_#.png)
+    std::string output;           // a file, or a pattern for a sequence
     std::string selection;        // a selection layer image, or empty
     int pngCompression = kDefaultPngCompression;  // zlib level of PNG outputs
+    std::string canvas;           // --canvas: grown, input or WxH+X+Y; empty for the default
+    std::string background = "black";  // under the image in formats without alpha
+    Verbosity verbosity = Verbosity::kNormal;
 };
 
 // The whole command sequence for one frame; writes the output at the size
-// and origin frame setup reported.
+// and origin frame setup reported (or on the canvas asked for). Patterns in
+// the file names take the number of the frame at --time.
 int RenderCommand(Session& session, const std::string& effect, const RenderFiles& files,
                   const FrameRequest& request, bool json);
 
 struct Animation {
-    int32_t first = 0;
-    int32_t last = 0;
+    std::string frameList;      // --frames
+    std::string shard;          // --shard I/N, or empty for every frame
+    bool startGiven = false;    // --start or --time: the first frame's time
+    bool skipExisting = false;  // frames whose file exists are not rendered again
+    std::vector<int32_t> range;   // every frame of --frames, in order
+    std::vector<int32_t> frames;  // those this run renders (its shard)
     int32_t jobs = 0;  // 0: every core
     double frameTimeout = 600;  // seconds a worker may go without writing a frame
     std::vector<std::string> commandLine;  // run again by each worker
     std::string workerRole;  // set in a worker: which share of the frames it renders
 };
 
+// Parses --frames and --shard into range and frames; false after one error
+// line.
+bool ChooseFrames(Animation& animation);
+
 int AnimateCommand(const std::string& modulePath, const std::string& effect,
                    const RenderFiles& files, const FrameRequest& request, const Animation& frames);
-
-// "A-B" or "A": non-negative whole numbers, A <= B <= 1000000.
-bool ParseFrameRange(const std::string& text, Animation& frames);
 
 }  // namespace zoka_cli

@@ -208,15 +208,46 @@ HostError EffectInstance::Render(const Image& input, Image& output, const FrameO
     return CallClean(kCmdRender, &outputLayer);
 }
 
-FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& options) {
-    const int32_t n = std::max(1, options.downsample);
+const Image& EffectInstance::Draft(const Image& input, int32_t downsample, Image& shrunk) {
+    const int32_t n = std::max(1, downsample);
     // At full size the input itself is the draft: no copy of it.
-    const Image shrunk = n > 1 ? input.Shrunk(n) : Image();
-    const Image& draft = n > 1 ? shrunk : input;
+    if (n > 1) shrunk = input.Shrunk(n);
     if (selection_) {
         draftSelection_ = n > 1 ? selection_->Shrunk(n) : Image();
         selectionLayer_ = n > 1 ? draftSelection_.Layer() : selection_->Layer();
     }
+    return n > 1 ? shrunk : input;
+}
+
+std::vector<FrameArea> EffectInstance::FrameAreas(const Image& input, FrameOptions options,
+                                                  const std::vector<double>& times) {
+    Image shrunk;
+    const Image& draft = Draft(input, options.downsample, shrunk);
+    const bool expands = (globalFlags_ & kOutFlagExpandsOutput) != 0;
+    std::vector<FrameArea> areas;
+    for (const double time : times) {
+        options.time = time;
+        FrameArea area;
+        area.code = FrameSetup(draft, options);
+        area.width = expands ? out_.width : draft.Width();
+        area.height = expands ? out_.height : draft.Height();
+        area.originX = expands ? out_.originH : 0;
+        area.originY = expands ? out_.originV : 0;
+        area.message = out_.message;
+        if (area.code == kHostNoError && !SizeAllowed(area.width, area.height)) {
+            area.code = kHostErrorFrameTooLarge;
+            area.message = SizeRefusal("the output", area.width, area.height);
+        }
+        FrameSetdown();
+        areas.push_back(area);
+        if (area.code != kHostNoError) break;
+    }
+    return areas;
+}
+
+FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& options) {
+    Image shrunk;
+    const Image& draft = Draft(input, options.downsample, shrunk);
     FrameResult frame;
     frame.code = FrameSetup(draft, options);
     const bool expands = (globalFlags_ & kOutFlagExpandsOutput) != 0;

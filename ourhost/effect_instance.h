@@ -73,6 +73,17 @@ struct FrameResult {
     bool displayError = false;
 };
 
+// Where a frame's output lies: its size, and where the input's top-left
+// pixel lies in it.
+struct FrameArea {
+    HostError code = kHostNoError;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t originX = 0;
+    int32_t originY = 0;
+    std::string message;  // the module's message buffer, or our host's refusal
+};
+
 class EffectInstance {
 public:
     EffectInstance(Host& host, EffectEntryPoint entry);
@@ -100,6 +111,11 @@ public:
     // as the effect asked (only an effect that expands its output may change
     // it). The input and the selection are shrunk first when drafting.
     FrameResult RenderFrame(const Image& input, const FrameOptions& options);
+    // Frame setup and setdown alone, as RenderFrame runs them, at each of
+    // the times: what each frame's output would be, without rendering. Stops
+    // after the first frame that fails.
+    std::vector<FrameArea> FrameAreas(const Image& input, FrameOptions options,
+                                      const std::vector<double>& times);
 
     // From global setup.
     uint32_t Version() const { return version_; }
@@ -126,6 +142,8 @@ public:
     void PrepareTime(const FrameOptions& options);
 
 private:
+    // The input and selection at the frame's resolution.
+    const Image& Draft(const Image& input, int32_t downsample, Image& shrunk);
     HostParamDef ValueAt(size_t index, double seconds) const;
     void PrepareParams(const HostLayer& input, double seconds);
     HostError CallClean(int32_t command, HostLayer* output = nullptr, void* extra = nullptr);

@@ -65,16 +65,48 @@ std::vector<std::string> Parts(const std::string& text, char separator) {
     return parts;
 }
 
+// Common CSS colour names, for colours typed by hand.
+struct NamedColor {
+    const char* name;
+    uint8_t r, g, b;
+};
+constexpr NamedColor kNamedColors[] = {
+    {"black", 0, 0, 0},         {"white", 255, 255, 255},  {"red", 255, 0, 0},
+    {"green", 0, 128, 0},       {"lime", 0, 255, 0},       {"blue", 0, 0, 255},
+    {"yellow", 255, 255, 0},    {"cyan", 0, 255, 255},     {"aqua", 0, 255, 255},
+    {"magenta", 255, 0, 255},   {"fuchsia", 255, 0, 255},  {"gray", 128, 128, 128},
+    {"grey", 128, 128, 128},    {"silver", 192, 192, 192}, {"orange", 255, 165, 0},
+    {"purple", 128, 0, 128},    {"pink", 255, 192, 203},   {"brown", 165, 42, 42},
+    {"navy", 0, 0, 128},        {"teal", 0, 128, 128},     {"olive", 128, 128, 0},
+    {"maroon", 128, 0, 0},      {"gold", 255, 215, 0},     {"violet", 238, 130, 238},
+};
+
+bool AllHexDigits(const std::string& t) {
+    return std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+// "#RRGGBB", or "#RGB" with each digit doubled.
+bool ParseHexColor(const std::string& t, HostColor& color) {
+    const std::string digits = t.substr(1);
+    if (!AllHexDigits(digits) || (digits.size() != 6 && digits.size() != 3)) return false;
+    const std::string full = digits.size() == 6 ? digits
+                                                : std::string{digits[0], digits[0], digits[1],
+                                                              digits[1], digits[2], digits[2]};
+    const auto rgb = static_cast<unsigned>(std::strtoul(full.c_str(), nullptr, 16));
+    color = HostColor{255, uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
+    return true;
+}
+
+}  // namespace
+
 bool ParseColor(const std::string& text, HostColor& color) {
     const std::string t = Trim(text);
-    if (t.size() == 7 && t[0] == '#') {
-        unsigned rgb = 0;
-        for (size_t i = 1; i < 7; ++i) {
-            if (!std::isxdigit(static_cast<unsigned char>(t[i]))) return false;
+    if (!t.empty() && t[0] == '#') return ParseHexColor(t, color);
+    for (const NamedColor& named : kNamedColors) {
+        if (Lower(t) == named.name) {
+            color = HostColor{255, named.r, named.g, named.b};
+            return true;
         }
-        rgb = static_cast<unsigned>(std::strtoul(t.c_str() + 1, nullptr, 16));
-        color = HostColor{255, uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
-        return true;
     }
     const auto parts = Parts(t, ',');
     long c[3];
@@ -85,6 +117,8 @@ bool ParseColor(const std::string& text, HostColor& color) {
     color = HostColor{255, uint8_t(c[0]), uint8_t(c[1]), uint8_t(c[2])};
     return true;
 }
+
+namespace {
 
 bool ParseSwitch(const std::string& text, bool& on) {
     const std::string t = Lower(Trim(text));
@@ -101,6 +135,13 @@ bool ParseSwitch(const std::string& text, bool& on) {
 
 }  // namespace
 
+std::string VisibleLabel(const ParamSlot& slot) {
+    // A checkbox whose label is blank is known by the text beside its box.
+    const std::string label = Trim(Utf8FromAnsi(slot.def.name));
+    if (label.empty() && slot.def.kind == kParamCheckbox) return Trim(Utf8FromAnsi(slot.checkboxText));
+    return label;
+}
+
 std::vector<ParamName> ParamNames(EffectInstance& instance, const ZokaEffectKeys& keys) {
     std::vector<ParamName> names;
     const auto& params = instance.Params();
@@ -108,7 +149,7 @@ std::vector<ParamName> ParamNames(EffectInstance& instance, const ZokaEffectKeys
     for (size_t i = 1; i < params.size(); ++i) {
         const int32_t number = i >= first ? static_cast<int32_t>(i - first) : -1;
         std::string key = number >= 0 && number < kZokaMaxParams ? keys.paramKeys[number] : "";
-        names.push_back(ParamName{i, number, key, Utf8FromAnsi(params[i].def.name)});
+        names.push_back(ParamName{i, number, key, VisibleLabel(params[i])});
     }
     return names;
 }
@@ -159,7 +200,7 @@ std::string ValidRange(const ParamSlot& slot) {
         case kParamCheckbox:
             return "on or off";
         case kParamColor:
-            return "a colour #RRGGBB or R,G,B (0 to 255 each)";
+            return "a colour #RRGGBB, #RGB, R,G,B (0 to 255 each) or a name (black, white, red ...)";
         case kParamPoint:
             return "X,Y in layer pixels, from -32767 to 32767";
         case kParamPopup: {
@@ -259,7 +300,7 @@ bool ParseValue(const ParamSlot& slot, const std::string& text, HostParamValue& 
     }
     if (!ok) {
         std::ostringstream message;
-        message << '"' << Utf8FromAnsi(slot.def.name) << "\" takes " << ValidRange(slot)
+        message << '"' << VisibleLabel(slot) << "\" takes " << ValidRange(slot)
                 << ", not \"" << text << '"';
         error = message.str();
     }
@@ -281,7 +322,7 @@ bool SetParam(ParamSlot& slot, const std::string& text, std::string& error) {
         HostParamValue value;
         if (at == std::string::npos || !ParseReal(key.substr(at + 1), seconds)) {
             std::ostringstream message;
-            message << '"' << Utf8FromAnsi(slot.def.name) << "\": a keyframe is VALUE@SECONDS, not \""
+            message << '"' << VisibleLabel(slot) << "\": a keyframe is VALUE@SECONDS, not \""
                     << key << '"';
             error = message.str();
             return false;

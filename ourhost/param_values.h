@@ -24,6 +24,13 @@ struct ParamName {
 // excluded.
 std::vector<ParamName> ParamNames(EffectInstance& instance, const ZokaEffectKeys& keys);
 
+// The label the host shows; for a checkbox with a blank label, the text
+// beside its box.
+std::string VisibleLabel(const ParamSlot& slot);
+
+// A colour as users type it: #RRGGBB, #RGB, R,G,B or a common CSS name.
+bool ParseColor(const std::string& text, HostColor& color);
+
 // By key or label (case-insensitive) or by the effect's own number.
 std::optional<ParamName> FindParam(const std::vector<ParamName>& names, const std::string& what);
 

@@ -1,6 +1,7 @@
 // The command line as a user runs it: images in, images out, one error line
 // and a non-zero status when something goes wrong, nothing half-written.
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/footage.h"
 #include "cli/image_files.h"
 
 namespace zoka_cli {
@@ -1027,6 +1029,361 @@ TEST_F(Animate, WorkersDieWithTheirParentAndPublishNothingAfter) {
             if (entry.path().filename() != "layer.png") fs::remove(entry.path());
         }
     }
+}
+
+// ---- What users of other image tools expect: conventions, presets, and
+// frames that work as footage ------------------------------------------------
+
+class Footage : public Cli {
+protected:
+    // The image's position on the page (PNG's oFFs), as other tools read it.
+    static std::pair<int, int> Position(const std::string& path) {
+        auto in = OIIO::ImageInput::open(path);
+        if (!in) return {-99999, -99999};
+        return {in->spec().x, in->spec().y};
+    }
+    static std::string Name(const std::string& pattern, int n) { return PathOfFrame(pattern, n); }
+    // A layer with a shape: an opaque square inside a transparent border.
+    std::string Shape(const std::string& name, Pixel colour = Pixel{255, 200, 120, 40}) {
+        Image image(16, 16);
+        for (int y = 4; y < 12; ++y) {
+            for (int x = 4; x < 12; ++x) image.Set(x, y, colour);
+        }
+        return Write(name, image);
+    }
+};
+
+TEST(FootageText, FrameListsShardsPatternsAndCanvases) {
+    EXPECT_EQ(ParseFrameList("3"), (std::vector<int32_t>{3}));
+    EXPECT_EQ(ParseFrameList("10-20x5,1,12,10"), (std::vector<int32_t>{1, 10, 12, 15, 20}));
+    EXPECT_EQ(ParseFrameList("999998-1000000x7"), (std::vector<int32_t>{999998}));
+    EXPECT_EQ(ParseFrameList("0-1000000")->size(), 1000001u);
+    EXPECT_EQ(FramesOfShard({1, 10, 12, 15, 20}, Shard{2, 2}), (std::vector<int32_t>{10, 15}));
+    EXPECT_TRUE(FramesOfShard({1, 2}, Shard{3, 4}).empty());
+    EXPECT_EQ(PathOfFrame("a/in_#.png", 7), "a/in_0007.png");
+    EXPECT_EQ(PathOfFrame("in_%d_%03d.png", 7), "in_%d_%03d.png") << "two numbers: no pattern";
+    EXPECT_EQ(PathOfFrame("take#1#.png", 7), "take#1#.png");
+    EXPECT_EQ(PathOfFrame("f%012d", 5), "f000000000005");
+    EXPECT_FALSE(IsFramePattern("f%013d"));
+    const auto canvas = ParseCanvas("300x200-50+7");
+    ASSERT_TRUE(canvas);
+    EXPECT_EQ(canvas->rect.x, -50);
+    EXPECT_EQ(canvas->rect.y, 7);
+    EXPECT_EQ(canvas->rect.width, 300);
+    const CanvasRect both = Union(CanvasRect{-5, 0, 10, 10}, CanvasRect{0, -3, 20, 4});
+    EXPECT_EQ(both.x, -5);
+    EXPECT_EQ(both.y, -3);
+    EXPECT_EQ(both.width, 25);
+    EXPECT_EQ(both.height, 13);
+    // Placing: the input's top-left at 2,1 in a 4x3 frame, onto a canvas
+    // from -1,-1 of 4x4: frame pixel (1,0) lands at canvas (0,0).
+    Image frame(4, 3);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 4; ++x) frame.Set(x, y, Pixel{255, uint8_t(x), uint8_t(y), 0});
+    }
+    const Image placed = PlaceOnCanvas(frame, 2, 1, CanvasRect{-1, -1, 4, 4});
+    EXPECT_EQ(placed.At(0, 0), (Pixel{255, 1, 0, 0}));
+    EXPECT_EQ(placed.At(2, 2), (Pixel{255, 3, 2, 0}));
+    EXPECT_EQ(placed.At(3, 0).a, 0) << "beyond the frame";
+    EXPECT_EQ(placed.At(0, 3).a, 0);
+}
+
+TEST_F(Footage, VersionUnknownCommandsAndQuietAndVerboseRenders) {
+    Outcome run = Zoka("--version");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.starts_with("zoka 3.")) << run.out;
+    run = Zoka("rendr Glow a.png b.png");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.find("zoka: unknown command \"rendr\"; the commands are list, about, params"), 0u) << run.err;
+    EXPECT_NE(run.err.find("render, animate"), std::string::npos) << run.err;
+    EXPECT_EQ(Zoka("--module " + std::string(ZOKA_MODULE_PATH) + " list").status, 0) << "an option's value is no command";
+
+    const std::string input = Shape("in.png");
+    run = Zoka("render antimatter " + input + " " + Path("out.png") + " -q");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out + run.err, "");
+    run = Zoka("render antimatter " + input + " " + Path("out.png") + " -v");
+    EXPECT_NE(run.out.find("16x16"), std::string::npos);
+    EXPECT_NE(run.err.find("rendered in "), std::string::npos) << run.err;
+    // A write that fails is a file error, quiet or not.
+    run = Zoka("render antimatter " + input + " " + Path("none/out.png") + " -q");
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+}
+
+TEST_F(Footage, CheckboxesGoByTheirTextAndColoursByName) {
+    Outcome run = Zoka("params cutout");
+    ASSERT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("SolidFill                \"Solid Fill\""), std::string::npos) << run.out;
+    const std::string input = Shape("in.png");
+    ASSERT_EQ(Zoka("render cutout " + input + " " + Path("a.png") + " --set SolidFill=off").status, 0);
+    ASSERT_EQ(Zoka("render cutout " + input + " " + Path("b.png") + " --set \"solid fill=off\"").status, 0);
+    ASSERT_EQ(Zoka("render cutout " + input + " " + Path("c.png")).status, 0);
+    EXPECT_EQ(Read("a.png"), Read("b.png"));
+    EXPECT_NE(Read("a.png"), Read("c.png"));
+    run = Zoka("render cutout " + input + " " + Path("d.png") + " --set SolidFill=maybe");
+    EXPECT_EQ(run.err, "zoka: Cutout: \"Solid Fill\" takes on or off, not \"maybe\"\n");
+
+    for (const auto& [given, shown] : std::vector<std::pair<std::string, std::string>>{
+             {"orange", "#FFA500"}, {"Grey", "#808080"}, {"gray", "#808080"}, {"#f80", "#FF8800"},
+             {"#0a0B0c", "#0A0B0C"}, {"1,2,3", "#010203"}, {"magenta", "#FF00FF"}}) {
+        run = Zoka("params glow --json --set Color=" + given);
+        ASSERT_EQ(run.status, 0) << given << ": " << run.err;
+        EXPECT_EQ(nlohmann::json::parse(run.out)[4]["value"], shown) << given;
+    }
+    for (const char* refused : {"#ff", "#12345", "#ggg", "ultraviolet", "256,0,0"}) {
+        run = Zoka(std::string("params glow --set \"Color=") + refused + "\"");
+        EXPECT_EQ(run.status, 2) << refused;
+        EXPECT_NE(run.err.find("#RGB"), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(Footage, AboutTextIsLinesAndThePiplIsNotWrittenToATerminal) {
+    Outcome run = Zoka("about glow");
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    EXPECT_NE(run.out.find("Release \n\n"), std::string::npos) << run.out;
+    run = Zoka("about glow --raw");
+    EXPECT_NE(run.out.find("Release \r\r"), std::string::npos);
+
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        execl(ZOKA_CLI_PATH, ZOKA_CLI_PATH, "pipl", "star", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    std::string shown;
+    char buffer[512];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(n));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    EXPECT_EQ(shown, "zoka: the PiPL resource is binary: redirect it to a file (zoka pipl Star > Star.pipl)\r\n");
+}
+
+TEST_F(Footage, TheListSaysWhichEffectsRender) {
+    const Outcome run = Zoka("list --json");
+    ASSERT_EQ(run.status, 0);
+    const auto all = nlohmann::json::parse(run.out);
+    ASSERT_EQ(all.size(), 21u);
+    for (const auto& effect : all) EXPECT_TRUE(effect["renders"].get<bool>()) << effect["name"];
+    EXPECT_NE(Zoka("list").out.find("not registered  renders"), std::string::npos);
+}
+
+TEST_F(Footage, PresetsAreWhatParamsPrintsAndSetOverridesThem) {
+    const std::string input = Shape("in.png");
+    Outcome run = Zoka("params glow --json --set Width=7 --set \"Color=#00FF00@0;blue@1\"");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::ofstream(Path("glow.json")) << run.out;
+    const std::string render = "render glow " + input + " ";
+    ASSERT_EQ(Zoka(render + Path("set.png") + " --time 0.5 --set Width=7 --set \"Color=#00FF00@0;blue@1\"").status, 0);
+    run = Zoka(render + Path("preset.png") + " --time 0.5 --preset " + Path("glow.json"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Read("preset.png"), Read("set.png"));
+    ASSERT_EQ(Zoka(render + Path("over.png") + " --preset " + Path("glow.json") + " --set Width=3").status, 0);
+    ASSERT_EQ(Zoka(render + Path("plain.png") + " --set Width=3 --set \"Color=#00FF00@0;blue@1\"").status, 0);
+    EXPECT_EQ(Read("over.png"), Read("plain.png")) << "--set after the preset";
+    // By hand: an object of keys or labels.
+    std::ofstream(Path("hand.json")) << R"j({"Width (pixels)": 3, "Color": "#00FF00@0;blue@1"})j";
+    ASSERT_EQ(Zoka(render + Path("hand.png") + " --preset " + Path("hand.json")).status, 0);
+    EXPECT_EQ(Read("hand.png"), Read("plain.png"));
+
+    std::ofstream(Path("bad.json")) << "{\"Width\": ";
+    run = Zoka(render + Path("x.png") + " --preset " + Path("bad.json"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("is not JSON"), std::string::npos) << run.err;
+    std::ofstream(Path("wide.json")) << R"({"Width": 5000})";
+    EXPECT_EQ(Zoka(render + Path("x.png") + " --preset " + Path("wide.json")).status, 2);
+    EXPECT_EQ(Zoka(render + Path("x.png") + " --preset " + Path("none.json")).status, 3);
+    EXPECT_FALSE(fs::exists(Path("x.png")));
+}
+
+TEST_F(Footage, FrameListsStartTimesAndProgress) {
+    const std::string input = Write("layer.png", Image(6, 4, Pixel{255, 100, 150, 200}));
+    Outcome run = Zoka("animate antimatter " + input + " " + Path("f_%02d.png") +
+                       " --frames 1-9x4,3,3 --fps 2 --start 10 --set \"Amount=0@10;100@12\" -v");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out.starts_with("4 frames written")) << run.out;
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+    EXPECT_EQ(names, (std::set<std::string>{"layer.png", "stderr.txt", "f_01.png", "f_03.png", "f_05.png", "f_09.png"}));
+    // Frame 1 is the range's first, at 10 s; frame 3 one second later: Amount 50.
+    EXPECT_EQ(Read("f_01.png").At(0, 0).b, 200);
+    EXPECT_EQ(Read("f_03.png").At(0, 0).b, 127);
+    // -v: a progress line per frame with the rate and the time left, even into a file.
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 4) << run.err;
+    EXPECT_NE(run.err.find("4/4 frames, "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(" frames/s, 0 s left"), std::string::npos) << run.err;
+    run = Zoka("animate antimatter " + input + " " + Path("f_%02d.png") + " --frames 1 -q");
+    EXPECT_EQ(run.out + run.err, "");
+    for (const char* frames : {"1,", ",1", "1-9x0", "1-9x", "9-1x2", "1x2", "0-1000001x1000"}) {
+        run = Zoka("animate antimatter " + input + " " + Path("g_%02d.png") + " --frames " + frames);
+        EXPECT_EQ(run.status, 2) << frames;
+    }
+    for (const char* shard : {"0/2", "3/2", "1", "1/0", "a/b"}) {
+        EXPECT_EQ(Zoka("animate antimatter " + input + " " + Path("g_%02d.png") + " --frames 1 --shard " + shard).status, 2)
+            << shard;
+    }
+}
+
+TEST_F(Footage, SkipExistingLeavesFramesInPlaceAndCountsThem) {
+    const std::string input = Write("layer.png", Image(6, 4, Pixel{255, 100, 150, 200}));
+    const Image marker(2, 2, Pixel{255, 1, 2, 3});
+    Write("f_2.png", marker);
+    std::ofstream(Path("f_3.png")).flush();  // empty: no frame
+    const Outcome run = Zoka("animate antimatter " + input + " " + Path("f_%d.png") + " --frames 0-4 -j 2 --skip-existing");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out.starts_with("4 frames written, 1 skipped (2 workers, ")) << run.out;
+    EXPECT_EQ(Read("f_2.png"), marker);
+    EXPECT_EQ(Read("f_4.png").Width(), 6);
+    EXPECT_EQ(Read("f_3.png").Width(), 6);
+}
+
+// A trail whose length is keyframed grows the layer differently each frame:
+// animate writes every frame at one size holding them all, placed alike.
+TEST_F(Footage, AnimatedFramesShareOneCanvasThatHoldsEveryFrame) {
+    const std::string input = Shape("in.png");
+    const std::string trail = " --set \"Length=0@0;30@1\" --set Direction=90 --fps 4 ";
+    Outcome run = Zoka("animate motiontrail " + input + " " + Path("f_#.png") + " --frames 0-4" + trail);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::pair<int, int>> sizes;
+    for (int n = 0; n <= 4; ++n) {
+        run = Zoka("render motiontrail " + input + " " + Path(Name("r_%d.png", n)) + trail + "--time " +
+                   std::to_string(n / 4.0) + " --json");
+        const auto json = nlohmann::json::parse(run.out);
+        const Image frame = Read(Name("f_%04d.png", n)), alone = Read(Name("r_%d.png", n));
+        EXPECT_EQ(frame.Width(), 16 + 30);
+        EXPECT_EQ(frame.Height(), 16);
+        EXPECT_EQ(Position(Path(Name("f_%04d.png", n))), std::make_pair(0, 0)) << "the trail grows to the right";
+        // The same pixels as the frame rendered alone, at the same place.
+        for (int x = 0; x < alone.Width(); ++x) {
+            ASSERT_EQ(frame.At(x - json["originX"].get<int>(), 8), alone.At(x, 8)) << n << ", " << x;
+        }
+        for (int x = alone.Width() - json["originX"].get<int>(); x < frame.Width(); ++x) {
+            ASSERT_EQ(frame.At(x, 8).a, 0) << n << ", " << x;
+        }
+        sizes.emplace_back(alone.Width(), alone.Height());
+    }
+    EXPECT_NE(sizes.front(), sizes.back()) << "alone, the frames change size";
+
+    // Growing left and up: the position goes into the file.
+    run = Zoka("render motiontrail " + input + " " + Path("left.png") + " --set Length=10 --set Direction=-45");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto [x, y] = Position(Path("left.png"));
+    EXPECT_LT(x, 0);
+    EXPECT_LT(y, 0);
+    EXPECT_NE(run.out.find("the layer's top-left at " + std::to_string(-x) + "," + std::to_string(-y)), std::string::npos)
+        << run.out;
+
+    // The input's frame, or an explicit canvas placed from the input's top-left.
+    run = Zoka("render motiontrail " + input + " " + Path("input.png") + " --set Length=10 --canvas input --json");
+    EXPECT_EQ(nlohmann::json::parse(run.out)["width"], 16);
+    EXPECT_EQ(Read("input.png").Width(), 16);
+    EXPECT_EQ(Position(Path("input.png")), std::make_pair(0, 0));
+    ASSERT_EQ(Zoka("render antimatter " + input + " " + Path("box.png") + " --canvas 20x10-2+3").status, 0);
+    const Image box = Read("box.png");
+    EXPECT_EQ(box.Width(), 20);
+    EXPECT_EQ(box.Height(), 10);
+    EXPECT_EQ(Position(Path("box.png")), std::make_pair(-2, 3));
+    EXPECT_EQ(box.At(6, 1).a, 255) << "input pixel 4,4";
+    EXPECT_EQ(box.At(5, 1).a, 0) << "input pixel 3,4";
+    EXPECT_EQ(box.At(19, 9).a, 0) << "beyond the input";
+    for (const char* refused : {"big", "20x10", "20x10+1", "0x10+0+0", "20x10+0+0+0", "40000x10+0+0"}) {
+        run = Zoka("render antimatter " + input + " " + Path("no.png") + " --canvas " + refused);
+        EXPECT_EQ(run.status, 2) << refused;
+    }
+    // animate --canvas grown: each frame its own size, as render makes it.
+    ASSERT_EQ(Zoka("animate motiontrail " + input + " " + Path("g_#.png") + " --frames 0,4 --canvas grown" + trail).status, 0);
+    EXPECT_EQ(Read("g_0000.png"), Read("r_0.png"));
+    EXPECT_EQ(Read("g_0004.png"), Read("r_4.png"));
+}
+
+// Shards run as separate processes (as on separate machines) make the same
+// files as one run of the whole range.
+TEST_F(Footage, ShardsMakeTheFramesOfOneRun) {
+    const std::string input = Shape("in.png");
+    const std::string options = " --frames 0-10 --fps 5 --set \"Length=0@0;20@2\" --set Direction=200";
+    ASSERT_EQ(Zoka("animate motiontrail " + input + " " + Path("one_%02d.png") + options + " -j 1").status, 0);
+    std::vector<FILE*> shards;
+    for (int i = 1; i <= 3; ++i) {
+        const std::string command = std::string(ZOKA_CLI_PATH) + " animate motiontrail " + input + " " +
+                                    Path("part_%02d.png") + options + " -j 1 --shard " + std::to_string(i) + "/3 >/dev/null";
+        shards.push_back(popen(command.c_str(), "r"));
+    }
+    for (FILE* shard : shards) EXPECT_EQ(pclose(shard), 0);
+    for (int n = 0; n <= 10; ++n) {
+        EXPECT_EQ(Contents(Path(Name("part_%02d.png", n))), Contents(Path(Name("one_%02d.png", n)))) << n;
+    }
+    const Outcome run = Zoka("animate motiontrail " + input + " " + Path("s_%02d.png") + options + " --shard 2/3");
+    EXPECT_TRUE(run.out.starts_with("4 frames written")) << run.out;
+    EXPECT_TRUE(fs::exists(Path("s_01.png")) && fs::exists(Path("s_10.png")) && !fs::exists(Path("s_02.png")));
+}
+
+// The README's example, on this machine: GNU parallel runs the shards.
+TEST_F(Footage, GnuParallelRunsTheShards) {
+    if (std::system("command -v parallel >/dev/null 2>&1") != 0) GTEST_SKIP() << "GNU parallel is not installed";
+    const std::string input = Shape("in.png");
+    const std::string options = " --frames 0-7 --fps 4 --set \"Length=0@0;20@2\" --set Direction=20 -j 1";
+    ASSERT_EQ(Zoka("animate motiontrail " + input + " " + Path("one_%04d.png") + options).status, 0);
+    const std::string command = "parallel --will-cite -q " + std::string(ZOKA_CLI_PATH) + " animate motiontrail " +
+                                input + " " + Path("part_%04d.png") + options +
+                                " --shard {}/3 ::: 1 2 3 >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (int n = 0; n <= 7; ++n) {
+        EXPECT_EQ(Contents(Path(Name("part_%04d.png", n))), Contents(Path(Name("one_%04d.png", n)))) << n;
+    }
+}
+
+// An input without alpha that stays opaque comes out without alpha; formats
+// without alpha get the image over the background, not its bare colours.
+TEST_F(Footage, ChannelsFollowTheInputAndJpegsGetABackground) {
+    OIIO::ImageBuf rgb(OIIO::ImageSpec(8, 8, 3, OIIO::TypeDesc::UINT8));
+    const std::vector<uint8_t> pixels(8 * 8 * 3, 90);
+    rgb.set_pixels(rgb.roi(), OIIO::TypeDesc::UINT8, pixels.data());
+    ASSERT_TRUE(rgb.write(Path("rgb.png")));
+    const auto channels = [](const std::string& path) {
+        auto in = OIIO::ImageInput::open(path);
+        return in ? in->spec().nchannels : 0;
+    };
+    ASSERT_EQ(Zoka("render antimatter " + Path("rgb.png") + " " + Path("rgb_out.png")).status, 0);
+    EXPECT_EQ(channels(Path("rgb_out.png")), 3);
+    EXPECT_EQ(Read("rgb_out.png").At(3, 3), (Pixel{255, 165, 165, 165}));
+    ASSERT_EQ(Zoka("render motiontrail " + Path("rgb.png") + " " + Path("grown.png") + " --set Length=5").status, 0);
+    EXPECT_EQ(channels(Path("grown.png")), 4) << "the trail leaves transparent corners";
+    const std::string shape = Shape("shape.png");
+    ASSERT_EQ(Zoka("render antimatter " + shape + " " + Path("shape_out.png")).status, 0);
+    EXPECT_EQ(channels(Path("shape_out.png")), 4);
+
+    Image halfClear(8, 8, Pixel{0, 250, 10, 10});
+    for (int x = 0; x < 4; ++x) {
+        for (int y = 0; y < 8; ++y) halfClear.Set(x, y, Pixel{255, 10, 10, 250});
+    }
+    const std::string input = Write("half.png", halfClear);
+    ASSERT_EQ(Zoka("render antimatter " + input + " " + Path("black.jpg") + " --set Amount=0").status, 0);
+    ASSERT_EQ(Zoka("render antimatter " + input + " " + Path("white.jpg") + " --set Amount=0 --background white").status, 0);
+    const Image black = Read("black.jpg"), white = Read("white.jpg");
+    EXPECT_LT(black.At(7, 4).r, 20) << "not the transparent pixels' own red";
+    EXPECT_GT(white.At(7, 4).g, 235);
+    EXPECT_GT(black.At(0, 4).b, 220) << "opaque pixels as they are";
+    EXPECT_EQ(Zoka("render antimatter " + input + " " + Path("x.jpg") + " --background ultraviolet").status, 2);
+}
+
+// Footage goes through an effect frame by frame: the input's frame number
+// follows the output's.
+TEST_F(Footage, InputSequencesAreReadFrameByFrame) {
+    for (int n = 1; n <= 3; ++n) Write(Name("in_%04d.png", n), Image(5, 5, Pixel{255, uint8_t(n * 50), 0, 0}));
+    Outcome run = Zoka("animate antimatter " + Path("in_#.png") + " " + Path("out_%d.png") + " --frames 1-3 -j 2");
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(Read(Name("out_%d.png", n)).At(2, 2).r, 255 - n * 50) << n;
+    run = Zoka("render antimatter " + Path("in_%04d.png") + " " + Path("one_#.png") + " --time 2 --fps 1");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Read("one_0002.png").At(0, 0).r, 155);
+    run = Zoka("animate antimatter " + Path("in_#.png") + " " + Path("out_%d.png") + " --frames 1-4");
+    EXPECT_EQ(run.status, 3) << "frame 4 has no input";
+    EXPECT_NE(run.err.find("in_0004.png"), std::string::npos) << run.err;
+    run = Zoka("animate antimatter " + Path("in_#.png") + " " + Path("in_%04d.png") + " --frames 1-3");
+    EXPECT_EQ(run.status, 2) << "the output would be the input";
 }
 
 }  // namespace
