@@ -1301,6 +1301,27 @@ TEST_F(Footage, AnimatedFramesShareOneCanvasThatHoldsEveryFrame) {
 
 // Shards run as separate processes (as on separate machines) make the same
 // files as one run of the whole range.
+// A sequence whose layer grows over the range goes into a video of one size
+// without rescaling: ffmpeg makes a lossless video of the frames, and its
+// frames decoded again are the files, pixel for pixel.
+TEST_F(Footage, AGrowingSequenceBecomesAVideoOfOneSize) {
+    if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::string input = Shape("in.png");
+    const Outcome run = Zoka("animate motiontrail " + input + " " + Path("f_#.png") +
+                             " --frames 0-5 --fps 4 --set \"Length=0@0;30@1\" --set Direction=135");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string video = Path("trail.mkv");
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -framerate 4 -i " + Path("f_%04d.png") + " -c:v ffv1 -pix_fmt bgra " +
+                           video + " && ffmpeg -v error -y -i " + video + " -pix_fmt rgba " + Path("d_%04d.png"))
+                              .c_str()),
+              0);
+    for (int n = 0; n <= 5; ++n) {
+        const Image frame = Read(Name("f_%04d.png", n));
+        EXPECT_GT(frame.Width(), 16) << "the canvas holds the longest trail";
+        EXPECT_TRUE(Read(Name("d_%04d.png", n + 1)) == frame) << "frame " << n;
+    }
+}
+
 TEST_F(Footage, ShardsMakeTheFramesOfOneRun) {
     const std::string input = Shape("in.png");
     const std::string options = " --frames 0-10 --fps 5 --set \"Length=0@0;20@2\" --set Direction=200";
