@@ -15,6 +15,13 @@
 
 namespace zoka_cli {
 
+// What the effects see of an image file, and what is written back.
+constexpr const char* kPixelsNote =
+    "Pixels: the effects work on 8-bit straight (unpremultiplied) RGBA. 16-bit and float images are "
+    "clamped to 0..1 and rounded to 8 bits, so values above 1 (HDR highlights) are lost; colour stored "
+    "premultiplied by alpha (EXR, and TIFF files that say so) is divided by alpha first. Results are "
+    "written with 8 bits per channel, premultiplied again where the format stores it so.";
+
 void AddCompressionOption(CLI::App& command, RenderFiles& files) {
     command.add_option("--compression", files.pngCompression,
                        "PNG's zlib level, 0 (fastest) to 9 (smallest files)")
@@ -111,6 +118,7 @@ int Main(int argc, char** argv) {
     AddCanvasOption(*render, files, "grown");
     AddBackgroundOption(*render, files);
     AddVerbosityOptions(*render, files.verbosity);
+    render->footer(kPixelsNote);
 
     Animation animation;
     auto* animate = app.add_subcommand("animate", "Render a range of frames to a numbered sequence");
@@ -138,6 +146,7 @@ int Main(int argc, char** argv) {
     app.add_option(kWorkerOption, animation.workerRole)->group("");
     animation.commandLine.assign(argv, argv + argc);
     AddFrameOptions(*animate, request);
+    animate->footer(kPixelsNote);
     auto* start = animate->add_option("--start", request.time,
                                       "The time of the range's first frame, in seconds (as --time)")
                          ->check(FiniteNumber());
