@@ -113,17 +113,14 @@ int ShowParams(Session& session, const std::string& name, bool json) {
     if (effect == nullptr) return kUsageError;
     auto instance = SetUpEffect(session, *effect);
     if (!instance) return kModuleError;
-    nlohmann::json all = nlohmann::json::array();
-    if (!json) {
-        std::printf("%-3s %-4s %-24s %-30s %-13s %-10s %-10s %-10s %s\n", "#", "host", "key",
-                    "label", "kind", "default", "slider", "valid", "notes");
+    if (json) {
+        std::cout << ParamsJson(*instance, *effect).dump(2) << "\n";
+        return 0;
     }
+    std::printf("%-3s %-4s %-24s %-30s %-13s %-10s %-10s %-10s %s\n", "#", "host", "key", "label",
+                "kind", "default", "slider", "valid", "notes");
     for (const auto& n : ourhost::ParamNames(*instance, effect->keys)) {
         const ParamSlot& slot = instance->Params()[n.hostIndex];
-        if (json) {
-            all.push_back(ParamJson(n, slot));
-            continue;
-        }
         const auto [slider, valid] = Ranges(slot);
         std::printf("%-3s %-4zu %-24s %-30s %-13s %-10s %-10s %-10s %s\n",
                     n.number >= 0 ? std::to_string(n.number).c_str() : "-", n.hostIndex,
@@ -132,8 +129,15 @@ int ShowParams(Session& session, const std::string& name, bool json) {
                     ourhost::FormatValue(slot, slot.def.u).c_str(), slider.c_str(), valid.c_str(),
                     Notes(slot).c_str());
     }
-    if (json) std::cout << all.dump(2) << "\n";
     return 0;
+}
+
+nlohmann::json ParamsJson(ourhost::EffectInstance& instance, const EffectEntry& effect) {
+    nlohmann::json all = nlohmann::json::array();
+    for (const auto& n : ourhost::ParamNames(instance, effect.keys)) {
+        all.push_back(ParamJson(n, instance.Params()[n.hostIndex]));
+    }
+    return all;
 }
 
 int WritePipl(Session& session, const std::string& name) {
