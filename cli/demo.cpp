@@ -1,34 +1,24 @@
 #include "cli/demo.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <map>
 #include <vector>
 
+#include "cli/demo_pages.h"
 #include "cli/frame_request.h"
 #include "cli/image_files.h"
+#include "cli/inspect.h"
 #include "cli/sample_layer.h"
 #include "ourhost/text.h"
 
 namespace zoka_cli {
 
 namespace {
-
-// One more image of an effect, at settings other than its defaults.
-struct ShownVariant {
-    std::string caption;
-    std::string file;  // in the gallery folder
-};
-
-struct Shown {
-    std::string name;
-    std::string description;
-    std::string file;  // in the gallery folder
-    ourhost::Image image;
-    std::string motionFile = {};  // an animation, for the effects that move by themselves
-    std::string motionCaption = {};
-    std::vector<ShownVariant> variants = {};
-};
 
 // A selection layer ("Alpha Layer") made from the demo's layer, and where
 // its top-left corner lies on the layer.
@@ -37,7 +27,6 @@ struct DemoSelection {
     double originX = 0;
     double originY = 0;
 };
-using SelectionFromLayer = DemoSelection (*)(const ourhost::Image& layer);
 
 // The layer at half its size, centred on it: shapes that lie on the layer's
 // opaque parts, for effects that draw around a selection.
@@ -51,20 +40,23 @@ DemoSelection HalfSizeLayer(const ourhost::Image& layer) {
 // shapes, modes and curves); each gets one more image in the gallery,
 // <key>-<suffix>.png, rendered from the defaults with these settings (and
 // the selection, when one is made).
+// Stands for the point at the layer's centre, whatever its size.
+const std::string kCentred = "Position=centre";
+
 struct StillDemo {
     const char* effectKey;
     const char* suffix;
     const char* caption;
     std::vector<std::string> sets;  // KEY=VALUE
-    SelectionFromLayer selection = nullptr;
+    bool halfSizeSelection = false;  // the layer at half size, centred, as the selection
 };
 
 const std::vector<StillDemo> kStillDemos = {
     {"Chrome", "gold", "Gold", {"BaseColor=#4A2A00", "HighlightColor=#FFE08A"}},
     {"Chrome", "bands", "Eight bands, softer", {"Bands=8", "Softness=20"}},
-    {"Star", "sides", "Twelve sides, centred", {"Sides=12", "Position=200,150"}},
-    {"Star", "polygon", "Indentation 0: the regular hexagon", {"Sides=6", "Indentation=0", "Position=200,150"}},
-    {"Star", "erase", "Erase Original Image", {"EraseImage=on", "Position=200,150", "Scale=150"}},
+    {"Star", "sides", "Twelve sides, centred", {"Sides=12", kCentred}},
+    {"Star", "polygon", "Indentation 0: the regular hexagon", {"Sides=6", "Indentation=0", kCentred}},
+    {"Star", "erase", "Erase Original Image", {"EraseImage=on", kCentred, "Scale=150"}},
     {"Weave", "smear", "Smear Threads, Fill Gaps off", {"Smear=on", "GapFill=off"}},
     {"Fur", "straight", "Waviness 0, Length 12: straight hairs", {"WaveSize=0", "HairLength=12"}},
     {"Jiggle", "brownian", "Brownian Motion", {"Field=2"}},
@@ -79,10 +71,10 @@ const std::vector<StillDemo> kStillDemos = {
     // Outer Bevel slopes down outside its mask, which shows only where the
     // layer is opaque: around a selection smaller than the layer.
     {"OuterBevel", "button", "Button, around the layer at half size as the selection",
-     {"Bevel=Button"}, HalfSizeLayer},
-    {"OuterBevel", "rounded", "Rounded, the same selection", {"Bevel=Rounded"}, HalfSizeLayer},
-    {"OuterBevel", "flat", "Flat, the same selection", {"Bevel=Flat"}, HalfSizeLayer},
-    {"OuterBevel", "mesa", "Mesa, the same selection", {"Bevel=Mesa"}, HalfSizeLayer},
+     {"Bevel=Button"}, true},
+    {"OuterBevel", "rounded", "Rounded, the same selection", {"Bevel=Rounded"}, true},
+    {"OuterBevel", "flat", "Flat, the same selection", {"Bevel=Flat"}, true},
+    {"OuterBevel", "mesa", "Mesa, the same selection", {"Bevel=Mesa"}, true},
     {"Cutout", "transparent", "Solid Fill off, Distance 20, Blur 12",
      {"SolidFill=off", "ShadowDistance=20", "Blur=12"}},
     {"DropShadow", "soft", "Direction 135 degrees, Distance 25, Blur 40, Color #302060",
@@ -97,27 +89,44 @@ const std::vector<StillDemo> kStillDemos = {
     {"Glass", "refraction", "More refraction, blue glass", {"ReflectionParam=60", "Color=#80B0FF"}},
 };
 
-// Effects that move over time by themselves, with settings that show it; each
-// gets a short looping animation in the gallery.
+// Effects that move over time by themselves, with settings that show it, and
+// why the loop closes or cannot; each gets a looping animation.
 struct MotionDemo {
     const char* effectKey;
     std::vector<std::string> sets;  // KEY=VALUE
+    const char* why;
 };
 
 const MotionDemo kMotionDemos[] = {
-    {"HSBNoise", {"FlowVelocity=60", "PhaseVelocity=120", "Hue=30", "LumpWidth=12", "LumpHeight=12"}},
-    {"Fire", {"FlowVelocity=120", "WispHeight=60"}},
-    {"Smoke", {"FlowVelocity=80"}},
-    // 96 pixels in the two seconds: three repeats of the checkerboard, so the loop is seamless.
-    {"Weave", {"RibbonWidth=14", "FlowVelocity=48", "FlowDirection=90"}},
-    {"Fur", {"FlowVelocity=20", "PhaseVelocity=180", "WaveSize=40"}},
-    {"Jiggle", {"FlowVelocity=20", "PhaseVelocity=180"}},
-    {"Swirl", {"FlowVelocity=15", "PhaseVelocity=180"}},
-    {"Glass", {"FlowVelocity=40", "PhaseVelocity=180", "FlawThickness=50"}},
+    {"HSBNoise", {"PhaseVelocity=180", "Hue=30", "LumpWidth=12", "LumpHeight=12"},
+     "The noise undulates in place at 180 degrees a second: one whole cycle in two seconds."},
+    {"Fire", {"FlowVelocity=120", "WispHeight=60"},
+     "The flames rise through noise that never repeats, so the loop cannot close."},
+    {"Smoke", {"FlowVelocity=80"}, "The smoke rises through noise that never repeats, so the loop cannot close."},
+    {"Weave", {"RibbonWidth=14", "FlowVelocity=48", "FlowDirection=90"},
+     "The threads drift 96 pixels in two seconds; the weave's pattern and its threads' detail do not "
+     "repeat exactly over that drift."},
+    {"Fur", {"PhaseVelocity=180", "WaveSize=40"},
+     "The hair undulates at 180 degrees a second: one whole cycle in two seconds."},
+    {"Jiggle", {"FlowVelocity=20", "PhaseVelocity=180"},
+     "The bubbles drift 40 pixels in two seconds through a field that never repeats."},
+    {"Swirl", {"PhaseVelocity=180"},
+     "The whirlpools undulate at 180 degrees a second: one whole cycle in two seconds."},
+    {"Glass", {"PhaseVelocity=180", "FlawThickness=50"},
+     "The flaws undulate at 180 degrees a second: one whole cycle in two seconds."},
 };
 
 constexpr int kMotionFps = 12;
-constexpr int kMotionFrames = 24;
+
+// The sweeps' points along a slider's range.
+constexpr int kSweepPercents[] = {25, 50, 100};
+// Speeds and seeds change the picture without showing what the effect does.
+const char* const kNotSwept[] = {"RandomSeed", "FlowVelocity", "PhaseVelocity"};
+constexpr size_t kSweptSliders = 2;
+
+constexpr const char* kSampleFile = "sample.png";
+constexpr const char* kPhotoFile = "photo.png";
+constexpr const char* kHalfSelectionFile = "selection-half.png";
 
 // The description is what follows the about box's blank line.
 std::string Description(const std::string& about) {
@@ -125,196 +134,400 @@ std::string Description(const std::string& about) {
     return ourhost::Utf8FromAnsi(gap == std::string::npos ? about : about.substr(gap + 2));
 }
 
-std::string Html(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
-bool WriteGallery(const std::string& folder, const Shown& original, const std::vector<Shown>& shown) {
-    std::ofstream html(folder + "/index.html");
-    html << "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-            "<title>Lumetta AE Demo: the effects of ZOKA-ENG</title>\n<style>\n"
-            "body{font-family:sans-serif;background:#202226;color:#e8e8e8;margin:2em}\n"
-            "figure{display:inline-block;margin:0 1em 0 0;vertical-align:top}\n"
-            "img{background:repeating-conic-gradient(#888 0 25%,#bbb 0 50%) 0 0/16px 16px}\n"
-            "section{margin:0 0 2.5em}\nh2{margin:.2em 0}\np{color:#b8bcc4;margin:.2em 0 .8em}\n"
-            "</style></head><body>\n<h1>Lumetta AE Demo</h1>\n"
-            "<p>Every effect of the module at its default settings, on the built-in sample layer "
-            "(transparency shows as a checkerboard).</p>\n";
-    for (const Shown& s : shown) {
-        html << "<section><h2>" << Html(s.name) << "</h2><p>" << Html(s.description)
-             << "</p>\n<figure><img src=\"" << original.file << "\" alt=\"before\"><figcaption>"
-             << "Before</figcaption></figure>\n<figure><img src=\"" << s.file << "\" alt=\""
-             << Html(s.name) << "\"><figcaption>After</figcaption></figure>\n";
-        for (const ShownVariant& v : s.variants) {
-            html << "<figure><img src=\"" << v.file << "\" alt=\"" << Html(s.name) << ", "
-                 << Html(v.caption) << "\"><figcaption>" << Html(v.caption)
-                 << "</figcaption></figure>\n";
-        }
-        if (!s.motionFile.empty()) {
-            html << "<figure><img src=\"" << s.motionFile << "\" alt=\"" << Html(s.name)
-                 << " in motion\"><figcaption>In motion: " << Html(s.motionCaption)
-                 << "</figcaption></figure>\n";
-        }
-        html << "</section>\n";
+// One render as `zoka render` makes it from files in the site's folder.
+struct RenderRequest {
+    std::string layerFile;
+    std::vector<std::string> sets = {};  // KEY=VALUE
+    std::string selectionFile = {};      // empty: no selection layer
+    double originX = 0;
+    double originY = 0;
+    double time = 0;
+};
+
+std::string RenderCommandLine(const std::string& key, const RenderRequest& request, const std::string& output) {
+    std::string command = "zoka render " + ShellWord(key) + " " + ShellWord(request.layerFile) + " " +
+                          ShellWord(output);
+    for (const std::string& set : request.sets) command += " --set " + ShellWord(set);
+    if (!request.selectionFile.empty()) {
+        command += " --selection " + ShellWord(request.selectionFile) + " --selection-origin " +
+                   Number(request.originX) + "," + Number(request.originY);
     }
-    html << "</body></html>\n";
-    return static_cast<bool>(html);
+    if (request.time != 0) command += " --time " + Number(request.time);
+    return command;
 }
 
-// A grid of thumbnails over a checkerboard, each labelled with its name when
-// the font (Debian's fonts-dejavu-core) can be found.
-bool WriteContactSheet(const std::string& path, const std::vector<Shown>& cells) {
-    std::vector<SheetCell> sheetCells;
-    for (const Shown& cell : cells) sheetCells.push_back({cell.name, &cell.image});
-    ourhost::Image sheet;
+// The share of pixels in which two frames differ, 1 when their sizes do.
+double DifferingShare(const ourhost::Image& a, const ourhost::Image& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return 1;
+    size_t differing = 0;
+    for (int y = 0; y < a.Height(); ++y) {
+        for (int x = 0; x < a.Width(); ++x) differing += !(a.At(x, y) == b.At(x, y));
+    }
+    return static_cast<double>(differing) / (static_cast<double>(a.Width()) * a.Height());
+}
+
+class SiteBuilder {
+public:
+    SiteBuilder(Session& session, const DemoOptions& options, int32_t width, int32_t height)
+        : session_(session), options_(options), width_(width), height_(height) {}
+
+    int Build();
+
+private:
+    std::string PathOf(const std::string& file) const { return options_.folder + "/" + file; }
+    int WriteLayer(const std::string& file, ourhost::Image image, const std::string& caption);
+    int Render(const EffectEntry& effect, const RenderRequest& request, const std::string& file,
+               const std::string& caption, SitePicture& picture, ourhost::Image* kept = nullptr);
+    int Add(const EffectEntry& effect, const RenderRequest& request, const std::string& file,
+            const std::string& caption, SiteSection& section);
+    int BuildPage(const EffectEntry& effect, EffectPage& page);
+    int AddSweeps(const EffectEntry& effect, EffectPage& page);
+    int AddStills(const EffectEntry& effect, EffectPage& page);
+    int AddMotion(const EffectEntry& effect, EffectPage& page);
+    int AddFeatures();
+    int Report(int status);
+
+    Session& session_;
+    const DemoOptions& options_;
+    int32_t width_, height_;
+    std::map<std::string, ourhost::Image> layers_;  // the inputs, by file name
+    Site site_;
+    std::vector<std::pair<std::string, ourhost::Image>> sheet_;  // the contact sheet's cells
+    int status_ = 0;  // the first module or usage error; file errors end the build
+};
+
+int SiteBuilder::WriteLayer(const std::string& file, ourhost::Image image, const std::string& caption) {
     std::string error;
-    if (!MakeContactSheet(sheetCells, sheet, error) || !WriteImage(path, sheet, error)) {
+    if (!WriteImage(PathOf(file), image, error)) {
         std::cerr << "zoka: " << error << "\n";
-        return false;
+        return kFileError;
     }
-    return true;
+    layers_[file] = std::move(image);
+    if (!caption.empty()) site_.samples.push_back({file, caption, "", 0});
+    return 0;
 }
 
-const MotionDemo* MotionDemoOf(const EffectEntry& effect) {
+// A fresh instance for every picture, as each `zoka render` is a fresh run.
+int SiteBuilder::Render(const EffectEntry& effect, const RenderRequest& request, const std::string& file,
+                        const std::string& caption, SitePicture& picture, ourhost::Image* kept) {
+    auto instance = SetUpEffect(session_, effect);
+    if (!instance) return kModuleError;
+    if (!ApplySettings(effect, *instance, request.sets)) {
+        instance->GlobalSetdown();
+        return kUsageError;
+    }
+    if (!request.selectionFile.empty()) {
+        instance->SetSelection(layers_.at(request.selectionFile), request.originX, request.originY);
+    }
+    ourhost::FrameOptions options;
+    options.time = request.time;
+    const auto start = std::chrono::steady_clock::now();
+    ourhost::FrameResult frame = instance->RenderFrame(layers_.at(request.layerFile), options);
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    instance->GlobalSetdown();
+    if (frame.code != kHostNoError) {
+        std::cerr << "zoka: " << effect.name << " (" << caption << ") failed with code " << frame.code << "\n";
+        return kModuleError;
+    }
+    std::string error;
+    if (!WriteImage(PathOf(file), frame.image, error)) {
+        std::cerr << "zoka: " << error << "\n";
+        return kFileError;
+    }
+    picture = {file, caption, RenderCommandLine(effect.keys.effectKey, request, file), took.count()};
+    if (kept != nullptr) *kept = std::move(frame.image);
+    return 0;
+}
+
+int SiteBuilder::Add(const EffectEntry& effect, const RenderRequest& request, const std::string& file,
+                     const std::string& caption, SiteSection& section) {
+    SitePicture picture;
+    const int status = Render(effect, request, file, caption, picture);
+    if (status == 0) section.pictures.push_back(std::move(picture));
+    return status;
+}
+
+// Keeps the first module or usage error; a file error ends the build.
+int SiteBuilder::Report(int status) {
+    if (status != 0 && status_ == 0) status_ = status;
+    return status == kFileError ? kFileError : 0;
+}
+
+// The first sliders that show what the effect does, each at a quarter, half
+// and the whole of its slider range, on the synthetic sample.
+int SiteBuilder::AddSweeps(const EffectEntry& effect, EffectPage& page) {
+    size_t swept = 0;
+    for (const nlohmann::json& param : page.params) {
+        const std::string kind = param["kind"].get<std::string>();
+        if ((kind != "slider" && kind != "fixed slider") || swept == kSweptSliders) continue;
+        const std::string key = param["key"].is_null() ? "" : param["key"].get<std::string>();
+        if (std::find(std::begin(kNotSwept), std::end(kNotSwept), key) != std::end(kNotSwept)) continue;
+        ++swept;
+        // Parameters without a key are set by their number.
+        const std::string name = key.empty() ? param["number"].dump() : key;
+        const std::string label = param["label"].get<std::string>();
+        const double low = param["slider"][0].get<double>(), high = param["slider"][1].get<double>();
+        SiteSection section{"Sweep: " + label, "At a quarter, half and the whole of the slider's range (" +
+                                                   Number(low) + " to " + Number(high) + ").", {}};
+        for (const int percent : kSweepPercents) {
+            const double value = std::round(low + (high - low) * percent / 100);
+            const RenderRequest request{kSampleFile, {name + "=" + Number(value)}};
+            const std::string file = page.key + "-sweep" + std::to_string(swept) + "-" +
+                                     std::to_string(percent) + ".png";
+            if (Report(Add(effect, request, file, label + " " + Number(value), section)) == kFileError) {
+                return kFileError;
+            }
+        }
+        page.sections.push_back(std::move(section));
+    }
+    return 0;
+}
+
+int SiteBuilder::AddStills(const EffectEntry& effect, EffectPage& page) {
+    SiteSection section{"More settings", "On the synthetic sample, from the defaults.", {}};
+    for (const StillDemo& demo : kStillDemos) {
+        if (demo.effectKey != page.key) continue;
+        RenderRequest request{kSampleFile, demo.sets};
+        for (std::string& set : request.sets) {
+            if (set == kCentred) set = "Position=" + Number(width_ / 2) + "," + Number(height_ / 2);
+        }
+        if (demo.halfSizeSelection) {
+            const DemoSelection half = HalfSizeLayer(layers_.at(kSampleFile));
+            request.selectionFile = kHalfSelectionFile;
+            request.originX = half.originX;
+            request.originY = half.originY;
+        }
+        const std::string file = page.key + "-" + demo.suffix + ".png";
+        if (Report(Add(effect, request, file, demo.caption, section)) == kFileError) return kFileError;
+    }
+    if (!section.pictures.empty()) page.sections.push_back(std::move(section));
+    return 0;
+}
+
+const MotionDemo* MotionDemoOf(const std::string& key) {
     for (const MotionDemo& demo : kMotionDemos) {
-        if (demo.effectKey == std::string(effect.keys.effectKey)) return &demo;
+        if (demo.effectKey == key) return &demo;
     }
     return nullptr;
 }
 
-// Renders the effect's motion demo into <key>-motion.gif, frame n at n / fps
-// seconds, each flattened over the checkerboard (GIF has no soft alpha).
-int RenderMotion(ourhost::EffectInstance& instance, const EffectEntry& effect,
-                 const ourhost::Image& layer, const std::string& folder, Shown& shown) {
-    const MotionDemo* demo = MotionDemoOf(effect);
-    if (demo == nullptr) return 0;
-    if (!ApplySettings(effect, instance, demo->sets)) return kUsageError;
+// Effects that declare a speed move by themselves.
+bool MovesByItself(const nlohmann::json& params) {
+    for (const nlohmann::json& param : params) {
+        if (param["key"] == "FlowVelocity" || param["key"] == "PhaseVelocity") return true;
+    }
+    return false;
+}
+
+// <key>-motion.gif: frame n at n / fps seconds, each flattened over the
+// checkerboard (GIF has no soft alpha). The frame after the last is
+// rendered too: the loop is seamless when it equals the first.
+int SiteBuilder::AddMotion(const EffectEntry& effect, EffectPage& page) {
+    if (!MovesByItself(page.params)) return 0;
+    const MotionDemo* demo = MotionDemoOf(page.key);
+    const std::vector<std::string> sets = demo != nullptr ? demo->sets : std::vector<std::string>{};
+    auto instance = SetUpEffect(session_, effect);
+    if (!instance) return kModuleError;
+    if (!ApplySettings(effect, *instance, sets)) {
+        instance->GlobalSetdown();
+        return kUsageError;
+    }
+    const int32_t count = options_.motionFrames;
     std::vector<ourhost::Image> frames;
-    for (int n = 0; n < kMotionFrames; ++n) {
+    ourhost::Image first;
+    double milliseconds = 0;
+    for (int32_t n = 0; n <= count; ++n) {
         const ourhost::FrameOptions options{static_cast<double>(n) / kMotionFps, kMotionFps};
-        const ourhost::FrameResult frame = instance.RenderFrame(layer, options);
+        const auto start = std::chrono::steady_clock::now();
+        ourhost::FrameResult frame = instance->RenderFrame(layers_.at(kSampleFile), options);
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
         if (frame.code != kHostNoError) {
-            std::cerr << "zoka: " << effect.name << " failed with code " << frame.code
-                      << " at frame " << n << "\n";
+            instance->GlobalSetdown();
+            std::cerr << "zoka: " << effect.name << " failed with code " << frame.code << " at frame " << n << "\n";
             return kModuleError;
         }
+        if (n == count) {
+            const double share = DifferingShare(first, frame.image);
+            char note[160];
+            std::snprintf(note, sizeof note, "%s the frame after the last %s.",
+                          share == 0 ? "A seamless loop:" : "Not a seamless loop:",
+                          share == 0 ? "equals the first"
+                                     : ("differs from the first in " + Number(std::round(share * 1000) / 10) +
+                                        " % of its pixels").c_str());
+            page.motion.push_back({{}, std::string(demo != nullptr ? demo->why : "") + " " + note});
+            break;
+        }
+        milliseconds += took.count();
+        if (n == 0) first = frame.image;
         ourhost::Image flat;
         std::string error;
         if (!FlattenOverCheckerboard(frame.image, flat, error)) {
+            instance->GlobalSetdown();
             std::cerr << "zoka: " << error << "\n";
             return kFileError;
         }
         frames.push_back(std::move(flat));
     }
-    shown.motionFile = std::string(effect.keys.effectKey) + "-motion.gif";
-    for (const std::string& set : demo->sets) {
-        shown.motionCaption += (shown.motionCaption.empty() ? "" : ", ") + set;
+    instance->GlobalSetdown();
+    SitePicture& picture = page.motion.back().picture;
+    picture.file = page.key + "-motion.gif";
+    picture.command = "zoka animate " + page.key + " " + kSampleFile + " " + page.key + "-motion-%04d.png --frames 0-" +
+                      std::to_string(count - 1) + " --fps " + std::to_string(kMotionFps);
+    for (const std::string& set : sets) {
+        picture.command += " --set " + ShellWord(set);
+        picture.caption += (picture.caption.empty() ? "" : ", ") + set;
     }
+    picture.caption = std::to_string(count) + " frames at " + std::to_string(kMotionFps) + " fps" +
+                      (picture.caption.empty() ? "" : ": " + picture.caption);
+    picture.milliseconds = milliseconds / count;
     std::string error;
-    if (!WriteAnimation(folder + "/" + shown.motionFile, frames, kMotionFps, error)) {
+    if (!WriteAnimation(PathOf(picture.file), frames, kMotionFps, error)) {
         std::cerr << "zoka: " << error << "\n";
         return kFileError;
     }
     return 0;
 }
 
-// Renders each of the effect's still demos with a fresh instance of it.
-int RenderStills(Session& session, const EffectEntry& effect, const ourhost::Image& layer,
-                 const std::string& folder, Shown& shown) {
-    for (const StillDemo& demo : kStillDemos) {
-        if (demo.effectKey != std::string(effect.keys.effectKey)) continue;
-        auto instance = SetUpEffect(session, effect);
-        if (!instance) return kModuleError;
-        if (!ApplySettings(effect, *instance, demo.sets)) return kUsageError;
-        if (demo.selection != nullptr) {
-            const DemoSelection selection = demo.selection(layer);
-            instance->SetSelection(selection.image, selection.originX, selection.originY);
+int SiteBuilder::BuildPage(const EffectEntry& effect, EffectPage& page) {
+    auto instance = SetUpEffect(session_, effect);
+    if (!instance) return kModuleError;
+    std::string about;
+    instance->About(about);
+    page.name = effect.name;
+    page.key = effect.keys.effectKey;
+    page.description = Description(about);
+    page.registered = effect.Registered();
+    page.params = ParamsJson(*instance, effect);
+    instance->GlobalSetdown();
+
+    SitePicture picture;
+    ourhost::Image after;
+    SiteSection synthetic{"Before and after: the synthetic sample", "At the default settings.",
+                          {{kSampleFile, "Before", "", 0}}};
+    int status = Render(effect, {kSampleFile}, page.key + ".png", "After", picture, &after);
+    if (Report(status) == kFileError) return kFileError;
+    if (status == 0) {
+        page.sampleMilliseconds = picture.milliseconds;
+        synthetic.pictures.push_back(picture);
+        sheet_.emplace_back(effect.Registered() ? effect.name : effect.name + " (not registered)", std::move(after));
+    }
+    page.sections.push_back(std::move(synthetic));
+    SiteSection photo{"Before and after: the photo-like sample", "At the default settings.",
+                      {{kPhotoFile, "Before", "", 0}}};
+    status = Render(effect, {kPhotoFile}, page.key + "-photo.png", "After", picture);
+    if (Report(status) == kFileError) return kFileError;
+    if (status == 0) {
+        page.photoMilliseconds = picture.milliseconds;
+        photo.pictures.push_back(picture);
+    }
+    page.sections.push_back(std::move(photo));
+    if (AddSweeps(effect, page) == kFileError || AddStills(effect, page) == kFileError) return kFileError;
+    return Report(AddMotion(effect, page));
+}
+
+// The selection layer and keyframes, each shown once.
+int SiteBuilder::AddFeatures() {
+    const EffectEntry* antimatter = session_.Find("Antimatter");
+    const EffectEntry* blur = session_.Find("GaussianBlur");
+    const EffectEntry* trail = session_.Find("MotionTrail");
+    if (antimatter == nullptr || blur == nullptr || trail == nullptr) return kModuleError;
+    std::string withSelection;
+    for (const EffectPage& page : site_.effects) {
+        for (const nlohmann::json& param : page.params) {
+            if (param["kind"] == "layer") withSelection += (withSelection.empty() ? "" : ", ") + page.name;
         }
-        const ourhost::FrameResult frame = instance->RenderFrame(layer, {});
-        instance->GlobalSetdown();
-        if (frame.code != kHostNoError) {
-            std::cerr << "zoka: " << effect.name << " (" << demo.caption << ") failed with code "
-                      << frame.code << "\n";
-            return kModuleError;
-        }
-        ShownVariant variant{demo.caption, std::string(effect.keys.effectKey) + "-" + demo.suffix + ".png"};
-        std::string error;
-        if (!WriteImage(folder + "/" + variant.file, frame.image, error)) {
-            std::cerr << "zoka: " << error << "\n";
+    }
+    const DemoSelection half = HalfSizeLayer(layers_.at(kSampleFile));
+    SiteSection selection{
+        "The selection layer (\"Alpha Layer\")",
+        "An effect with a selection layer applies only where that layer is opaque, in proportion to its "
+        "alpha; the layer is placed by its top-left corner (<code>--selection-origin</code>). Here the "
+        "synthetic sample at half size, centred, selects part of the photo-like sample. Effects that take "
+        "one: " + withSelection + ".",
+        {{kHalfSelectionFile, "The selection layer", "", 0}}};
+    const RenderRequest selected{kPhotoFile, {}, kHalfSelectionFile, half.originX, half.originY};
+    if (Report(Add(*antimatter, selected, "selection-antimatter.png", "Antimatter through the selection",
+                   selection)) == kFileError) {
+        return kFileError;
+    }
+    RenderRequest blurred = selected;
+    blurred.sets = {"Width=12"};
+    if (Report(Add(*blur, blurred, "selection-blur.png", "Gaussian Blur, Width 12, through the selection",
+                   selection)) == kFileError) {
+        return kFileError;
+    }
+    site_.features.push_back(std::move(selection));
+
+    SiteSection keyframes{"Keyframes",
+                          "A parameter takes keyframes as <code>VALUE@SECONDS;...</code>: linear between "
+                          "keys, held before the first and after the last. Motion Trail's Length here goes "
+                          "from 10 at 0 s to 120 at 2 s.",
+                          {}};
+    for (const double time : {0.0, 0.5, 1.0, 2.0}) {
+        const RenderRequest request{kSampleFile, {"Length=10@0;120@2"}, "", 0, 0, time};
+        const std::string file = "keyframes-" + Number(time * 1000) + "ms.png";
+        if (Report(Add(*trail, request, file, "At " + Number(time) + " s", keyframes)) == kFileError) {
             return kFileError;
         }
-        shown.variants.push_back(std::move(variant));
     }
+    site_.features.push_back(std::move(keyframes));
     return 0;
+}
+
+int SiteBuilder::Build() {
+    site_.layerSize = std::to_string(width_) + "x" + std::to_string(height_);
+    const ourhost::Image sample = SampleLayer(width_, height_);
+    if (WriteLayer(kSampleFile, sample, "The synthetic sample: hard and soft edges, a hole") != 0 ||
+        WriteLayer(kPhotoFile, PhotoSample(width_, height_),
+                   "The photo-like sample: shaded shapes, soft gradients, an irregular soft edge") != 0 ||
+        WriteLayer(kHalfSelectionFile, HalfSizeLayer(sample).image, "") != 0) {
+        return kFileError;
+    }
+    sheet_.emplace_back("Original", sample);
+    for (const EffectEntry& effect : session_.Effects()) {
+        EffectPage page;
+        const int status = BuildPage(effect, page);
+        if (status == kFileError) return kFileError;
+        if (Report(status) != 0 || page.key.empty()) continue;
+        std::printf("%-20s %s\n", page.name.c_str(), EffectPageFile(page.key).c_str());
+        site_.effects.push_back(std::move(page));
+    }
+    if (Report(AddFeatures()) == kFileError) return kFileError;
+    std::vector<SheetCell> cells;
+    for (const auto& [name, image] : sheet_) cells.push_back({name, &image});
+    ourhost::Image sheet;
+    std::string error;
+    if (!MakeContactSheet(cells, sheet, error) || !WriteImage(PathOf(kContactSheet), sheet, error) ||
+        !WriteSitePages(options_.folder, site_, error)) {
+        std::cerr << "zoka: " << error << "\n";
+        return kFileError;
+    }
+    std::printf("%zu effects documented in %s/ (index.html, %s)\n", site_.effects.size(),
+                options_.folder.c_str(), kContactSheet);
+    return status_;
 }
 
 }  // namespace
 
-int DemoCommand(Session& session, const std::string& folder) {
+int DemoCommand(Session& session, const DemoOptions& options) {
+    const auto size = ParseSize(options.size);
+    if (!size) {
+        std::cerr << "zoka: --size takes WxH, not \"" << options.size << "\"\n";
+        return kUsageError;
+    }
     std::error_code made;
-    std::filesystem::create_directories(folder, made);
+    std::filesystem::create_directories(options.folder, made);
     if (made) {
-        std::cerr << "zoka: cannot make the folder " << folder << ": " << made.message() << "\n";
+        std::cerr << "zoka: cannot make the folder " << options.folder << ": " << made.message() << "\n";
         return kFileError;
     }
-    std::string error;
-    const Shown original{"Original", "The built-in sample layer", "sample.png", SampleLayer()};
-    if (!WriteImage(folder + "/" + original.file, original.image, error)) {
-        std::cerr << "zoka: " << error << "\n";
-        return kFileError;
-    }
-    std::vector<Shown> shown;
-    int status = 0;
-    for (const EffectEntry& effect : session.Effects()) {
-        auto instance = SetUpEffect(session, effect);
-        if (!instance) return kModuleError;
-        std::string about;
-        instance->About(about);
-        const ourhost::FrameResult frame = instance->RenderFrame(original.image, {});
-        if (frame.code != kHostNoError) {
-            instance->GlobalSetdown();
-            std::cerr << "zoka: " << effect.name << " failed with code " << frame.code << "\n";
-            status = kModuleError;
-            continue;
-        }
-        Shown s{effect.name, Description(about), std::string(effect.keys.effectKey) + ".png", frame.image};
-        // It runs through its entry point, but without a PiPL no host lists it.
-        if (!effect.Registered()) s.name += " (not registered)";
-        if (!WriteImage(folder + "/" + s.file, s.image, error)) {
-            std::cerr << "zoka: " << error << "\n";
-            return kFileError;
-        }
-        const int motion = RenderMotion(*instance, effect, original.image, folder, s);
-        if (motion == kFileError) return kFileError;
-        if (motion != 0) status = motion;
-        const int stills = RenderStills(session, effect, original.image, folder, s);
-        if (stills == kFileError) return kFileError;
-        if (stills != 0) status = stills;
-        instance->GlobalSetdown();
-        std::printf("%-20s %s%s%s\n", s.name.c_str(), s.file.c_str(), s.motionFile.empty() ? "" : " ",
-                    s.motionFile.c_str());
-        shown.push_back(std::move(s));
-    }
-    std::vector<Shown> cells{original};
-    cells.insert(cells.end(), shown.begin(), shown.end());
-    if (!WriteGallery(folder, original, shown) ||
-        !WriteContactSheet(folder + "/contact-sheet.png", cells)) {
-        std::cerr << "zoka: cannot write the gallery in " << folder << "\n";
-        return kFileError;
-    }
-    std::printf("%zu effects rendered into %s/ (index.html, contact-sheet.png)\n", shown.size(),
-                folder.c_str());
-    return status;
+    return SiteBuilder(session, options, size->first, size->second).Build();
 }
 
 }  // namespace zoka_cli

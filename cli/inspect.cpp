@@ -98,6 +98,17 @@ json ParamJson(const ourhost::ParamName& name, const ParamSlot& slot, const Para
     return p;
 }
 
+// Every parameter as JSON, its default the declared one and its value the
+// instance's.
+json ParamsJsonOf(ourhost::EffectInstance& instance, const EffectEntry& effect,
+                  const std::vector<ParamSlot>& declared) {
+    json all = json::array();
+    for (const auto& n : ourhost::ParamNames(instance, effect.keys)) {
+        all.push_back(ParamJson(n, instance.Params()[n.hostIndex], declared[n.hostIndex]));
+    }
+    return all;
+}
+
 }  // namespace
 
 int ListEffects(Session& session, bool json) {
@@ -149,17 +160,14 @@ int ShowParams(Session& session, const std::string& name, const FrameRequest& re
     if (!instance) return kModuleError;
     const std::vector<ParamSlot> declared = instance->Params();
     if (const int status = ApplyRequest(*effect, *instance, request)) return status;
-    nlohmann::json all = nlohmann::json::array();
-    if (!json) {
-        std::printf("%-3s %-4s %-24s %-30s %-13s %-10s %-10s %-10s %s\n", "#", "host", "key",
-                    "label", "kind", request.sets.empty() && request.preset.empty() ? "default" : "value", "slider", "valid", "notes");
+    if (json) {
+        std::cout << ParamsJsonOf(*instance, *effect, declared).dump(2) << "\n";
+        return 0;
     }
+    std::printf("%-3s %-4s %-24s %-30s %-13s %-10s %-10s %-10s %s\n", "#", "host", "key", "label", "kind",
+                request.sets.empty() && request.preset.empty() ? "default" : "value", "slider", "valid", "notes");
     for (const auto& n : ourhost::ParamNames(*instance, effect->keys)) {
         const ParamSlot& slot = instance->Params()[n.hostIndex];
-        if (json) {
-            all.push_back(ParamJson(n, slot, declared[n.hostIndex]));
-            continue;
-        }
         const auto [slider, valid] = Ranges(slot);
         std::printf("%-3s %-4zu %-24s %-30s %-13s %-10s %-10s %-10s %s\n",
                     n.number >= 0 ? std::to_string(n.number).c_str() : "-", n.hostIndex,
@@ -168,8 +176,11 @@ int ShowParams(Session& session, const std::string& name, const FrameRequest& re
                     ValueText(slot).c_str(), slider.c_str(), valid.c_str(),
                     Notes(slot).c_str());
     }
-    if (json) std::cout << all.dump(2) << "\n";
     return 0;
+}
+
+nlohmann::json ParamsJson(ourhost::EffectInstance& instance, const EffectEntry& effect) {
+    return ParamsJsonOf(instance, effect, instance.Params());
 }
 
 int WritePipl(Session& session, const std::string& name) {

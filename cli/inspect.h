@@ -1,6 +1,7 @@
 // The commands that inspect the module: list, about, params, pipl, frame.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/frame_request.h"
@@ -14,6 +15,10 @@ int ListEffects(Session& session, bool json);
 int ShowAbout(Session& session, const std::string& name, bool raw);
 // The parameters, with their values after the request's preset and --set.
 int ShowParams(Session& session, const std::string& name, const FrameRequest& request, bool json);
+// Every parameter of a set-up instance as `zoka params --json` prints them:
+// number, key, label, kind, default, and the ranges, flags, items or
+// checkbox text each kind has.
+nlohmann::json ParamsJson(ourhost::EffectInstance& instance, const EffectEntry& effect);
 int WritePipl(Session& session, const std::string& name);
 
 struct FrameQuery {

@@ -159,9 +159,13 @@ int Main(int argc, char** argv) {
                         "Where the selection layer's top-left corner lies, X,Y")
         ->capture_default_str();
 
-    std::string demoFolder = "zoka-demo";
-    auto* demo = app.add_subcommand("demo", "Render every effect on the built-in sample layer into a gallery");
-    demo->add_option("-o,--output", demoFolder, "The gallery's folder")->capture_default_str();
+    DemoOptions demoOptions;
+    auto* demo = app.add_subcommand("demo", "Render the documentation site: a page per effect, with pictures");
+    demo->add_option("-o,--output", demoOptions.folder, "The site's folder")->capture_default_str();
+    demo->add_option("--size", demoOptions.size, "The sample layers' size, WxH")->capture_default_str();
+    demo->add_option("--frames", demoOptions.motionFrames, "Frames in each animation, at 12 fps")
+        ->check(CLI::Range(1, 240))
+        ->capture_default_str();
 
     if (RefuseUnknownCommand(app, argc, argv)) return kUsageError;
     try {
@@ -179,7 +183,7 @@ int Main(int argc, char** argv) {
     Session session(modulePath);
     if (!session.Loaded()) return kModuleError;
     if (*render) return RenderCommand(session, effect, files, request, renderJson);
-    if (*demo) return DemoCommand(session, demoFolder);
+    if (*demo) return DemoCommand(session, demoOptions);
     if (*list) return ListEffects(session, json);
     if (*about) return ShowAbout(session, effect, raw);
     if (*params) return ShowParams(session, effect, request, json);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace zoka_cli {
 
@@ -91,6 +92,61 @@ Rgba Over(const Rgba& top, const Rgba& bottom) {
     return {mix(top.r, bottom.r), mix(top.g, bottom.g), mix(top.b, bottom.b), a};
 }
 
+double Smoothstep(double edge0, double edge1, double x) {
+    const double t = std::clamp((x - edge0) / (edge1 - edge0), 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
+// The photo's outline: a wavy ellipse; coverage fades over its outer 7 units.
+double PhotoCoverage(double x, double y) {
+    const double dx = (x - 200) / 1.3, dy = y - 150;
+    const double angle = std::atan2(dy, dx);
+    const double radius = 108 + 9 * std::sin(3 * angle) + 6 * std::sin(7 * angle + 1) +
+                          3 * std::sin(13 * angle + 2);
+    return 1 - Smoothstep(radius - 7, radius, std::hypot(dx, dy));
+}
+
+// A sphere lit from the upper left: diffuse and specular light over its
+// colour, with the ambient level keeping its shadowed side off black.
+struct Sphere {
+    double cx, cy, radius;
+    Rgba colour;
+
+    Rgba Lit(double x, double y) const {
+        const double nx = (x - cx) / radius, ny = (y - cy) / radius;
+        const double d2 = nx * nx + ny * ny;
+        const double nz = std::sqrt(std::max(0.0, 1 - d2));
+        const double lx = -0.5, ly = -0.6, lz = 0.62;  // about unit length
+        const double diffuse = std::max(0.0, nx * lx + ny * ly + nz * lz);
+        const double specular = std::pow(std::max(0.0, 2 * nz * (nx * lx + ny * ly + nz * lz) - lz), 24);
+        const double light = 0.22 + 0.7 * diffuse;
+        const double cover = 1 - Smoothstep(radius - 1.2, radius + 0.2, std::sqrt(d2) * radius);
+        return {colour.r * light + 0.8 * specular, colour.g * light + 0.8 * specular,
+                colour.b * light + 0.8 * specular, cover};
+    }
+};
+
+// Deterministic grain in -1..1 per design position.
+double Grain(int x, int y) {
+    uint32_t h = static_cast<uint32_t>(x) * 374761393u + static_cast<uint32_t>(y) * 668265263u;
+    h = (h ^ (h >> 13)) * 1274126177u;
+    return ((h ^ (h >> 16)) & 0xFFFF) / 32767.5 - 1;
+}
+
+Rgba PhotoPixel(double x, double y, int px, int py) {
+    const double t = std::clamp((y - 40) / 220, 0.0, 1.0);
+    Rgba sky{0.30 + 0.45 * t, 0.42 + 0.25 * t, 0.62 - 0.22 * t, 1};
+    // Soft elliptical shadows on the ground below each sphere.
+    const double shade = 0.45 * (1 - Smoothstep(0, 1, std::hypot((x - 175) / 70, (y - 222) / 16))) +
+                         0.35 * (1 - Smoothstep(0, 1, std::hypot((x - 268) / 42, (y - 214) / 10)));
+    sky = {sky.r * (1 - shade), sky.g * (1 - shade), sky.b * (1 - shade), 1};
+    const Sphere big{165, 150, 62, {0.85, 0.45, 0.2, 1}};
+    const Sphere small{262, 178, 34, {0.3, 0.62, 0.4, 1}};
+    Rgba c = Over(small.Lit(x, y), Over(big.Lit(x, y), sky));
+    const double grain = 0.018 * Grain(px, py);
+    return {c.r + grain, c.g + grain, c.b + grain, PhotoCoverage(x, y)};
+}
+
 uint8_t Byte(double v) { return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
 
 }  // namespace
@@ -104,6 +160,21 @@ ourhost::Image SampleLayer(int width, int height) {
             const Rgba c = Over(Panel(at, x, y), Disc(at, x, y));
             layer.Set(x, y, c.a > 0 ? ourhost::Pixel{Byte(c.a), Byte(c.r), Byte(c.g), Byte(c.b)}
                                     : ourhost::Pixel{0, 0, 0, 0});
+        }
+    }
+    return layer;
+}
+
+ourhost::Image PhotoSample(int width, int height) {
+    const double scale = std::min(width / kDesignWidth, height / kDesignHeight);
+    const Placement at{scale, (width - kDesignWidth * scale) / 2, (height - kDesignHeight * scale) / 2};
+    ourhost::Image layer(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Rgba c = PhotoPixel(at.X(x + 0.5), at.Y(y + 0.5), x, y);
+            const uint8_t alpha = Byte(c.a);
+            layer.Set(x, y, alpha > 0 ? ourhost::Pixel{alpha, Byte(c.r), Byte(c.g), Byte(c.b)}
+                                      : ourhost::Pixel{0, 0, 0, 0});
         }
     }
     return layer;

@@ -189,40 +189,6 @@ TEST_F(Cli, AnimateRefusesAPatternWithoutOneNumber) {
     EXPECT_EQ(run.status, 2);
 }
 
-TEST_F(Cli, TheDemoWritesValidImagesAndAGallery) {
-    const Outcome run = Zoka("demo -o " + folder.string());
-    ASSERT_EQ(run.status, 0) << run.err;
-    std::ifstream html(Path("index.html"));
-    const std::string page((std::istreambuf_iterator<char>(html)), {});
-    size_t images = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().extension() != ".png") continue;
-        const Image image = Read(entry.path().filename().string());
-        EXPECT_GT(image.Width(), 0) << entry.path();
-        bool visible = false;
-        for (int y = 0; y < image.Height() && !visible; ++y) {
-            for (int x = 0; x < image.Width() && !visible; ++x) visible = image.At(x, y).a > 0;
-        }
-        EXPECT_TRUE(visible) << entry.path() << " is empty";
-        if (entry.path().filename() != "contact-sheet.png") {
-            EXPECT_NE(page.find(entry.path().filename().string()), std::string::npos) << entry.path();
-        }
-        ++images;
-    }
-    EXPECT_GE(images, 4u) << "the sample, the contact sheet and at least two effects";
-
-    // Effects that move by themselves also get a looping animation.
-    EXPECT_NE(page.find("HSBNoise-motion.gif"), std::string::npos);
-    OIIO::ImageBuf first(Path("HSBNoise-motion.gif"), 0, 0), later(Path("HSBNoise-motion.gif"), 12, 0);
-    ASSERT_TRUE(first.read(0, 0, true, OIIO::TypeDesc::UINT8));
-    ASSERT_TRUE(later.read(12, 0, true, OIIO::TypeDesc::UINT8));
-    EXPECT_EQ(first.nsubimages(), 24);
-    std::vector<uint8_t> a(first.spec().image_bytes()), b(later.spec().image_bytes());
-    first.get_pixels(first.roi(), OIIO::TypeDesc::UINT8, a.data());
-    later.get_pixels(later.roi(), OIIO::TypeDesc::UINT8, b.data());
-    EXPECT_NE(a, b) << "the pattern moves";
-}
-
 TEST_F(Cli, AnimatedHsbNoiseDriftsAtTheFlowSpeed) {
     const std::string input = Write("flat.png", Image(64, 6, Pixel{255, 180, 90, 40}));
     const Outcome run = Zoka("animate hsbnoise " + input + " " + Path("f%d.png") +

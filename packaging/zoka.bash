@@ -1,0 +1,30 @@
+# bash completion for zoka: subcommands from its help, effect names and
+# parameter keys from the module, asked for at completion time.
+_zoka_effects() { zoka list 2>/dev/null | awk '{ print ($NF == "registered" && $(NF-1) == "not") ? $(NF-2) : $(NF-1) }'; }
+_zoka_params() { zoka params "$1" 2>/dev/null | awk 'NR > 1 && $3 != "-" { print $3 }'; }
+_zoka_subcommands() { zoka --help 2>/dev/null | awk 'tolower($0) ~ /^subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 }'; }
+
+_zoka() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local i command="" effect=""
+    for ((i = 1; i < COMP_CWORD; ++i)); do
+        case ${COMP_WORDS[i]} in
+            -*) ;;
+            *) if [[ -z $command ]]; then command=${COMP_WORDS[i]}
+               elif [[ -z $effect ]]; then effect=${COMP_WORDS[i]}; fi ;;
+        esac
+    done
+    if [[ $prev == --set ]]; then
+        [[ -n $effect ]] && COMPREPLY=($(compgen -S = -W "$(_zoka_params "$effect")" -- "$cur"))
+        compopt -o nospace 2>/dev/null
+        return
+    fi
+    if [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W "$(_zoka_subcommands)" -- "$cur"))
+    elif [[ -z $effect && $cur != -* && $command != list && $command != demo ]]; then
+        COMPREPLY=($(compgen -W "$(_zoka_effects)" -- "$cur"))
+    else
+        COMPREPLY=($(compgen -f -W "--set --help --json" -- "$cur"))
+    fi
+}
+complete -F _zoka zoka

@@ -1,0 +1,195 @@
+// The documentation site `zoka demo` builds: built once, small, into a
+// temporary folder; every page's images and links resolve, every effect has
+// its page, and the commands shown beside the pictures render them again.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <OpenImageIO/imagebuf.h>
+#include <array>
+#include <cstring>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/image_files.h"
+
+namespace zoka_cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Shell(const std::string& command, int& status) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    std::array<char, 4096> buffer;
+    for (size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) out.append(buffer.data(), n);
+    status = WEXITSTATUS(pclose(pipe));
+    return out;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::string Unescape(std::string text) {
+    const std::pair<const char*, const char*> entities[] = {
+        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}};
+    for (const auto& [entity, plain] : entities) {
+        for (size_t at; (at = text.find(entity)) != std::string::npos;) text.replace(at, std::strlen(entity), plain);
+    }
+    return text;
+}
+
+// The values of every attribute="..." of the page named by attribute.
+std::vector<std::string> Attributes(const std::string& page, const std::string& attribute) {
+    std::vector<std::string> found;
+    const std::string opening = " " + attribute + "=\"";
+    for (size_t at = page.find(opening); at != std::string::npos; at = page.find(opening, at + 1)) {
+        const size_t start = at + opening.size();
+        found.push_back(Unescape(page.substr(start, page.find('"', start) - start)));
+    }
+    return found;
+}
+
+// Each figure's image and the command in its caption, when it has one.
+std::vector<std::pair<std::string, std::string>> FiguresWithCommands(const std::string& page) {
+    std::vector<std::pair<std::string, std::string>> found;
+    for (size_t at = page.find("<figure>"); at != std::string::npos; at = page.find("<figure>", at + 1)) {
+        const std::string figure = page.substr(at, page.find("</figure>", at) - at);
+        const size_t code = figure.find("<code>");
+        if (code == std::string::npos || figure.find("written by") != std::string::npos) continue;
+        const size_t start = code + 6;
+        found.emplace_back(Attributes(figure, "src").at(0),
+                           Unescape(figure.substr(start, figure.find("</code>", start) - start)));
+    }
+    return found;
+}
+
+bool Relative(const std::string& reference) {
+    return reference.find("://") == std::string::npos && reference.rfind('#', 0) != 0 &&
+           reference.rfind("mailto:", 0) != 0;
+}
+
+// Built once for the whole suite: 160x120 layers, animations of three frames.
+class DemoSite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = fs::temp_directory_path() / ("zoka-site-" + std::to_string(getpid()));
+        fs::remove_all(folder);
+        int status = 0;
+        output = Shell(std::string(ZOKA_CLI_PATH) + " demo -o " + folder.string() +
+                         " --size 160x120 --frames 3 2>&1",
+                     status);
+        built = status == 0;
+    }
+    static void TearDownTestSuite() { fs::remove_all(folder); }
+    void SetUp() override { ASSERT_TRUE(built) << output; }
+
+    static std::string Page(const std::string& name) { return ReadFile(folder / name); }
+
+    static fs::path folder;
+    static std::string output;
+    static bool built;
+};
+
+fs::path DemoSite::folder;
+std::string DemoSite::output;
+bool DemoSite::built = false;
+
+TEST_F(DemoSite, EveryImageAndLinkOfEveryPageExists) {
+    size_t pages = 0, checked = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() != ".html") continue;
+        ++pages;
+        const std::string page = ReadFile(entry.path());
+        std::vector<std::string> targets = Attributes(page, "src");
+        for (const std::string& link : Attributes(page, "href")) targets.push_back(link);
+        for (const std::string& target : targets) {
+            ASSERT_FALSE(target.empty()) << entry.path();
+            if (!Relative(target)) continue;
+            EXPECT_TRUE(fs::is_regular_file(folder / target)) << entry.path().filename() << " -> " << target;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(pages, 23u) << "the index, the features page and 21 effects";
+    EXPECT_GT(checked, 300u);
+}
+
+TEST_F(DemoSite, EveryEffectHasItsPageWithItsParametersLinkedFromTheIndex) {
+    int status = 0;
+    const auto effects = nlohmann::json::parse(Shell(std::string(ZOKA_CLI_PATH) + " list --json", status));
+    ASSERT_EQ(effects.size(), 21u);
+    const std::string index = Page("index.html");
+    for (const auto& effect : effects) {
+        const std::string key = effect["key"];
+        EXPECT_NE(index.find("href=\"" + key + ".html\""), std::string::npos) << key;
+        const std::string page = Page(key + ".html");
+        ASSERT_FALSE(page.empty()) << key;
+        const auto params =
+            nlohmann::json::parse(Shell(std::string(ZOKA_CLI_PATH) + " params " + key + " --json", status));
+        for (const auto& param : params) {
+            const std::string row = "</td><td>" + param["label"].get<std::string>() + "</td><td>" +
+                                    param["kind"].get<std::string>() + "</td><td>" +
+                                    param["default"].get<std::string>() + "</td>";
+            EXPECT_NE(Unescape(page).find(row), std::string::npos) << key << ": " << param["label"];
+        }
+        EXPECT_NE(page.find("ms)"), std::string::npos) << key << ": a render time";
+    }
+    EXPECT_NE(index.find("href=\"features.html\""), std::string::npos);
+}
+
+TEST_F(DemoSite, PicturesAreImagesAndAnimationsHaveTheirFrames) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() != ".png") continue;
+        ourhost::Image image;
+        std::string error;
+        ASSERT_TRUE(ReadImage(entry.path().string(), image, error)) << error;
+        bool visible = false;
+        for (int y = 0; y < image.Height() && !visible; ++y) {
+            for (int x = 0; x < image.Width() && !visible; ++x) visible = image.At(x, y).a > 0;
+        }
+        EXPECT_TRUE(visible) << entry.path() << " is empty";
+    }
+    const std::string gif = (folder / "HSBNoise-motion.gif").string();
+    OIIO::ImageBuf first(gif, 0, 0), last(gif, 2, 0);
+    ASSERT_TRUE(first.read(0, 0, true, OIIO::TypeDesc::UINT8));
+    ASSERT_TRUE(last.read(2, 0, true, OIIO::TypeDesc::UINT8));
+    EXPECT_EQ(first.nsubimages(), 3);
+    EXPECT_EQ(first.spec().width, 160);
+    std::vector<uint8_t> a(first.spec().image_bytes()), b(last.spec().image_bytes());
+    first.get_pixels(first.roi(), OIIO::TypeDesc::UINT8, a.data());
+    last.get_pixels(last.roi(), OIIO::TypeDesc::UINT8, b.data());
+    EXPECT_NE(a, b) << "the noise moves";
+    // Antimatter's default does something on the photo-like sample.
+    EXPECT_NE(ReadFile(folder / "photo.png"), ReadFile(folder / "Antimatter-photo.png"));
+}
+
+// The commands with a selection layer (Outer Bevel), a colour and a label
+// with a number (Chrome), and keyframes and times (the features page), run
+// in the site's folder, write the very bytes shown.
+TEST_F(DemoSite, TheCommandsShownRenderThePicturesAgain) {
+    size_t run = 0;
+    for (const char* page : {"OuterBevel.html", "Chrome.html", "features.html"}) {
+        for (const auto& [file, command] : FiguresWithCommands(Page(page))) {
+            ASSERT_EQ(command.rfind("zoka render ", 0), 0u) << command;
+            const std::string shown = ReadFile(folder / file);
+            fs::remove(folder / file);
+            int status = 0;
+            const std::string out =
+                Shell("cd " + folder.string() + " && " + ZOKA_CLI_PATH + command.substr(4) + " 2>&1", status);
+            ASSERT_EQ(status, 0) << command << "\n" << out;
+            EXPECT_EQ(ReadFile(folder / file), shown) << command;
+            ++run;
+        }
+    }
+    EXPECT_GE(run, 12u);
+}
+
+}  // namespace
+}  // namespace zoka_cli

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The Debian package, unpacked into a temporary root: its zoka runs from
+# there with no environment (it finds its module beside itself), the man
+# page and completions are in it, and bash completes from the module.
+#   package_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cpack --config "$build/CPackConfig.cmake" -B "$work/out" > "$work/cpack.log" || { cat "$work/cpack.log"; exit 1; }
+deb=$(ls "$work"/out/*.deb)
+dpkg-deb --field "$deb" Package Depends
+dpkg -x "$deb" "$work/root"
+usr=$work/root/usr
+
+test -L "$usr/bin/zoka"
+for file in lib/zoka/ZOKA-ENG.so lib/zoka/zoka-images.so lib/zoka/libzoka-frei0r.so \
+            lib/frei0r-1/zoka_glow.so share/man/man1/zoka.1 \
+            share/bash-completion/completions/zoka share/zsh/vendor-completions/_zoka; do
+    test -f "$usr/$file" || { echo "missing: $file"; exit 1; }
+done
+grep -q '^\.SS render$' "$usr/share/man/man1/zoka.1"
+
+# No environment: nothing of the build folder on its paths.
+env -i "$usr/bin/zoka" list | grep -E '^21  Gaussian Blur +GaussianBlur +registered$'
+
+# Completion, as bash asks for it, with the installed zoka on the path.
+PATH="$usr/bin:$PATH" bash -c '
+    source "$1/share/bash-completion/completions/zoka"
+    complete() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _zoka; echo "${COMPREPLY[*]}"; }
+    [[ $(complete zoka re) == "render" ]]
+    [[ $(complete zoka params Gl) == "Glass Glow" ]]
+    [[ $(complete zoka render Glow in.png out.png --set Dr) == "DrawEverywhere DropoffType" ]]
+    [[ $(complete zoka about Drop) == "DropShadow" ]]
+' completion "$usr"
+echo "package: installed and ran from $deb"
