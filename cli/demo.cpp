@@ -236,7 +236,12 @@ int SiteBuilder::Render(const EffectEntry& effect, const RenderRequest& request,
         return kModuleError;
     }
     std::string error;
-    if (!WriteImage(PathOf(file), frame.image, error)) {
+    // Written as `zoka render` writes it: the grown layer, placed by its
+    // offset from the input's top-left.
+    WriteExtras placed;
+    placed.x = -frame.originX;
+    placed.y = -frame.originY;
+    if (!WriteImage(PathOf(file), frame.image, error, kDefaultPngCompression, placed)) {
         std::cerr << "zoka: " << error << "\n";
         return kFileError;
     }

@@ -1,6 +1,9 @@
 # bash completion for zoka: subcommands from its help, effect names and
 # parameter keys from the module, asked for at completion time.
-_zoka_effects() { zoka list 2>/dev/null | awk '{ print ($NF == "registered" && $(NF-1) == "not") ? $(NF-2) : $(NF-1) }'; }
+# The key is the word before "registered" or "not registered".
+_zoka_effects() {
+    zoka list 2>/dev/null | awk '{ for (i = 2; i <= NF; ++i) if ($i == "registered" || ($i == "not" && $(i+1) == "registered")) { print $(i-1); break } }'
+}
 _zoka_params() { zoka params "$1" 2>/dev/null | awk 'NR > 1 && $3 != "-" { print $3 }'; }
 _zoka_subcommands() { zoka --help 2>/dev/null | awk 'tolower($0) ~ /^subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 }'; }
 

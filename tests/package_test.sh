@@ -23,7 +23,7 @@ done
 grep -q '^\.SS render$' "$usr/share/man/man1/zoka.1"
 
 # No environment: nothing of the build folder on its paths.
-env -i "$usr/bin/zoka" list | grep -E '^21  Gaussian Blur +GaussianBlur +registered$'
+env -i "$usr/bin/zoka" list | grep -E '^21  Gaussian Blur +GaussianBlur +registered +renders$'
 
 # Completion, as bash asks for it, with the installed zoka on the path.
 PATH="$usr/bin:$PATH" bash -c '
@@ -31,7 +31,7 @@ PATH="$usr/bin:$PATH" bash -c '
     complete() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _zoka; echo "${COMPREPLY[*]}"; }
     [[ $(complete zoka re) == "render" ]]
     [[ $(complete zoka params Gl) == "Glass Glow" ]]
-    [[ $(complete zoka render Glow in.png out.png --set Dr) == "DrawEverywhere DropoffType" ]]
+    [[ $(complete zoka render Glow in.png out.png --set Dr | tr " " "\n" | sort | xargs) == "DrawEverywhere= DropoffType=" ]]
     [[ $(complete zoka about Drop) == "DropShadow" ]]
 ' completion "$usr"
 echo "package: installed and ran from $deb"
