@@ -384,10 +384,11 @@ struct FormatDepths {
 constexpr DepthSet k8 = DepthBit(SampleDepth::kUint8), k16 = DepthBit(SampleDepth::kUint16),
                    kHalf = DepthBit(SampleDepth::kHalf), kFloat = DepthBit(SampleDepth::kFloat);
 constexpr FormatDepths kFormatDepths[] = {
-    {"jpeg", "JPEG", k8},           {"tiff", "TIFF", k8 | k16 | kHalf | kFloat},
-    {"openexr", "OpenEXR", kHalf | kFloat}, {"png", "PNG", k8 | k16},
-    {"pnm", "PNM", k8 | k16},       {"sgi", "SGI", k8 | k16},
-    {"dpx", "DPX", k8 | k16},       {"jpeg2000", "JPEG 2000", k8 | k16},
+    {"jpeg", "JPEG", k8},
+    {"tiff", "TIFF", k8 | k16 | kHalf | kFloat},
+    {"openexr", "OpenEXR", kHalf | kFloat},
+    {"sgi", "SGI", k8 | k16},
+    {"dpx", "DPX", k8 | k16},
     {"hdr", "HDR", kFloat},
 };
 
