@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -60,11 +61,82 @@ bool IsPngName(const std::string& path) {
            strcasecmp(path.c_str() + dot, ".png") == 0;
 }
 
+constexpr std::array<const char*, 4> kDepthNames = {"uint8", "uint16", "half", "float"};
+
+// Where a format cannot hold the depth asked for, the depths tried instead,
+// nearest first.
+constexpr std::array<std::array<SampleDepth, 3>, 4> kNearestDepths = {{
+    {SampleDepth::kUint16, SampleDepth::kHalf, SampleDepth::kFloat},   // for uint8
+    {SampleDepth::kFloat, SampleDepth::kHalf, SampleDepth::kUint8},    // for uint16
+    {SampleDepth::kFloat, SampleDepth::kUint16, SampleDepth::kUint8},  // for half
+    {SampleDepth::kHalf, SampleDepth::kUint16, SampleDepth::kUint8},   // for float
+}};
+
 }  // namespace
 
+const char* DepthName(SampleDepth depth) { return kDepthNames[static_cast<size_t>(depth)]; }
+
+std::optional<SampleDepth> ParseDepth(const std::string& name) {
+    for (size_t i = 0; i < kDepthNames.size(); ++i) {
+        if (name == kDepthNames[i]) return static_cast<SampleDepth>(i);
+    }
+    return std::nullopt;
+}
+
+std::string DescribeDepths(DepthSet held) {
+    const auto pair = [](bool first, bool second, const std::string& a, const std::string& b) {
+        return first && second ? a + " or " + b : first ? a : second ? b : "";
+    };
+    const std::string integers = pair((held & DepthBit(SampleDepth::kUint8)) != 0,
+                                      (held & DepthBit(SampleDepth::kUint16)) != 0, "8", "16");
+    const std::string floats = pair((held & DepthBit(SampleDepth::kHalf)) != 0,
+                                    (held & DepthBit(SampleDepth::kFloat)) != 0, "half", "float");
+    if (integers.empty()) return floats;
+    return integers + " bits" + (floats.empty() ? "" : ", " + floats);
+}
+
+bool DepthsHeld(const std::string& path, DepthSet& held, std::string& format, std::string& error) {
+    if (IsPngName(path)) {
+        held = kPngDepths;
+        format = "PNG";
+        return true;
+    }
+    const ImageLibrary* library = Library(error);
+    return library != nullptr && library->depthsHeld(path, held, format, error);
+}
+
+bool ChooseDepth(const std::string& path, std::optional<SampleDepth> asked, SampleDepth input, SampleDepth& chosen,
+                 std::string& error) {
+    DepthSet held = 0;
+    std::string format;
+    if (!DepthsHeld(path, held, format, error)) return false;
+    if (asked) {
+        if ((held & DepthBit(*asked)) == 0) {
+            error = "-d " + std::string(DepthName(*asked)) + ": " + format + " files hold " + DescribeDepths(held);
+            return false;
+        }
+        chosen = *asked;
+        return true;
+    }
+    chosen = input;
+    if ((held & DepthBit(input)) != 0) return true;
+    for (const SampleDepth nearer : kNearestDepths[static_cast<size_t>(input)]) {
+        if ((held & DepthBit(nearer)) != 0) {
+            chosen = nearer;
+            return true;
+        }
+    }
+    return true;
+}
+
 bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error, bool* hadAlpha) {
-    bool alpha = true;
-    bool& has = hadAlpha != nullptr ? *hadAlpha : alpha;
+    ImageInfo info;
+    const bool read = ReadImage(path, image, error, info);
+    if (hadAlpha != nullptr) *hadAlpha = info.hadAlpha;
+    return read;
+}
+
+bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info) {
     // Only a regular file: a device or a pipe may never end, a folder is no
     // image.
     struct stat status {};
@@ -76,13 +148,13 @@ bool ReadImage(const std::string& path, ourhost::Image& image, std::string& erro
         error = "cannot read " + path + ": it is not a regular file";
         return false;
     }
-    switch (ReadPng(path, image, error, has)) {
+    switch (ReadPng(path, image, error, info)) {
         case PngRead::kRead: return true;
         case PngRead::kFailed: return false;
         case PngRead::kNotPng: break;
     }
     const ImageLibrary* library = Library(error);
-    return library != nullptr && library->read(path, image, error, has);
+    return library != nullptr && library->read(path, image, error, info);
 }
 
 bool Opaque(const ourhost::Image& image) {

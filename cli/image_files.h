@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,34 @@ inline bool SizeUsable(const std::string& path, int64_t width, int64_t height, s
     return false;
 }
 
+// The sample type a file's channels are stored in.
+enum class SampleDepth : uint8_t { kUint8, kUint16, kHalf, kFloat };
+// A set of depths, one bit each (1 << depth): what a format holds.
+using DepthSet = unsigned;
+inline constexpr DepthSet DepthBit(SampleDepth depth) { return 1u << static_cast<unsigned>(depth); }
+// "uint8", "uint16", "half" or "float", as -d takes them.
+const char* DepthName(SampleDepth depth);
+std::optional<SampleDepth> ParseDepth(const std::string& name);
+
+// What a file says besides its pixels, carried from input to output where
+// the output format can hold it.
+struct ImageMetadata {
+    std::vector<uint8_t> icc;   // the ICC colour profile, as stored
+    std::vector<uint8_t> exif;  // EXIF as a TIFF-structured block ("MM" or "II" first)
+    // Pixels per unit; 0 when the file gives none. kNone: the ratio only.
+    enum class Unit : uint8_t { kNone, kInch, kCentimetre };
+    double xResolution = 0;
+    double yResolution = 0;
+    Unit unit = Unit::kNone;
+};
+
+// What a file was, besides its pixels.
+struct ImageInfo {
+    bool hadAlpha = true;  // an alpha channel, or PNG transparency
+    SampleDepth depth = SampleDepth::kUint8;
+    ImageMetadata metadata;
+};
+
 // Only regular files are read, and their size is checked from the header
 // before any pixel is decoded. 8-bit inputs are taken as they are. Wider
 // inputs are clamped to 0..1 and rounded to 8 bits (no colour-space
@@ -42,6 +71,8 @@ inline bool SizeUsable(const std::string& path, int64_t width, int64_t height, s
 // hadAlpha, when given, says whether the file had an alpha channel (or PNG
 // transparency).
 bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error, bool* hadAlpha = nullptr);
+// The same, with the file's depth and metadata.
+bool ReadImage(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
 
 // Writes through a temporary file in the same folder (see OutputFile), so
 // the file is never seen half-written and a failed write leaves any earlier
@@ -59,9 +90,27 @@ struct WriteExtras {
     bool colourOnly = false;
     // What images are composited over in formats without alpha (JPEG).
     ourhost::Pixel background{255, 0, 0, 0};
+    // The samples written: 8-bit values v go out as v * 257 in 16 bits and
+    // v / 255 in half and float, so that they read back exactly.
+    SampleDepth depth = SampleDepth::kUint8;
+    // Written where the format holds it (may be null).
+    const ImageMetadata* metadata = nullptr;
+    // JPEG's quality, 1-100; 0 for the image library's own.
+    int jpegQuality = 0;
 };
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error,
                 int pngCompression = kDefaultPngCompression, const WriteExtras& extras = {});
+
+// The depths the format of path (by its extension) holds, and its name
+// ("PNG"); false after an error (no such format).
+bool DepthsHeld(const std::string& path, DepthSet& held, std::string& format, std::string& error);
+// "8 or 16 bits", "8 bits", "8 or 16 bits, half or float", ...
+std::string DescribeDepths(DepthSet held);
+// The depth a file is written with: the one asked for (refused with the
+// reason in error when the format cannot hold it), or else the input's, or
+// the nearest the format holds.
+bool ChooseDepth(const std::string& path, std::optional<SampleDepth> asked, SampleDepth input, SampleDepth& chosen,
+                 std::string& error);
 
 // Whether every pixel is opaque.
 bool Opaque(const ourhost::Image& image);

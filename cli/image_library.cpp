@@ -6,8 +6,11 @@
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
+#include <OpenImageIO/tiffutils.h>
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -174,9 +177,10 @@ std::string WriterExtension(const std::string& path) {
 // encode(output, name) and publishes it over path. Formats whose writer
 // takes an I/O proxy are written through OutputFile, every byte checked;
 // the others write the temporary file by name, and their file is checked
-// for size.
+// for size. TIFF files with an EXIF block are written by name: through an
+// I/O proxy the image library writes them with their main directory lost.
 template <class Encode>
-bool WriteThroughTemporary(const std::string& path, std::string& error, Encode encode) {
+bool WriteThroughTemporary(const std::string& path, std::string& error, Encode encode, bool withExif = false) {
     // Declared before the encoder, so that they outlive it: an encoder
     // destroyed after a throw still flushes into them.
     std::unique_ptr<OutputFile> file;
@@ -188,7 +192,7 @@ bool WriteThroughTemporary(const std::string& path, std::string& error, Encode e
     }
     file = OutputFile::Create(path, WriterExtension(path), error);
     if (!file) return false;
-    if (output->supports("ioproxy")) {
+    if (output->supports("ioproxy") && !(withExif && std::string(output->format_name()) == "tiff")) {
         proxy.emplace(*file);
         if (!output->set_ioproxy(&*proxy)) {
             error = Describe("cannot write", path, output->geterror());
@@ -232,8 +236,93 @@ std::vector<uint8_t> Interleaved(const ourhost::Image& image, bool alpha, bool p
     return pixels;
 }
 
+SampleDepth DepthOf(const ImageSpec& format) {
+    switch (format.format.basetype) {
+        case TypeDesc::UINT8:
+        case TypeDesc::INT8: return SampleDepth::kUint8;
+        case TypeDesc::UINT16:
+        case TypeDesc::INT16: return SampleDepth::kUint16;
+        case TypeDesc::HALF: return SampleDepth::kHalf;
+        default: return SampleDepth::kFloat;
+    }
+}
+
+// Some writers and readers put "Exif\0\0" (JPEG's marker name) before the
+// TIFF-structured block.
+constexpr char kExifMarker[] = "Exif\0";
+constexpr size_t kExifMarkerBytes = sizeof kExifMarker;
+
+// The attributes OpenImageIO reads from and writes to a file's EXIF block
+// (TIFF's own tags, such as Orientation or Make, are not among them).
+bool IsExifName(const std::string& name) {
+    return OIIO::Strutil::istarts_with(name, "Exif:") || OIIO::Strutil::istarts_with(name, "GPS:") ||
+           name == "ExposureTime" || name == "FNumber";
+}
+
+// The EXIF attributes of from, added to into.
+void CopyExif(const ImageSpec& from, ImageSpec& into) {
+    for (const OIIO::ParamValue& attribute : from.extra_attribs) {
+        if (IsExifName(attribute.name().string())) into.extra_attribs.push_back(attribute);
+    }
+}
+
+ImageMetadata MetadataOf(const ImageSpec& format) {
+    ImageMetadata metadata;
+    if (const OIIO::ParamValue* icc = format.find_attribute("ICCProfile");
+        icc != nullptr && icc->type().basetype == TypeDesc::UINT8) {
+        const auto* bytes = static_cast<const uint8_t*>(icc->data());
+        metadata.icc.assign(bytes, bytes + icc->type().size());
+    }
+    ImageSpec exif;
+    CopyExif(format, exif);
+    if (!exif.extra_attribs.empty()) {
+        std::vector<char> blob;
+        OIIO::encode_exif(exif, blob, OIIO::endian::native);
+        if (blob.size() > kExifMarkerBytes && std::memcmp(blob.data(), kExifMarker, kExifMarkerBytes) == 0) {
+            blob.erase(blob.begin(), blob.begin() + kExifMarkerBytes);
+        }
+        metadata.exif.assign(blob.begin(), blob.end());
+    }
+    const float x = format.get_float_attribute("XResolution", 0);
+    const float y = format.get_float_attribute("YResolution", 0);
+    if (x > 0 && y > 0 && std::isfinite(x) && std::isfinite(y)) {
+        const std::string unit = OIIO::Strutil::lower(format.get_string_attribute("ResolutionUnit", "in"));
+        metadata.xResolution = x;
+        metadata.yResolution = y;
+        metadata.unit = unit == "cm"                   ? ImageMetadata::Unit::kCentimetre
+                        : unit == "in" || unit == "inch" ? ImageMetadata::Unit::kInch
+                                                         : ImageMetadata::Unit::kNone;
+    }
+    return metadata;
+}
+
+void AttachMetadata(const ImageMetadata& metadata, ImageSpec& format) {
+    if (!metadata.exif.empty()) {
+        ImageSpec exif;
+        const size_t skip = metadata.exif.size() > kExifMarkerBytes &&
+                                    std::memcmp(metadata.exif.data(), kExifMarker, kExifMarkerBytes) == 0
+                                ? kExifMarkerBytes
+                                : 0;
+        OIIO::decode_exif(OIIO::cspan<uint8_t>(metadata.exif.data() + skip,
+                                               static_cast<int64_t>(metadata.exif.size() - skip)),
+                          exif);
+        CopyExif(exif, format);
+    }
+    if (!metadata.icc.empty()) {
+        format.attribute("ICCProfile", TypeDesc(TypeDesc::UINT8, static_cast<int>(metadata.icc.size())),
+                         metadata.icc.data());
+    }
+    if (metadata.xResolution > 0 && metadata.yResolution > 0) {
+        format.attribute("XResolution", static_cast<float>(metadata.xResolution));
+        format.attribute("YResolution", static_cast<float>(metadata.yResolution));
+        format.attribute("ResolutionUnit", metadata.unit == ImageMetadata::Unit::kCentimetre ? "cm"
+                                           : metadata.unit == ImageMetadata::Unit::kInch     ? "in"
+                                                                                             : "none");
+    }
+}
+
 // The file is known to be a regular one.
-bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha) {
+bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info) {
     ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     const auto input = OIIO::ImageInput::open(path, &config);
@@ -244,7 +333,9 @@ bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error
     const ImageSpec& format = input->spec();
     if (!Usable(format, path, error)) return false;
     const ChannelLayout layout = LayoutOf(format);
-    hadAlpha = layout.alpha >= 0;
+    info.hadAlpha = layout.alpha >= 0;
+    info.depth = DepthOf(format);
+    info.metadata = MetadataOf(format);
     image = ourhost::Image(format.width, format.height);
     // 8-bit files are decoded to 8 bits, unless their colour must be divided
     // by alpha, which is done on the values as floats.
@@ -261,9 +352,9 @@ bool ReadFile(const std::string& path, ourhost::Image& image, std::string& error
 
 // The image library throws out of some damaged headers instead of reporting
 // them: what it throws is that file's error like any other.
-bool Read(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha) {
+bool Read(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info) {
     try {
-        return ReadFile(path, image, error, hadAlpha);
+        return ReadFile(path, image, error, info);
     } catch (const std::exception& e) {
         image = ourhost::Image();
         error = Describe("cannot read", path, e.what());
@@ -271,20 +362,128 @@ bool Read(const std::string& path, ourhost::Image& image, std::string& error, bo
     }
 }
 
+// The image library's OpenEXR writer takes pixels per centimetre for pixels
+// per inch: it is given inches.
+ImageMetadata InInches(const ImageMetadata& metadata) {
+    ImageMetadata inches = metadata;
+    constexpr double kCentimetresPerInch = 2.54;
+    if (inches.unit == ImageMetadata::Unit::kCentimetre) {
+        inches.xResolution *= kCentimetresPerInch;
+        inches.yResolution *= kCentimetresPerInch;
+        inches.unit = ImageMetadata::Unit::kInch;
+    }
+    return inches;
+}
+
+// The depths each format's writer holds; formats not named hold 8 bits.
+struct FormatDepths {
+    const char* format;
+    const char* name;
+    DepthSet held;
+};
+constexpr DepthSet k8 = DepthBit(SampleDepth::kUint8), k16 = DepthBit(SampleDepth::kUint16),
+                   kHalf = DepthBit(SampleDepth::kHalf), kFloat = DepthBit(SampleDepth::kFloat);
+constexpr FormatDepths kFormatDepths[] = {
+    {"jpeg", "JPEG", k8},
+    {"tiff", "TIFF", k8 | k16 | kHalf | kFloat},
+    {"openexr", "OpenEXR", kHalf | kFloat},
+    {"sgi", "SGI", k8 | k16},
+    {"dpx", "DPX", k8 | k16},
+    {"hdr", "HDR", kFloat},
+};
+
+FormatDepths DepthsOf(const std::string& format) {
+    for (const FormatDepths& entry : kFormatDepths) {
+        if (format == entry.format) return entry;
+    }
+    return FormatDepths{"", "", k8};
+}
+
+bool DepthsHeld(const std::string& path, DepthSet& held, std::string& name, std::string& error) {
+    const auto output = OIIO::ImageOutput::create(path);
+    if (!output) {
+        error = Describe("cannot write", path, OIIO::geterror());
+        return false;
+    }
+    const FormatDepths depths = DepthsOf(output->format_name());
+    held = depths.held;
+    name = depths.name[0] != '\0' ? depths.name : OIIO::Strutil::upper(output->format_name());
+    return true;
+}
+
+// 8-bit values widened: v * 257 in 16 bits.
+std::vector<uint16_t> Widened16(const std::vector<uint8_t>& bytes) {
+    std::vector<uint16_t> wide(bytes.size());
+    std::transform(bytes.begin(), bytes.end(), wide.begin(), [](uint8_t v) { return static_cast<uint16_t>(v * 257); });
+    return wide;
+}
+
+// 8-bit values as fractions, v / 255; premultiplied ones from the layer's
+// straight values, so that dividing by alpha gives them back.
+std::vector<float> Fractions(const ourhost::Image& image, bool alpha, bool premultiply,
+                             const ourhost::Pixel* background) {
+    if (!premultiply || !alpha) {
+        const std::vector<uint8_t> bytes = Interleaved(image, alpha, false, background);
+        std::vector<float> values(bytes.size());
+        std::transform(bytes.begin(), bytes.end(), values.begin(), [](uint8_t v) { return v / 255.0f; });
+        return values;
+    }
+    std::vector<float> values;
+    values.reserve(static_cast<size_t>(image.Width()) * image.Height() * 4);
+    for (int y = 0; y < image.Height(); ++y) {
+        for (int x = 0; x < image.Width(); ++x) {
+            const ourhost::Pixel p = image.At(x, y);
+            const float a = p.a / 255.0f;
+            values.insert(values.end(), {p.r / 255.0f * a, p.g / 255.0f * a, p.b / 255.0f * a, a});
+        }
+    }
+    return values;
+}
+
+bool WritePixels(OIIO::ImageOutput& output, const ourhost::Image& image, bool alpha, bool premultiply,
+                 const ourhost::Pixel* background, SampleDepth depth) {
+    switch (depth) {
+        case SampleDepth::kUint8:
+            return output.write_image(TypeDesc::UINT8, Interleaved(image, alpha, premultiply, background).data());
+        case SampleDepth::kUint16:
+            return output.write_image(TypeDesc::UINT16,
+                                      Widened16(Interleaved(image, alpha, premultiply, background)).data());
+        case SampleDepth::kHalf:
+        case SampleDepth::kFloat: break;
+    }
+    return output.write_image(TypeDesc::FLOAT, Fractions(image, alpha, premultiply, background).data());
+}
+
+TypeDesc StoredType(SampleDepth depth) {
+    switch (depth) {
+        case SampleDepth::kUint8: return TypeDesc::UINT8;
+        case SampleDepth::kUint16: return TypeDesc::UINT16;
+        case SampleDepth::kHalf: return TypeDesc::HALF;
+        case SampleDepth::kFloat: break;
+    }
+    return TypeDesc::FLOAT;
+}
+
 bool Write(const std::string& path, const ourhost::Image& image, std::string& error, const WriteExtras& extras) {
     return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
         const bool composite = !output.supports("alpha");
         const bool alpha = !composite && !extras.colourOnly;
-        const bool premultiply = std::string(output.format_name()) == "openexr";
-        ImageSpec format(image.Width(), image.Height(), alpha ? 4 : 3, TypeDesc::UINT8);
+        const std::string formatName = output.format_name();
+        const bool premultiply = formatName == "openexr";
+        ImageSpec format(image.Width(), image.Height(), alpha ? 4 : 3, StoredType(extras.depth));
         if (alpha) {
             format.alpha_channel = 3;
             format.attribute("oiio:UnassociatedAlpha", premultiply ? 0 : 1);
         }
+        if (extras.metadata != nullptr) {
+            AttachMetadata(premultiply ? InInches(*extras.metadata) : *extras.metadata, format);
+        }
+        if (formatName == "jpeg" && extras.jpegQuality > 0) {
+            format.attribute("Compression", "jpeg:" + std::to_string(extras.jpegQuality));
+        }
         return output.open(name, format) &&
-               output.write_image(TypeDesc::UINT8,
-                                  Interleaved(image, alpha, premultiply, composite ? &extras.background : nullptr).data());
-    });
+               WritePixels(output, image, alpha, premultiply, composite ? &extras.background : nullptr, extras.depth);
+    }, extras.metadata != nullptr && !extras.metadata->exif.empty());
 }
 
 bool WriteFrames(const std::string& path, const std::vector<ourhost::Image>& frames, int fps,
@@ -376,10 +575,15 @@ bool Flatten(const ourhost::Image& image, ourhost::Image& flat, std::string&) {
     return true;
 }
 
-constexpr ImageLibrary kLibrary{Read, Write, WriteFrames, ContactSheet, Flatten};
+constexpr ImageLibrary kLibrary{Read, Write, WriteFrames, ContactSheet, Flatten, DepthsHeld};
 
 }  // namespace
 
 }  // namespace zoka_cli
 
-extern "C" const zoka_cli::ImageLibrary* zoka_image_library() { return &zoka_cli::kLibrary; }
+// The library's debugging notes (a writer meeting metadata its format cannot
+// carry prints one) would add lines to zoka's one-line standard error.
+extern "C" const zoka_cli::ImageLibrary* zoka_image_library() {
+    OIIO::attribute("debug", 0);
+    return &zoka_cli::kLibrary;
+}

@@ -16,13 +16,15 @@
 namespace zoka_cli {
 
 struct ImageLibrary {
-    bool (*read)(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha);
+    bool (*read)(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
     bool (*write)(const std::string& path, const ourhost::Image& image, std::string& error,
                   const WriteExtras& extras);
     bool (*writeAnimation)(const std::string& path, const std::vector<ourhost::Image>& frames, int fps,
                            std::string& error);
     bool (*contactSheet)(const std::vector<SheetCell>& cells, ourhost::Image& sheet, std::string& error);
     bool (*flatten)(const ourhost::Image& image, ourhost::Image& flat, std::string& error);
+    // The depths a format (by the file's extension) holds, and its name.
+    bool (*depthsHeld)(const std::string& path, DepthSet& held, std::string& format, std::string& error);
 };
 
 }  // namespace zoka_cli

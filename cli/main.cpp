@@ -20,13 +20,25 @@ constexpr const char* kPixelsNote =
     "Pixels: the effects work on 8-bit straight (unpremultiplied) RGBA. 16-bit and float images are "
     "clamped to 0..1 and rounded to 8 bits, so values above 1 (HDR highlights) are lost; colour stored "
     "premultiplied by alpha (EXR, and TIFF files that say so) is divided by alpha first. Results are "
-    "written with 8 bits per channel, premultiplied again where the format stores it so.";
+    "written at the input's bit depth where the format holds it (or the nearest it holds; -d chooses), an "
+    "8-bit value v as v * 257 in 16 bits and v / 255 in half or float, premultiplied again where the "
+    "format stores it so. The input's ICC profile, EXIF and resolution go with it where the format "
+    "carries them (PNG's only when they come before its pixels).";
 
 void AddCompressionOption(CLI::App& command, RenderFiles& files) {
     command.add_option("--compression", files.pngCompression,
                        "PNG's zlib level, 0 (fastest) to 9 (smallest files)")
         ->check(CLI::Range(0, kMaxPngCompression))
         ->capture_default_str();
+}
+
+void AddDepthAndQualityOptions(CLI::App& command, RenderFiles& files) {
+    command.add_option("-d,--depth", files.depth,
+                       "The samples written: uint8, uint16, half or float (default: the input's, or "
+                       "the nearest the format holds); refused when the format cannot hold it")
+        ->check(CLI::IsMember({"uint8", "uint16", "half", "float"}));
+    command.add_option("--quality", files.jpegQuality, "JPEG's quality, 1 to 100 (default: 98)")
+        ->check(CLI::Range(1, 100));
 }
 
 void AddBackgroundOption(CLI::App& command, RenderFiles& files) {
@@ -116,6 +128,7 @@ int Main(int argc, char** argv) {
     render->add_flag("--json", renderJson, "Print size, origin, result code and message as JSON");
     AddCompressionOption(*render, files);
     AddCanvasOption(*render, files, "grown");
+    AddDepthAndQualityOptions(*render, files);
     AddBackgroundOption(*render, files);
     AddVerbosityOptions(*render, files.verbosity);
     render->footer(kPixelsNote);
@@ -152,6 +165,7 @@ int Main(int argc, char** argv) {
                          ->check(FiniteNumber());
     AddCompressionOption(*animate, files);
     AddCanvasOption(*animate, files, "one size for the whole range, holding every frame");
+    AddDepthAndQualityOptions(*animate, files);
     AddBackgroundOption(*animate, files);
     AddVerbosityOptions(*animate, files.verbosity);
     animate->add_option("--selection", files.selection, "A selection layer (\"Alpha Layer\") image");

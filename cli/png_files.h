@@ -17,13 +17,18 @@ enum class PngRead { kNotPng, kRead, kFailed };
 // signature. Every PNG variant is taken: palettes and transparency become
 // alpha, grey is spread to R, G and B, 16-bit values are rounded to 8 bits
 // (v * 255 / 65535, to nearest), no colour-space conversion.
-// hadAlpha says whether the file had alpha or transparency.
+// info takes whether the file had alpha or transparency, its bit depth
+// (8 for 8 bits and less) and its ICC profile (iCCP), EXIF (eXIf) and
+// resolution (pHYs) when they come before the pixels.
+PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
 PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& error, bool& hadAlpha);
 
-// 8-bit RGBA, not interlaced, at the zlib level given (0-9), written
-// through an OutputFile: whole or not at all. RGB when the extras ask for
-// the colour channels only; an offset other than 0,0 is written as the
-// image's position in pixels (oFFs).
+// RGBA of 8 or 16 bits (the extras' depth), not interlaced, at the zlib
+// level given (0-9), written through an OutputFile: whole or not at all. RGB
+// when the extras ask for the colour channels only; an offset other than
+// 0,0 is written as the image's position in pixels (oFFs); the extras'
+// metadata as iCCP, eXIf and pHYs.
+inline constexpr DepthSet kPngDepths = DepthBit(SampleDepth::kUint8) | DepthBit(SampleDepth::kUint16);
 bool WritePng(const std::string& path, const ourhost::Image& image, int compression, const WriteExtras& extras,
               std::string& error);
 

@@ -29,16 +29,38 @@ struct PreparedEffect {
     std::unique_ptr<ourhost::EffectInstance> instance;
     ourhost::Image input;
     int32_t inputFrame = 0;  // the frame whose input is loaded, for input sequences
-    bool inputHadAlpha = true;
+    ImageInfo inputInfo;     // whether it had alpha, its depth and metadata
     ourhost::Pixel background{255, 0, 0, 0};
     std::string failure;     // the error line of a failed frame, without "zoka: "
 };
 
-int ReadInput(const std::string& path, ourhost::Image& image, bool* hadAlpha = nullptr) {
+int ReadInput(const std::string& path, ourhost::Image& image, ImageInfo& info) {
     std::string error;
-    if (ReadImage(path, image, error, hadAlpha)) return 0;
+    if (ReadImage(path, image, error, info)) return 0;
     std::cerr << "zoka: " << error << "\n";
     return kFileError;
+}
+
+int ReadInput(const std::string& path, ourhost::Image& image) {
+    ImageInfo info;
+    return ReadInput(path, image, info);
+}
+
+// -d's depth; CLI11 has checked the name.
+std::optional<SampleDepth> DepthAsked(const RenderFiles& files) {
+    return files.depth.empty() ? std::nullopt : ParseDepth(files.depth);
+}
+
+// A depth the output's format cannot hold is refused before anything is
+// rendered.
+int RefuseDepthNotHeld(const RenderFiles& files, const std::string& output) {
+    const auto asked = DepthAsked(files);
+    if (!asked) return 0;
+    SampleDepth chosen{};
+    std::string error;
+    if (ChooseDepth(output, asked, *asked, chosen, error)) return 0;
+    std::cerr << "zoka: " << error << "\n";
+    return kUsageError;
 }
 
 // Sets up the effect with the input of the given frame (of a sequence).
@@ -53,7 +75,7 @@ int Prepare(Session& session, const std::string& name, const RenderFiles& files,
         return kUsageError;
     }
     prepared.background = ourhost::Pixel{255, background.red, background.green, background.blue};
-    if (const int status = ReadInput(PathOfFrame(files.input, frame), prepared.input, &prepared.inputHadAlpha)) {
+    if (const int status = ReadInput(PathOfFrame(files.input, frame), prepared.input, prepared.inputInfo)) {
         return status;
     }
     prepared.inputFrame = frame;
@@ -147,10 +169,14 @@ int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time
     written.canvas = CanvasOf(choice, whole, frame, prepared.input, request.downsample);
     const ourhost::Image image = PlaceOnCanvas(std::move(frame.image), frame.originX, frame.originY, written.canvas);
     const Clock::time_point rendered = Clock::now();
-    // An input without alpha that stays opaque is written without alpha too.
-    const WriteExtras extras{written.canvas.x, written.canvas.y, !prepared.inputHadAlpha && Opaque(image),
-                             prepared.background};
-    if (!WriteImage(path, image, prepared.failure, files.pngCompression, extras)) {
+    // An input without alpha that stays opaque is written without alpha too;
+    // at the input's depth, with its metadata.
+    WriteExtras extras{written.canvas.x, written.canvas.y, !prepared.inputInfo.hadAlpha && Opaque(image),
+                       prepared.background};
+    extras.metadata = &prepared.inputInfo.metadata;
+    extras.jpegQuality = files.jpegQuality;
+    if (!ChooseDepth(path, DepthAsked(files), prepared.inputInfo.depth, extras.depth, prepared.failure) ||
+        !WriteImage(path, image, prepared.failure, files.pngCompression, extras)) {
         std::cerr << "zoka: " << prepared.failure << "\n";
         return kFileError;
     }
@@ -256,7 +282,7 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
             continue;
         }
         if (sequence && n != prepared.inputFrame) {
-            if (const int status = ReadInput(PathOfFrame(files.input, n), prepared.input, &prepared.inputHadAlpha)) {
+            if (const int status = ReadInput(PathOfFrame(files.input, n), prepared.input, prepared.inputInfo)) {
                 return status;
             }
             prepared.inputFrame = n;
@@ -292,6 +318,7 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
     const auto frameNumber = static_cast<int32_t>(std::lround(request.time * request.fps));
     const std::string output = PathOfFrame(files.output, frameNumber);
     if (const int status = RefuseInputAsOutput(files, frameNumber, output)) return status;
+    if (const int status = RefuseDepthNotHeld(files, output)) return status;
     PreparedEffect prepared;
     if (const int status = Prepare(session, effect, files, request, frameNumber, prepared)) return status;
     Written written;
@@ -373,6 +400,9 @@ int AnimateCommand(const std::string& modulePath, const std::string& effect,
     }
     for (const int32_t n : animation.frames) {
         if (const int status = RefuseInputAsOutput(files, n, PathOfFrame(files.output, n))) return status;
+    }
+    if (const int status = RefuseDepthNotHeld(files, PathOfFrame(files.output, animation.range.front()))) {
+        return status;
     }
     if (animation.frames.empty()) {
         if (files.verbosity != Verbosity::kQuiet) {

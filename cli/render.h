@@ -19,6 +19,8 @@ struct RenderFiles {
     int pngCompression = kDefaultPngCompression;  // zlib level of PNG outputs
     std::string canvas;           // --canvas: grown, input or WxH+X+Y; empty for the default
     std::string background = "black";  // under the image in formats without alpha
+    std::string depth;            // -d: uint8, uint16, half or float; empty for the input's
+    int jpegQuality = 0;          // --quality of JPEG outputs; 0 for the image library's own
     Verbosity verbosity = Verbosity::kNormal;
 };
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/tiffutils.h>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -1354,6 +1355,222 @@ TEST_F(Footage, ChannelsFollowTheInputAndJpegsGetABackground) {
     EXPECT_GT(white.At(7, 4).g, 235);
     EXPECT_GT(black.At(0, 4).b, 220) << "opaque pixels as they are";
     EXPECT_EQ(Zoka("render antimatter " + input + " " + Path("x.jpg") + " --background ultraviolet").status, 2);
+}
+
+// ---- Bit depth and metadata from input to output -----------------------------
+
+class Depth : public Footage {
+protected:
+    // A layer with opaque, half-transparent, faint and clear pixels.
+    std::string Layer(const std::string& name) {
+        Image image(12, 4);
+        for (int x = 0; x < 12; ++x) {
+            image.Set(x, 0, Pixel{255, uint8_t(x * 21), uint8_t(255 - x * 20), 7});
+            image.Set(x, 1, Pixel{128, uint8_t(x * 19 + 3), 200, 1});
+            image.Set(x, 2, Pixel{uint8_t(x + 1), 250, uint8_t(x * 17), 99});
+        }
+        return Write(name, image);
+    }
+    // The file's samples as other tools read them.
+    static std::vector<uint16_t> Samples16(const std::string& path) {
+        OIIO::ImageSpec straight;
+        straight.attribute("oiio:UnassociatedAlpha", 1);
+        OIIO::ImageBuf buffer(path, 0, 0, nullptr, &straight);
+        if (!buffer.read(0, 0, true, OIIO::TypeDesc::UINT16)) return {};
+        std::vector<uint16_t> samples(buffer.spec().image_pixels() * buffer.nchannels());
+        buffer.get_pixels(buffer.roi(), OIIO::TypeDesc::UINT16, samples.data());
+        return samples;
+    }
+    static OIIO::TypeDesc Stored(const std::string& path) {
+        auto in = OIIO::ImageInput::open(path);
+        return in ? in->spec().format : OIIO::TypeDesc::UNKNOWN;
+    }
+    // What oiiotool --info -v says of a file.
+    std::string Info(const std::string& path) {
+        std::string text;
+        FILE* pipe = popen(("oiiotool --info -v " + path + " 2>&1").c_str(), "r");
+        std::array<char, 4096> buffer;
+        for (size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) text.append(buffer.data(), n);
+        EXPECT_EQ(pclose(pipe), 0) << text;
+        return text;
+    }
+    static bool SameImage(const Image& a, const Image& b) {
+        return a.Width() == b.Width() && a.Height() == b.Height() && a.Bytes() == b.Bytes();
+    }
+};
+
+// 16-bit inputs give 16-bit outputs holding the 8-bit render's values v as
+// v * 257; float and half EXRs give back the values they were written from.
+TEST_F(Depth, OutputsKeepTheInputsDepthOrTheOneAsked) {
+    const std::string in8 = Layer("in8.png");
+    ASSERT_EQ(Zoka("render antimatter " + in8 + " " + Path("in16.png") + " --set Amount=0 -d uint16").status, 0);
+    const std::vector<uint16_t> in16 = Samples16(Path("in16.png"));
+    EXPECT_EQ(Stored(Path("in16.png")), OIIO::TypeDesc::UINT16);
+    ASSERT_EQ(in16.size(), 12u * 4 * 4);
+    EXPECT_EQ(in16[4 * 12 + 3], 128 * 257) << "the half-transparent alpha";
+    // The same two renders at 8 bits.
+    ASSERT_EQ(Zoka("render antimatter " + in8 + " " + Path("in8b.png") + " --set Amount=0").status, 0);
+    EXPECT_EQ(Samples16(Path("in8b.png")), in16) << "OpenImageIO widens 8-bit v to v * 257 too";
+
+    ASSERT_EQ(Zoka("render antimatter " + Path("in8b.png") + " " + Path("out8.png") + " --set Amount=30").status, 0);
+    ASSERT_EQ(Zoka("render antimatter " + Path("in16.png") + " " + Path("out16.png") + " --set Amount=30").status, 0);
+    EXPECT_EQ(Stored(Path("out8.png")), OIIO::TypeDesc::UINT8) << "8-bit inputs stay 8-bit";
+    EXPECT_EQ(Stored(Path("out16.png")), OIIO::TypeDesc::UINT16);
+    const std::vector<uint16_t> out8 = Samples16(Path("out8.png"));
+    const std::vector<uint16_t> out16 = Samples16(Path("out16.png"));
+    EXPECT_EQ(out16, out8);
+    EXPECT_TRUE(SameImage(Read("out16.png"), Read("out8.png")));
+
+    for (const std::string depth : {"float", "half"}) {
+        const std::string exr = Path(depth + ".exr"), again = Path(depth + "_again.exr");
+        ASSERT_EQ(Zoka("render antimatter " + in8 + " " + exr + " --set Amount=0 -d " + depth).status, 0);
+        ASSERT_EQ(Zoka("render antimatter " + exr + " " + again + " --set Amount=0").status, 0);
+        const OIIO::TypeDesc expected = depth == "float" ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::HALF;
+        EXPECT_EQ(Stored(exr), expected);
+        EXPECT_EQ(Stored(again), expected) << "kept from the input";
+        // The same two renders at 8 bits; colour under alpha 0 is not kept.
+        ASSERT_EQ(Zoka("render antimatter " + Path("in8b.png") + " " + Path("in8c.png") + " --set Amount=0").status, 0);
+        const Image eight = Read("in8c.png"), back = Read(depth + "_again.exr");
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 12; ++x) EXPECT_EQ(back.At(x, y), eight.At(x, y)) << depth << " " << x << "," << y;
+        }
+    }
+    ASSERT_EQ(Zoka("render antimatter " + in8 + " " + Path("eight.exr") + " --set Amount=0").status, 0);
+    EXPECT_EQ(Stored(Path("eight.exr")), OIIO::TypeDesc::HALF) << "OpenEXR's nearest to 8 bits";
+    ASSERT_EQ(Zoka("render antimatter " + Path("float.exr") + " " + Path("float.png")).status, 0);
+    EXPECT_EQ(Stored(Path("float.png")), OIIO::TypeDesc::UINT16) << "PNG's nearest to float";
+    ASSERT_EQ(Zoka("render antimatter " + Path("in16.png") + " " + Path("in16.jpg")).status, 0);
+}
+
+// A depth the format cannot hold is refused before the input is even read.
+TEST_F(Depth, DepthsTheFormatCannotHoldAreRefusedBeforeRendering) {
+    const std::string missing = Path("missing.png");
+    Outcome run = Zoka("render antimatter " + missing + " " + Path("out.png") + " -d float");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "zoka: -d float: PNG files hold 8 or 16 bits\n");
+    run = Zoka("render antimatter " + missing + " " + Path("out.jpg") + " -d uint16");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "zoka: -d uint16: JPEG files hold 8 bits\n");
+    run = Zoka("render antimatter " + missing + " " + Path("out.exr") + " -d uint8");
+    EXPECT_EQ(run.err, "zoka: -d uint8: OpenEXR files hold half or float\n");
+    run = Zoka("animate antimatter " + missing + " " + Path("out_%d.png") + " --frames 1-3 -d half");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "zoka: -d half: PNG files hold 8 or 16 bits\n");
+    EXPECT_EQ(Zoka("render antimatter " + missing + " " + Path("out.png") + " -d int12").status, 2);
+    EXPECT_EQ(FileCount(), 0u);
+}
+
+// A small RGB display profile: a header and a copyright text, long and
+// varied enough that libpng reads its compressed chunk back (it skips
+// profiles that compress to a few dozen bytes).
+std::vector<uint8_t> TinyProfile() {
+    constexpr size_t kSize = 256, kText = 144;
+    std::vector<uint8_t> icc(kSize, 0);
+    const auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) icc[at + i] = uint8_t(v >> (24 - 8 * i));
+    };
+    const auto put = [&](size_t at, const char* four) { std::memcpy(&icc[at], four, 4); };
+    put32(0, kSize);
+    put32(8, 0x02100000);
+    put(12, "mntr");
+    put(16, "RGB ");
+    put(20, "XYZ ");
+    put(36, "acsp");
+    put32(68, 0xf6d6);  // the D50 illuminant
+    put32(72, 0x10000);
+    put32(76, 0xd32d);
+    put(80, "zoka");
+    put32(128, 1);  // one tag: the copyright
+    put(132, "cprt");
+    put32(136, kText);
+    put32(140, kSize - kText);
+    put(kText, "text");
+    uint32_t x = 1;
+    for (size_t i = kText + 8; i + 1 < kSize; ++i) {
+        x = x * 1103515245u + 12345u;
+        icc[i] = uint8_t('!' + (x >> 16) % 90);
+    }
+    return icc;
+}
+
+// The ICC profile, EXIF and resolution go with the image, PNG to PNG and
+// through TIFF and JPEG, as zoka and other tools read them.
+TEST_F(Depth, ProfilesExifAndResolutionGoWithTheImage) {
+    OIIO::ImageSpec exifSpec;
+    exifSpec.attribute("Exif:LensModel", "zoka lens");
+    std::vector<char> blob;
+    OIIO::encode_exif(exifSpec, blob, OIIO::endian::big);
+    ImageMetadata metadata;
+    metadata.icc = TinyProfile();
+    metadata.exif.assign(blob.begin(), blob.end());
+    metadata.xResolution = metadata.yResolution = 40;
+    metadata.unit = ImageMetadata::Unit::kCentimetre;
+    WriteExtras extras;
+    extras.metadata = &metadata;
+    std::string error;
+    ASSERT_TRUE(WriteImage(Path("in.png"), Image(6, 4, Pixel{255, 1, 2, 3}), error, 1, extras)) << error;
+
+    const auto kept = [&](const std::string& name, bool exif) {
+        Image image;
+        ImageInfo info;
+        ASSERT_TRUE(ReadImage(Path(name), image, error, info)) << error;
+        EXPECT_EQ(info.metadata.icc, metadata.icc) << name;
+        EXPECT_FLOAT_EQ(static_cast<float>(info.metadata.xResolution), 40) << name;
+        EXPECT_EQ(info.metadata.unit, ImageMetadata::Unit::kCentimetre) << name;
+        OIIO::ImageSpec decoded;
+        OIIO::decode_exif(OIIO::cspan<uint8_t>(info.metadata.exif.data(), int64_t(info.metadata.exif.size())), decoded);
+        EXPECT_EQ(decoded.get_string_attribute("Exif:LensModel"), exif ? "zoka lens" : "") << name;
+        const std::string text = Info(Path(name));
+        EXPECT_NE(text.find("ICCProfile"), std::string::npos) << name << text;
+        // OpenImageIO gives PNG's pixels per metre in inches.
+        const bool perCm = text.find("XResolution: 40\n") != std::string::npos &&
+                           text.find("ResolutionUnit: \"cm\"") != std::string::npos;
+        const bool perInch = text.find("XResolution: 101.6\n") != std::string::npos &&
+                             text.find("ResolutionUnit: \"inch\"") != std::string::npos;
+        EXPECT_TRUE(perCm || perInch) << name << text;
+        // OpenImageIO reads no EXIF from PNG files.
+        if (name.ends_with(".png")) return;
+        EXPECT_EQ(text.find("Exif:LensModel: \"zoka lens\"") != std::string::npos, exif) << name << text;
+    };
+    kept("in.png", true);
+    for (const std::string name : {"out.png", "out.tif", "out.jpg"}) {
+        ASSERT_EQ(Zoka("render antimatter " + Path("in.png") + " " + Path(name)).status, 0) << name;
+        kept(name, true);
+    }
+    ASSERT_EQ(Zoka("render antimatter " + Path("out.tif") + " " + Path("back.png")).status, 0);
+    kept("back.png", true);
+    ASSERT_EQ(Zoka("render antimatter " + Path("out.jpg") + " " + Path("back.tif")).status, 0);
+    kept("back.tif", true);
+
+    // OpenEXR carries the resolution (in inches) and EXIF, not the profile.
+    ASSERT_EQ(Zoka("render antimatter " + Path("in.png") + " " + Path("out.exr")).status, 0);
+    Image image;
+    ImageInfo info;
+    ASSERT_TRUE(ReadImage(Path("out.exr"), image, error, info)) << error;
+    EXPECT_TRUE(info.metadata.icc.empty());
+    EXPECT_FLOAT_EQ(static_cast<float>(info.metadata.xResolution), 101.6f);
+    EXPECT_EQ(info.metadata.unit, ImageMetadata::Unit::kInch);
+    EXPECT_NE(Info(Path("out.exr")).find("Exif:LensModel: \"zoka lens\""), std::string::npos);
+}
+
+// --quality trades JPEG's size for its fidelity.
+TEST_F(Depth, JpegQualityChangesTheFileSize) {
+    Image noisy(64, 64);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            noisy.Set(x, y, Pixel{255, uint8_t(x * 37 ^ y * 11), uint8_t(x * y), uint8_t(y * 5)});
+        }
+    }
+    const std::string input = Write("noisy.png", noisy);
+    for (const std::string quality : {"10", "95"}) {
+        const std::string output = Path(quality + ".jpg");
+        ASSERT_EQ(Zoka("render antimatter " + input + " " + output + " --quality " + quality).status, 0);
+    }
+    ASSERT_EQ(Zoka("render antimatter " + input + " " + Path("default.jpg")).status, 0);
+    ASSERT_EQ(Zoka("render antimatter " + input + " " + Path("98.jpg") + " --quality 98").status, 0);
+    EXPECT_LT(fs::file_size(Path("10.jpg")) * 2, fs::file_size(Path("95.jpg")));
+    EXPECT_EQ(fs::file_size(Path("default.jpg")), fs::file_size(Path("98.jpg"))) << "the default is 98";
+    EXPECT_EQ(Zoka("render antimatter " + input + " " + Path("0.jpg") + " --quality 0").status, 2);
 }
 
 // Footage goes through an effect frame by frame: the input's frame number
