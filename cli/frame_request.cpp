@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
@@ -123,14 +126,37 @@ int ApplyRequest(const EffectEntry& effect, ourhost::EffectInstance& instance,
             return kUsageError;
         }
     }
-    sets.insert(sets.end(), request.sets.begin(), request.sets.end());
+    for (const std::string& set : request.sets) sets.push_back(KeyframesInSeconds(set, request.fps));
     return ApplySettings(effect, instance, sets) ? 0 : kUsageError;
+}
+
+std::string KeyframesInSeconds(const std::string& set, double fps) {
+    std::string out;
+    size_t from = 0;
+    while (from <= set.size()) {
+        size_t end = set.find(';', from);
+        if (end == std::string::npos) end = set.size();
+        std::string key = set.substr(from, end - from);
+        const size_t at = key.rfind('@');
+        const std::string when = at == std::string::npos ? "" : key.substr(at + 1);
+        // "@12f": frame 12, at 12 / fps seconds.
+        if (when.size() >= 2 && when.size() <= 8 && when.back() == 'f' &&
+            std::all_of(when.begin(), when.end() - 1, [](unsigned char c) { return std::isdigit(c) != 0; })) {
+            char seconds[40];
+            std::snprintf(seconds, sizeof seconds, "%.17g", std::stod(when.substr(0, when.size() - 1)) / fps);
+            key = key.substr(0, at + 1) + seconds;
+        }
+        out += (from == 0 ? "" : ";") + key;
+        from = end + 1;
+    }
+    return out;
 }
 
 void AddFrameOptions(CLI::App& command, FrameRequest& request) {
     command.add_option("--set", request.sets,
-                       "KEY=VALUE: a parameter by key, label or number; VALUE@SECONDS;... "
-                       "for keyframes");
+                       "KEY=VALUE: a parameter by key, label or number; keyframes are "
+                       "VALUE@SECONDS;... or VALUE@FRAMEf;... (frame N at N / fps seconds), "
+                       "linear between keys for numbers, points and colours, held for the others");
     command.add_option("--preset", request.preset,
                        "A JSON file of values (as 'zoka params EFFECT --json' prints), "
                        "applied before --set");

@@ -35,6 +35,9 @@ const CLI::Validator& FiniteNumber();
 
 // Applies every --set to the instance; prints one line and returns false at
 // the first refusal.
+// KEY=VALUE with its keyframes at frame numbers ("VALUE@12f") turned into
+// seconds at the rate given; everything else unchanged.
+std::string KeyframesInSeconds(const std::string& set, double fps);
 bool ApplySettings(const EffectEntry& effect, ourhost::EffectInstance& instance,
                    const std::vector<std::string>& sets);
 

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "cli/footage.h"
+#include "cli/frame_request.h"
 #include "cli/image_files.h"
 
 namespace zoka_cli {
@@ -1287,6 +1288,25 @@ TEST_F(Footage, AGrowingSequenceBecomesAVideoOfOneSize) {
         EXPECT_GT(frame.Width(), 16) << "the canvas holds the longest trail";
         EXPECT_TRUE(Read(Name("d_%04d.png", n + 1)) == frame) << "frame " << n;
     }
+}
+
+TEST(FootageText, KeyframesAtFrameNumbersAreSecondsAtTheRate) {
+    EXPECT_EQ(KeyframesInSeconds("Length=0@0f;120@48f", 24), "Length=0@0;120@2");
+    EXPECT_EQ(KeyframesInSeconds("Length=0@0;120@2.5", 24), "Length=0@0;120@2.5");
+    EXPECT_EQ(KeyframesInSeconds("Opacity=50@1f;80@1.5", 4), "Opacity=50@0.25;80@1.5");
+    EXPECT_EQ(KeyframesInSeconds("Color=red", 24), "Color=red");
+    EXPECT_EQ(KeyframesInSeconds("Length=5@1e3f;7@f;9@-2f", 24), "Length=5@1e3f;7@f;9@-2f") << "left for the parser to refuse";
+}
+
+TEST_F(Footage, KeyframesAtFrameNumbersRenderAsTheirSeconds) {
+    const std::string input = Shape("in.png");
+    for (const auto& [name, keys] : {std::pair{"frames.png", "Length=0@0f;40@8f"}, std::pair{"seconds.png", "Length=0@0;40@2"}}) {
+        const Outcome run = Zoka("render motiontrail " + input + " " + Path(name) + " --fps 4 --time 1 --set \"" +
+                                 keys + "\" --set Direction=90");
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    EXPECT_TRUE(Read("frames.png") == Read("seconds.png"));
+    EXPECT_GT(Read("frames.png").Width(), 16 + 10) << "halfway: a trail of 20 pixels";
 }
 
 TEST_F(Footage, ShardsMakeTheFramesOfOneRun) {
