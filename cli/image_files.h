@@ -97,6 +97,11 @@ struct WriteExtras {
     const ImageMetadata* metadata = nullptr;
     // JPEG's quality, 1-100; 0 for the image library's own.
     int jpegQuality = 0;
+    // The input layer's frame, in the output's pixels, for formats with a
+    // display window (OpenEXR): the image is its data window at x, y. 0
+    // when unknown: the display window is then the image's own size.
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
 };
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error,
                 int pngCompression = kDefaultPngCompression, const WriteExtras& extras = {});

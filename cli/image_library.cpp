@@ -464,6 +464,17 @@ TypeDesc StoredType(SampleDepth depth) {
     return TypeDesc::FLOAT;
 }
 
+// The image's position on the input layer's frame, for formats that keep
+// one (OpenEXR's data and display windows, TIFF's position).
+void PlaceOnFrame(const WriteExtras& extras, ImageSpec& format) {
+    format.x = extras.x;
+    format.y = extras.y;
+    if (extras.frameWidth > 0 && extras.frameHeight > 0) {
+        format.full_width = extras.frameWidth;
+        format.full_height = extras.frameHeight;
+    }
+}
+
 bool Write(const std::string& path, const ourhost::Image& image, std::string& error, const WriteExtras& extras) {
     return WriteThroughTemporary(path, error, [&](OIIO::ImageOutput& output, const std::string& name) {
         const bool composite = !output.supports("alpha");
@@ -478,6 +489,7 @@ bool Write(const std::string& path, const ourhost::Image& image, std::string& er
         if (extras.metadata != nullptr) {
             AttachMetadata(premultiply ? InInches(*extras.metadata) : *extras.metadata, format);
         }
+        if (output.supports("origin")) PlaceOnFrame(extras, format);
         if (formatName == "jpeg" && extras.jpegQuality > 0) {
             format.attribute("Compression", "jpeg:" + std::to_string(extras.jpegQuality));
         }

@@ -175,6 +175,8 @@ int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time
                        prepared.background};
     extras.metadata = &prepared.inputInfo.metadata;
     extras.jpegQuality = files.jpegQuality;
+    extras.frameWidth = DraftSide(prepared.input.Width(), request.downsample);
+    extras.frameHeight = DraftSide(prepared.input.Height(), request.downsample);
     if (!ChooseDepth(path, DepthAsked(files), prepared.inputInfo.depth, extras.depth, prepared.failure) ||
         !WriteImage(path, image, prepared.failure, files.pngCompression, extras)) {
         std::cerr << "zoka: " << prepared.failure << "\n";

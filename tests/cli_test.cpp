@@ -1290,6 +1290,24 @@ TEST_F(Footage, AGrowingSequenceBecomesAVideoOfOneSize) {
     }
 }
 
+// OpenEXR keeps the layer's place as its data window on the input's frame,
+// the display window, as PNG keeps it in its offset chunk.
+TEST_F(Footage, ExrFilesPlaceTheGrownLayerOnTheInputsFrame) {
+    const std::string input = Shape("in.png");
+    for (const char* name : {"left.png", "left.exr"}) {
+        const Outcome run = Zoka("render motiontrail " + input + " " + Path(name) + " --set Length=10 --set Direction=-45");
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    const auto [x, y] = Position(Path("left.png"));
+    EXPECT_LT(x, 0);
+    EXPECT_EQ(Position(Path("left.exr")), std::make_pair(x, y));
+    auto exr = OIIO::ImageInput::open(Path("left.exr"));
+    ASSERT_TRUE(exr);
+    EXPECT_EQ(exr->spec().full_x, 0);
+    EXPECT_EQ(exr->spec().full_width, 16) << "the input's frame";
+    EXPECT_EQ(exr->spec().full_height, 16);
+}
+
 TEST(FootageText, KeyframesAtFrameNumbersAreSecondsAtTheRate) {
     EXPECT_EQ(KeyframesInSeconds("Length=0@0f;120@48f", 24), "Length=0@0;120@2");
     EXPECT_EQ(KeyframesInSeconds("Length=0@0;120@2.5", 24), "Length=0@0;120@2.5");

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -169,11 +170,18 @@ protected:
         for (size_t i = 0; i < c.settings.size(); ++i) {
             if (!c.settings[i].melt.empty()) params += " '" + std::to_string(i) + "=" + c.settings[i].melt + "'";
         }
+        // Every frame to its own file, a few past the one compared: melt may
+        // end before its consumer has written the last frames, and with
+        // real_time=-1 it drops none on a busy machine (it would otherwise
+        // skip the filter on frames that are late). The image muxer numbers
+        // frames from 1.
         const long last = std::lround(c.time * kMeltFps);
         Run(Plugins() + "melt -silent -profile " + Path("profile") + " avformat:" + Path("in.png") +
-            " out=" + std::to_string(last) + " -filter frei0r.zoka_" + Lower(c.key) + params +
-            " -consumer avformat:" + Path("melt.png") + " vcodec=png pix_fmt=rgba update=1 >/dev/null");
-        return Read("melt.png");
+            " out=" + std::to_string(last + 3) + " -filter frei0r.zoka_" + Lower(c.key) + params +
+            " -consumer avformat:" + Path("melt_%04d.png") + " vcodec=png pix_fmt=rgba real_time=-1 >/dev/null");
+        char name[32];
+        std::snprintf(name, sizeof name, "melt_%04ld.png", last + 1);
+        return Read(name);
     }
 
     fs::path folder_;
