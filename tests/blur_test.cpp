@@ -269,15 +269,21 @@ TEST(Blur, TheFftAndDirectMethodsAgreeOnAShape) {
 namespace zoka {
 namespace {
 
-// Every lane width the processor runs gives the one-lane kernels' bits: each
-// lane keeps the scalar order of operations.
-TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
+// The one-lane kernels and every wider set the processor runs.
+std::vector<LaneKernels> EveryLaneWidth() {
     std::vector<LaneKernels> widths{ScalarLaneKernels()};
 #if defined(__x86_64__) || defined(__i386__)
     widths.push_back(LaneKernels2());
     if (__builtin_cpu_supports("avx2")) widths.push_back(LaneKernels4());
     if (__builtin_cpu_supports("avx512f")) widths.push_back(LaneKernels8());
 #endif
+    return widths;
+}
+
+// Every lane width the processor runs gives the one-lane kernels' bits: each
+// lane keeps the scalar order of operations.
+TEST(BlurLanes, EveryWidthGivesTheScalarBits) {
+    const std::vector<LaneKernels> widths = EveryLaneWidth();
     std::mt19937 random(11);
     const int32_t length = 37, taps = 6, pad = taps - 1;
     double w[taps];
@@ -442,12 +448,7 @@ std::vector<std::vector<uint8_t>> HardLines(int32_t length, uint32_t seed) {
 // Every lane width, every table radius: the blur's bytes are the table sum's
 // bytes, lane by lane, whatever the neighbouring lanes hold.
 TEST(BlurTableShortcut, EveryLaneGivesTheTableSum) {
-    std::vector<LaneKernels> widths{ScalarLaneKernels()};
-#if defined(__x86_64__) || defined(__i386__)
-    widths.push_back(LaneKernels2());
-    if (__builtin_cpu_supports("avx2")) widths.push_back(LaneKernels4());
-    if (__builtin_cpu_supports("avx512f")) widths.push_back(LaneKernels8());
-#endif
+    const std::vector<LaneKernels> widths = EveryLaneWidth();
     const int32_t length = 301;
     for (const double r : {0.4, 1.0, 2.5, 5.0, 7.7, 12.3, 20.0, 29.2, 30.0}) {
         const int32_t taps = HalfKernelTaps(r), pad = taps - 1;
