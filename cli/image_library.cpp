@@ -418,16 +418,8 @@ std::vector<uint16_t> Widened16(const std::vector<uint8_t>& bytes) {
     return wide;
 }
 
-// 8-bit values as fractions, v / 255; premultiplied ones from the layer's
-// straight values, so that dividing by alpha gives them back.
-std::vector<float> Fractions(const ourhost::Image& image, bool alpha, bool premultiply,
-                             const ourhost::Pixel* background) {
-    if (!premultiply || !alpha) {
-        const std::vector<uint8_t> bytes = Interleaved(image, alpha, false, background);
-        std::vector<float> values(bytes.size());
-        std::transform(bytes.begin(), bytes.end(), values.begin(), [](uint8_t v) { return v / 255.0f; });
-        return values;
-    }
+// RGBA as fractions of 255, the colour premultiplied by alpha in floats.
+std::vector<float> PremultipliedFractions(const ourhost::Image& image) {
     std::vector<float> values;
     values.reserve(static_cast<size_t>(image.Width()) * image.Height() * 4);
     for (int y = 0; y < image.Height(); ++y) {
@@ -438,6 +430,19 @@ std::vector<float> Fractions(const ourhost::Image& image, bool alpha, bool premu
         }
     }
     return values;
+}
+
+// 8-bit values as fractions, v / 255; premultiplied ones from the layer's
+// straight values, so that dividing by alpha gives them back.
+std::vector<float> Fractions(const ourhost::Image& image, bool alpha, bool premultiply,
+                             const ourhost::Pixel* background) {
+    if (!premultiply || !alpha) {
+        const std::vector<uint8_t> bytes = Interleaved(image, alpha, false, background);
+        std::vector<float> values(bytes.size());
+        std::transform(bytes.begin(), bytes.end(), values.begin(), [](uint8_t v) { return v / 255.0f; });
+        return values;
+    }
+    return PremultipliedFractions(image);
 }
 
 bool WritePixels(OIIO::ImageOutput& output, const ourhost::Image& image, bool alpha, bool premultiply,
@@ -521,18 +526,9 @@ bool WriteFrames(const std::string& path, const std::vector<ourhost::Image>& fra
     });
 }
 
-
 OIIO::ImageBuf Premultiplied(const ourhost::Image& image) {
     OIIO::ImageBuf buffer(ImageSpec(image.Width(), image.Height(), 4, TypeDesc::FLOAT));
-    std::vector<float> pixels;
-    pixels.reserve(static_cast<size_t>(image.Width()) * image.Height() * 4);
-    for (int y = 0; y < image.Height(); ++y) {
-        for (int x = 0; x < image.Width(); ++x) {
-            const ourhost::Pixel p = image.At(x, y);
-            const float a = p.a / 255.0f;
-            pixels.insert(pixels.end(), {p.r / 255.0f * a, p.g / 255.0f * a, p.b / 255.0f * a, a});
-        }
-    }
+    const std::vector<float> pixels = PremultipliedFractions(image);
     buffer.set_pixels(buffer.roi(), TypeDesc::FLOAT, pixels.data());
     return buffer;
 }
