@@ -130,6 +130,50 @@ int ApplyRequest(const EffectEntry& effect, ourhost::EffectInstance& instance,
     return ApplySettings(effect, instance, sets) ? 0 : kUsageError;
 }
 
+namespace {
+
+// "--set VALUE" or "--set=VALUE" at words[i]: the value, and i moved past it.
+std::optional<std::string> OptionValue(const std::vector<std::string>& words, size_t& i, const std::string& name) {
+    const std::string& word = words[i];
+    if (word.rfind(name + "=", 0) == 0) return word.substr(name.size() + 1);
+    if (word != name || i + 1 >= words.size()) return std::nullopt;
+    return words[++i];
+}
+
+}  // namespace
+
+bool SplitFurtherEffects(int argc, const char* const* argv, SplitCommandLine& split) {
+    const std::vector<std::string> words(argv, argv + argc);
+    FurtherEffect* current = nullptr;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "--then") {
+            if (i + 1 >= words.size() || words[i + 1].empty() || words[i + 1][0] == '-') {
+                std::cerr << "zoka: --then takes the name or key of an effect, then its --set and --preset\n";
+                return false;
+            }
+            split.then.push_back(FurtherEffect{words[++i], {}, {}});
+            current = &split.then.back();
+            continue;
+        }
+        if (current != nullptr) {
+            if (auto value = OptionValue(words, i, "--set")) {
+                current->sets.push_back(*value);
+                continue;
+            }
+            if (auto value = OptionValue(words, i, "--preset")) {
+                if (!current->preset.empty()) {
+                    std::cerr << "zoka: --then " << current->effect << " takes one --preset\n";
+                    return false;
+                }
+                current->preset = *value;
+                continue;
+            }
+        }
+        split.words.push_back(words[i]);
+    }
+    return true;
+}
+
 std::string KeyframesInSeconds(const std::string& set, double fps) {
     std::string out;
     size_t from = 0;

@@ -12,6 +12,14 @@
 
 namespace zoka_cli {
 
+// An effect applied after the first, to its result (--then EFFECT), with
+// its own values.
+struct FurtherEffect {
+    std::string effect;
+    std::vector<std::string> sets;  // KEY=VALUE
+    std::string preset;
+};
+
 struct FrameRequest {
     std::vector<std::string> sets;  // KEY=VALUE
     std::string preset;             // a JSON file of values, applied before sets
@@ -23,6 +31,7 @@ struct FrameRequest {
     // Failures our host injects into the render, for testing the error paths.
     uint64_t failAllocation = 0;
     uint64_t cancelAtPoll = 0;
+    std::vector<FurtherEffect> then;  // applied in order to the first effect's result
 
     ourhost::FrameOptions Options() const {
         return ourhost::FrameOptions{time, fps, still, downsample};
@@ -51,6 +60,17 @@ int ApplyRequest(const EffectEntry& effect, ourhost::EffectInstance& instance,
 // Only errors (quiet), or progress and timings too (verbose).
 enum class Verbosity { kQuiet, kNormal, kVerbose };
 void AddVerbosityOptions(CLI::App& command, Verbosity& verbosity);
+
+// The command line with every "--then EFFECT [--set KEY=VALUE]...
+// [--preset FILE]" taken out into further effects: the --set and --preset
+// after a --then belong to its effect, every other word stays where it was
+// (so options and files may follow a further effect). False after one error
+// line.
+struct SplitCommandLine {
+    std::vector<std::string> words;  // the program's name first
+    std::vector<FurtherEffect> then;
+};
+bool SplitFurtherEffects(int argc, const char* const* argv, SplitCommandLine& split);
 
 // Refuses, with one line, what the host cannot represent: a selection origin
 // beyond 16.16 fixed point, a time or frame rate outside our host's range.

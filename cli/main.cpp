@@ -3,6 +3,7 @@
 #include <iostream>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "cli/demo.h"
 #include "cli/frame_request.h"
@@ -47,11 +48,31 @@ void AddBackgroundOption(CLI::App& command, RenderFiles& files) {
         ->capture_default_str();
 }
 
+// --then is taken out of the command line before it is parsed (see
+// SplitFurtherEffects); this entry only shows it in the help.
+void AddThenHelp(CLI::App& command, std::string& shown) {
+    command.add_option("--then", shown,
+                       "A further effect applied to the result, with its own --set and --preset "
+                       "(any number, in order; the selection layer is the first effect's)")
+        ->type_name("EFFECT");
+}
+
 void AddCanvasOption(CLI::App& command, RenderFiles& files, const char* byDefault) {
     command.add_option("--canvas", files.canvas,
                        std::string("The image each frame is written as: grown (the layer as the effect "
                                    "grew it), input (the input's frame) or WxH+X+Y (X,Y relative to "
                                    "the input's top-left, signed); default: ") + byDefault);
+}
+
+// A sequence's frames are files; its workers cannot share one stream.
+bool RefuseStandardStreams(const RenderFiles& files) {
+    for (const std::string* path : {&files.input, &files.output, &files.selection}) {
+        if (*path == "-") {
+            std::cerr << "zoka: animate reads and writes files; standard input and output (-) are for render\n";
+            return false;
+        }
+    }
+    return true;
 }
 
 // The first word that is not an option names the command; an unknown one is
@@ -75,7 +96,9 @@ bool RefuseUnknownCommand(CLI::App& app, int argc, char** argv) {
     return false;
 }
 
-int Main(int argc, char** argv) {
+// The command line with the further effects taken out (argc, argv), and as
+// given (fullArgc, fullArgv).
+int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArgc, char** fullArgv) {
     CLI::App app{"zoka: the Lumetta effects module from the command line"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("zoka ") + ZOKA_VERSION);
@@ -117,10 +140,16 @@ int Main(int argc, char** argv) {
     bool renderJson = false;
     auto* render = app.add_subcommand("render", "Render one frame of an effect into an image file");
     render->add_option("effect", effect, "Effect name or key")->required();
-    render->add_option("input", files.input, "The layer image")->required();
-    render->add_option("output", files.output, "The image to write (its format by its extension)")
+    render->add_option("input", files.input, "The layer image (- for standard input, any format zoka reads)")
         ->required();
+    render->add_option("output", files.output,
+                       "The image to write, its format by its extension (- for standard output, with --format)")
+        ->required();
+    render->add_option("--format", files.format,
+                       "The format written to standard output, as an extension: png, jpg, tif, exr, ...");
     AddFrameOptions(*render, request);
+    std::string thenShown;
+    AddThenHelp(*render, thenShown);
     render->add_option("--selection", files.selection, "A selection layer (\"Alpha Layer\") image");
     render->add_option("--selection-origin", request.selectionOrigin,
                        "Where the selection layer's top-left corner lies, X,Y")
@@ -157,8 +186,10 @@ int Main(int argc, char** argv) {
         ->check(CLI::PositiveNumber)
         ->group("");
     app.add_option(kWorkerOption, animation.workerRole)->group("");
-    animation.commandLine.assign(argv, argv + argc);
+    // Each worker splits the whole command line again.
+    animation.commandLine.assign(fullArgv, fullArgv + fullArgc);
     AddFrameOptions(*animate, request);
+    AddThenHelp(*animate, thenShown);
     animate->footer(kPixelsNote);
     auto* start = animate->add_option("--start", request.time,
                                       "The time of the range's first frame, in seconds (as --time)")
@@ -188,9 +219,14 @@ int Main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : kUsageError;
     }
 
+    if (!split.then.empty() && !*render && !*animate) {
+        std::cerr << "zoka: --then is for render and animate\n";
+        return kUsageError;
+    }
+    request.then = split.then;
     if ((*frame || *render || *animate) && !CheckFrameRequest(request)) return kUsageError;
     if (*animate) {
-        if (!ChooseFrames(animation)) return kUsageError;
+        if (!ChooseFrames(animation) || !RefuseStandardStreams(files)) return kUsageError;
         animation.startGiven = start->count() > 0 || animate->count("--time") > 0;
         return AnimateCommand(modulePath, effect, files, request, animation);
     }
@@ -204,6 +240,14 @@ int Main(int argc, char** argv) {
     if (*pipl) return WritePipl(session, effect);
     if (*frame) return ShowFrame(session, effect, request, query);
     return kUsageError;
+}
+
+int Main(int argc, char** argv) {
+    SplitCommandLine split;
+    if (!SplitFurtherEffects(argc, argv, split)) return kUsageError;
+    std::vector<char*> words;
+    for (std::string& word : split.words) words.push_back(word.data());
+    return RunCommand(split, static_cast<int>(words.size()), words.data(), argc, argv);
 }
 
 }  // namespace zoka_cli

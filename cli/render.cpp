@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "cli/frame_workers.h"
 #include "cli/image_files.h"
 #include "cli/output_file.h"
+#include "cli/standard_streams.h"
 #include "ourhost/param_values.h"
 #include "ourhost/text.h"
 
@@ -23,10 +25,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// An effect set up with the user's values and selection, ready for frames.
-struct PreparedEffect {
+// One effect of the chain, set up with its values.
+struct Stage {
     const EffectEntry* effect = nullptr;
     std::unique_ptr<ourhost::EffectInstance> instance;
+};
+
+// The effects set up with the user's values and selection, ready for frames.
+struct PreparedEffect {
+    std::vector<Stage> stages;  // the effect, then each --then in order
     ourhost::Image input;
     int32_t inputFrame = 0;  // the frame whose input is loaded, for input sequences
     ImageInfo inputInfo;     // whether it had alpha, its depth and metadata
@@ -37,7 +44,7 @@ struct PreparedEffect {
 int ReadInput(const std::string& path, ourhost::Image& image, ImageInfo& info) {
     std::string error;
     if (ReadImage(path, image, error, info)) return 0;
-    std::cerr << "zoka: " << error << "\n";
+    std::cerr << "zoka: " << NameStandardStreams(error) << "\n";
     return kFileError;
 }
 
@@ -63,11 +70,56 @@ int RefuseDepthNotHeld(const RenderFiles& files, const std::string& output) {
     return kUsageError;
 }
 
-// Sets up the effect with the input of the given frame (of a sequence).
+// An effect found, set up and given its values, as a host applies one.
+int SetUpStage(Session& session, const std::string& name, const FrameRequest& values, Stage& stage) {
+    stage.effect = session.Find(name);
+    if (stage.effect == nullptr) return kUsageError;
+    std::string about;
+    session.Instantiate(*stage.effect)->About(about);
+    stage.instance = SetUpEffect(session, *stage.effect);
+    if (!stage.instance) return kModuleError;
+    return ApplyRequest(*stage.effect, *stage.instance, values);
+}
+
+// Every effect of the chain set up, the first with the request's values and
+// the selection layer, each further one with its own values.
+int SetUpStages(Session& session, const std::string& name, const RenderFiles& files, const FrameRequest& request,
+                PreparedEffect& prepared) {
+    prepared.stages.resize(1 + request.then.size());
+    if (const int status = SetUpStage(session, name, request, prepared.stages[0])) return status;
+    for (size_t i = 0; i < request.then.size(); ++i) {
+        FrameRequest values = request;
+        values.sets = request.then[i].sets;
+        values.preset = request.then[i].preset;
+        if (const int status = SetUpStage(session, request.then[i].effect, values, prepared.stages[i + 1])) {
+            return status;
+        }
+    }
+    if (!files.selection.empty()) {
+        ourhost::Image selection;
+        const auto origin = ParsePoint(request.selectionOrigin);
+        if (!origin) {
+            std::cerr << "zoka: --selection-origin takes X,Y, not \"" << request.selectionOrigin
+                      << "\"\n";
+            return kUsageError;
+        }
+        if (const int status = ReadInput(files.selection, selection)) return status;
+        ourhost::EffectInstance& first = *prepared.stages[0].instance;
+        if (first.Params().size() < 3 || first.Params()[1].def.kind != kParamLayer) {
+            std::cerr << "zoka: " << prepared.stages[0].effect->name << " takes no selection layer\n";
+            return kUsageError;
+        }
+        first.SetSelection(selection, origin->first, origin->second);
+    }
+    for (Stage& stage : prepared.stages) {
+        if (stage.instance->SequenceSetup() != kHostNoError) return kModuleError;
+    }
+    return 0;
+}
+
+// Sets up the effects with the input of the given frame (of a sequence).
 int Prepare(Session& session, const std::string& name, const RenderFiles& files,
             const FrameRequest& request, int32_t frame, PreparedEffect& prepared) {
-    prepared.effect = session.Find(name);
-    if (prepared.effect == nullptr) return kUsageError;
     HostColor background{};
     if (!ourhost::ParseColor(files.background, background)) {
         std::cerr << "zoka: --background takes a colour #RRGGBB, #RGB, R,G,B or a name, not \"" << files.background
@@ -79,28 +131,7 @@ int Prepare(Session& session, const std::string& name, const RenderFiles& files,
         return status;
     }
     prepared.inputFrame = frame;
-    std::string about;
-    session.Instantiate(*prepared.effect)->About(about);
-    prepared.instance = SetUpEffect(session, *prepared.effect);
-    if (!prepared.instance) return kModuleError;
-    if (const int status = ApplyRequest(*prepared.effect, *prepared.instance, request)) return status;
-    if (!files.selection.empty()) {
-        ourhost::Image selection;
-        const auto origin = ParsePoint(request.selectionOrigin);
-        if (!origin) {
-            std::cerr << "zoka: --selection-origin takes X,Y, not \"" << request.selectionOrigin
-                      << "\"\n";
-            return kUsageError;
-        }
-        if (const int status = ReadInput(files.selection, selection)) return status;
-        if (prepared.instance->Params().size() < 3 ||
-            prepared.instance->Params()[1].def.kind != kParamLayer) {
-            std::cerr << "zoka: " << prepared.effect->name << " takes no selection layer\n";
-            return kUsageError;
-        }
-        prepared.instance->SetSelection(selection, origin->first, origin->second);
-    }
-    return prepared.instance->SequenceSetup() == kHostNoError ? 0 : kModuleError;
+    return SetUpStages(session, name, files, request, prepared);
 }
 
 // The module's message as one line.
@@ -112,8 +143,8 @@ std::string MessageLine(const std::string& text) {
 }
 
 // "Glow: the module's message (code 8)", kept as the failure.
-void NoteFailure(PreparedEffect& prepared, HostError code, const std::string& message) {
-    prepared.failure = prepared.effect->name + ": " +
+void NoteFailure(PreparedEffect& prepared, const EffectEntry& effect, HostError code, const std::string& message) {
+    prepared.failure = effect.name + ": " +
                        (code == kHostErrorCancelled ? "the render was cancelled"
                         : message.empty()           ? "the render failed"
                                                     : MessageLine(message)) +
@@ -138,6 +169,40 @@ CanvasRect CanvasOf(const CanvasChoice& choice, const std::optional<CanvasRect>&
     return CanvasRect{-frame.originX, -frame.originY, frame.image.Width(), frame.image.Height()};
 }
 
+// The chain's frame: each effect renders the result of the one before, at
+// the frame's resolution, and the input's top-left moves by each effect's
+// origin. On a failure, the frame of the effect that failed.
+ourhost::FrameResult RenderChain(PreparedEffect& prepared, ourhost::FrameOptions options,
+                                 const EffectEntry*& failed) {
+    ourhost::FrameResult frame;
+    const ourhost::Image* input = &prepared.input;
+    int32_t originX = 0;
+    int32_t originY = 0;
+    for (Stage& stage : prepared.stages) {
+        ourhost::FrameResult next = stage.instance->RenderFrame(*input, options);
+        if (next.code != kHostNoError) {
+            failed = stage.effect;
+            return next;
+        }
+        // Each output holds its input, so the sums stay within the last output.
+        originX += next.originX;
+        originY += next.originY;
+        frame = std::move(next);
+        input = &frame.image;
+        options.inputIsDraft = true;
+    }
+    frame.originX = originX;
+    frame.originY = originY;
+    return frame;
+}
+
+// "Glow", or "Glow, then Gaussian Blur" for a chain.
+std::string ChainName(const PreparedEffect& prepared) {
+    std::string name;
+    for (const Stage& stage : prepared.stages) name += (name.empty() ? "" : ", then ") + stage.effect->name;
+    return name;
+}
+
 // What one frame came to, as written.
 struct Written {
     HostError code = kHostNoError;
@@ -157,13 +222,14 @@ int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time
     host.FailAllocation(request.failAllocation);
     host.CancelFromPoll(request.cancelAtPoll);
     const Clock::time_point start = Clock::now();
-    ourhost::FrameResult frame = prepared.instance->RenderFrame(prepared.input, options);
+    const EffectEntry* failed = nullptr;
+    ourhost::FrameResult frame = RenderChain(prepared, options, failed);
     host.FailAllocation(0);
     host.CancelFromPoll(0);
     written.code = frame.code;
     written.message = MessageLine(frame.message);
     if (frame.code != kHostNoError) {
-        NoteFailure(prepared, frame.code, frame.message);
+        NoteFailure(prepared, *failed, frame.code, frame.message);
         return kModuleError;
     }
     written.canvas = CanvasOf(choice, whole, frame, prepared.input, request.downsample);
@@ -179,6 +245,7 @@ int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time
     extras.frameHeight = DraftSide(prepared.input.Height(), request.downsample);
     if (!ChooseDepth(path, DepthAsked(files), prepared.inputInfo.depth, extras.depth, prepared.failure) ||
         !WriteImage(path, image, prepared.failure, files.pngCompression, extras)) {
+        prepared.failure = NameStandardStreams(prepared.failure);
         std::cerr << "zoka: " << prepared.failure << "\n";
         return kFileError;
     }
@@ -200,8 +267,10 @@ int RefuseInputAsOutput(const RenderFiles& files, int32_t frame, const std::stri
 }
 
 void Finish(PreparedEffect& prepared) {
-    prepared.instance->SequenceSetdown();
-    prepared.instance->GlobalSetdown();
+    for (Stage& stage : prepared.stages) {
+        stage.instance->SequenceSetdown();
+        stage.instance->GlobalSetdown();
+    }
 }
 
 std::optional<CanvasChoice> CanvasChosen(const RenderFiles& files) {
@@ -219,6 +288,47 @@ double FrameTime(const FrameRequest& request, const Animation& animation, int32_
     return request.time + (n - animation.range.front()) / request.fps;
 }
 
+// Whether every area was made; after an error line when not.
+bool AreasMade(PreparedEffect& prepared, const Stage& stage, const std::vector<ourhost::FrameArea>& areas) {
+    for (const ourhost::FrameArea& area : areas) {
+        if (area.code != kHostNoError) {
+            NoteFailure(prepared, *stage.effect, area.code, area.message);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where each time's frame lies through the whole chain: the first effect's
+// area from the input, each later effect's from a layer of the size the one
+// before gave (frame setup looks at sizes alone), one layer for each size.
+// False after an error line.
+bool ChainAreas(PreparedEffect& prepared, ourhost::FrameOptions options, const std::vector<double>& times,
+                std::vector<ourhost::FrameArea>& areas) {
+    areas = prepared.stages[0].instance->FrameAreas(prepared.input, options, times);
+    if (!AreasMade(prepared, prepared.stages[0], areas)) return false;
+    options.inputIsDraft = true;
+    for (size_t k = 1; k < prepared.stages.size(); ++k) {
+        std::map<std::pair<int32_t, int32_t>, std::vector<size_t>> timesBySize;
+        for (size_t i = 0; i < areas.size(); ++i) timesBySize[{areas[i].width, areas[i].height}].push_back(i);
+        for (const auto& [size, indices] : timesBySize) {
+            std::vector<double> sameSize;
+            for (const size_t i : indices) sameSize.push_back(times[i]);
+            const ourhost::Image layer(size.first, size.second);
+            const auto next = prepared.stages[k].instance->FrameAreas(layer, options, sameSize);
+            if (!AreasMade(prepared, prepared.stages[k], next)) return false;
+            for (size_t j = 0; j < indices.size(); ++j) {
+                ourhost::FrameArea& area = areas[indices[j]];
+                area.width = next[j].width;
+                area.height = next[j].height;
+                area.originX += next[j].originX;
+                area.originY += next[j].originY;
+            }
+        }
+    }
+    return true;
+}
+
 // One size for the whole range: the union of every frame's output, found
 // by frame setup alone (cheap beside a render) over the whole range, so
 // that every shard and worker finds the same canvas.
@@ -233,19 +343,18 @@ int WholeRangeCanvas(PreparedEffect& prepared, const FrameRequest& request, cons
         for (size_t i = first; i < std::min(range.size(), first + kBlock); ++i) {
             times.push_back(FrameTime(request, animation, range[i]));
         }
-        for (const ourhost::FrameArea& area : prepared.instance->FrameAreas(prepared.input, request.Options(), times)) {
-            if (area.code != kHostNoError) {
-                NoteFailure(prepared, area.code, area.message);
-                return kModuleError;
-            }
+        std::vector<ourhost::FrameArea> areas;
+        if (!ChainAreas(prepared, request.Options(), times, areas)) return kModuleError;
+        for (const ourhost::FrameArea& area : areas) {
             const CanvasRect rect{-area.originX, -area.originY, area.width, area.height};
             whole = any ? Union(whole, rect) : rect;
             any = true;
         }
     }
     if (!ourhost::SizeAllowed(whole.width, whole.height)) {
-        std::cerr << "zoka: " << prepared.effect->name << ": the frames together would be " << whole.width
-                  << "x" << whole.height << " pixels, beyond what a layer holds; choose a canvas with --canvas\n";
+        std::cerr << "zoka: " << ChainName(prepared) << ": the frames together would be "
+                  << whole.width << "x" << whole.height
+                  << " pixels, beyond what a layer holds; choose a canvas with --canvas\n";
         return kModuleError;
     }
     return 0;
@@ -310,10 +419,50 @@ long Milliseconds(Clock::duration d) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
+// "-" for the input, the selection or the output: the streams taken, and
+// the files named by the temporary files standing for them. 0, or an exit
+// status after one error line.
+int TakeStandardStreams(RenderFiles& files, std::unique_ptr<StandardInput>& input,
+                        std::unique_ptr<StandardOutput>& output) {
+    const bool toStream = IsStandardStream(files.output);
+    if (toStream == files.format.empty()) {
+        std::cerr << (toStream ? "zoka: writing to standard output (-) needs --format, e.g. --format png\n"
+                               : "zoka: --format is for standard output (-); a file's format is its extension\n");
+        return kUsageError;
+    }
+    if (IsStandardStream(files.input) && IsStandardStream(files.selection)) {
+        std::cerr << "zoka: standard input (-) can be the input or the selection layer, not both\n";
+        return kUsageError;
+    }
+    std::string error;
+    if (toStream) {
+        output = StandardOutput::Create(files.format, error);
+        if (!output) {
+            std::cerr << "zoka: " << error << "\n";
+            return kUsageError;
+        }
+        files.output = output->Path();
+    }
+    for (std::string* path : {&files.input, &files.selection}) {
+        if (!IsStandardStream(*path)) continue;
+        input = StandardInput::Take(error);
+        if (!input) {
+            std::cerr << "zoka: " << error << "\n";
+            return kFileError;
+        }
+        *path = input->Path();
+    }
+    return 0;
+}
+
 }  // namespace
 
-int RenderCommand(Session& session, const std::string& effect, const RenderFiles& files,
+int RenderCommand(Session& session, const std::string& effect, const RenderFiles& given,
                   const FrameRequest& request, bool json) {
+    RenderFiles files = given;
+    std::unique_ptr<StandardInput> standardInput;
+    std::unique_ptr<StandardOutput> standardOutput;
+    if (const int status = TakeStandardStreams(files, standardInput, standardOutput)) return status;
     const auto choice = CanvasChosen(files);
     if (!choice) return kUsageError;
     // Patterns take the number of the frame at --time.
@@ -324,8 +473,14 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
     PreparedEffect prepared;
     if (const int status = Prepare(session, effect, files, request, frameNumber, prepared)) return status;
     Written written;
-    const int status = RenderOne(prepared, request, request.time, output, files, *choice, std::nullopt, written);
+    int status = RenderOne(prepared, request, request.time, output, files, *choice, std::nullopt, written);
     Finish(prepared);
+    if (status == 0 && standardOutput && !standardOutput->Send(prepared.failure)) {
+        std::cerr << "zoka: " << prepared.failure << "\n";
+        status = kFileError;
+    }
+    // With the image on standard output, what zoka says goes to standard error.
+    FILE* says = standardOutput ? stderr : stdout;
     if (json) {
         nlohmann::json report{{"width", written.canvas.width},
                               {"height", written.canvas.height},
@@ -335,13 +490,14 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
                               {"message", written.message},
                               {"written", status == 0}};
         if (status != 0) report["error"] = prepared.failure;
-        std::cout << report.dump(2) << "\n";
+        std::fprintf(says, "%s\n", report.dump(2).c_str());
     } else if (status == 0 && files.verbosity != Verbosity::kQuiet) {
-        std::printf("%s: %dx%d, the layer's top-left at %d,%d\n", output.c_str(), written.canvas.width,
-                    written.canvas.height, -written.canvas.x, -written.canvas.y);
+        std::fprintf(says, "%s: %dx%d, the layer's top-left at %d,%d\n",
+                     standardOutput ? "standard output" : output.c_str(), written.canvas.width,
+                     written.canvas.height, -written.canvas.x, -written.canvas.y);
     }
     if (status == 0 && files.verbosity == Verbosity::kVerbose) {
-        std::fprintf(stderr, "zoka: %s: rendered in %ld ms, written in %ld ms\n", prepared.effect->name.c_str(),
+        std::fprintf(stderr, "zoka: %s: rendered in %ld ms, written in %ld ms\n", ChainName(prepared).c_str(),
                      Milliseconds(written.rendering), Milliseconds(written.writing));
     }
     return status;

@@ -13,8 +13,9 @@
 namespace zoka_cli {
 
 struct RenderFiles {
-    std::string input;            // a file, or a pattern for a sequence (in_%04d.png, in_#.png)
-    std::string output;           // a file, or a pattern for a sequence
+    std::string input;            // a file, a pattern for a sequence (in_%04d.png, in_#.png), or "-"
+    std::string output;           // a file, or a pattern for a sequence; "-" for standard output
+    std::string format;           // --format: of standard output (an extension, "png")
     std::string selection;        // a selection layer image, or empty
     int pngCompression = kDefaultPngCompression;  // zlib level of PNG outputs
     std::string canvas;           // --canvas: grown, input or WxH+X+Y; empty for the default

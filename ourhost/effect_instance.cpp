@@ -208,21 +208,23 @@ HostError EffectInstance::Render(const Image& input, Image& output, const FrameO
     return CallClean(kCmdRender, &outputLayer);
 }
 
-const Image& EffectInstance::Draft(const Image& input, int32_t downsample, Image& shrunk) {
-    const int32_t n = std::max(1, downsample);
-    // At full size the input itself is the draft: no copy of it.
-    if (n > 1) shrunk = input.Shrunk(n);
+const Image& EffectInstance::Draft(const Image& input, const FrameOptions& options, Image& shrunk) {
+    const int32_t n = std::max(1, options.downsample);
     if (selection_) {
         draftSelection_ = n > 1 ? selection_->Shrunk(n) : Image();
         selectionLayer_ = n > 1 ? draftSelection_.Layer() : selection_->Layer();
     }
-    return n > 1 ? shrunk : input;
+    // At full size, or drafted already, the input itself is the draft: no
+    // copy of it.
+    if (n == 1 || options.inputIsDraft) return input;
+    shrunk = input.Shrunk(n);
+    return shrunk;
 }
 
 std::vector<FrameArea> EffectInstance::FrameAreas(const Image& input, FrameOptions options,
                                                   const std::vector<double>& times) {
     Image shrunk;
-    const Image& draft = Draft(input, options.downsample, shrunk);
+    const Image& draft = Draft(input, options, shrunk);
     const bool expands = (globalFlags_ & kOutFlagExpandsOutput) != 0;
     std::vector<FrameArea> areas;
     for (const double time : times) {
@@ -247,7 +249,7 @@ std::vector<FrameArea> EffectInstance::FrameAreas(const Image& input, FrameOptio
 
 FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& options) {
     Image shrunk;
-    const Image& draft = Draft(input, options.downsample, shrunk);
+    const Image& draft = Draft(input, options, shrunk);
     FrameResult frame;
     frame.code = FrameSetup(draft, options);
     const bool expands = (globalFlags_ & kOutFlagExpandsOutput) != 0;

@@ -61,6 +61,9 @@ struct FrameOptions {
     double fps = 30;
     bool still = false;      // a still image: the frame's time step is 0
     int32_t downsample = 1;  // render at 1/downsample of the size
+    // The input is already at the frame's resolution (an earlier effect's
+    // draft output), so only the selection is shrunk.
+    bool inputIsDraft = false;
 };
 
 // What a rendered frame came to.
@@ -143,7 +146,7 @@ public:
 
 private:
     // The input and selection at the frame's resolution.
-    const Image& Draft(const Image& input, int32_t downsample, Image& shrunk);
+    const Image& Draft(const Image& input, const FrameOptions& options, Image& shrunk);
     HostParamDef ValueAt(size_t index, double seconds) const;
     void PrepareParams(const HostLayer& input, double seconds);
     HostError CallClean(int32_t command, HostLayer* output = nullptr, void* extra = nullptr);

@@ -1011,6 +1011,28 @@ protected:
         return {in->spec().x, in->spec().y};
     }
     static std::string Name(const std::string& pattern, int n) { return PathOfFrame(pattern, n); }
+    // zoka with its standard streams on a terminal: what the terminal shows.
+    static Outcome ZokaOnATerminal(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), ZOKA_CLI_PATH);
+        std::vector<char*> argv;
+        for (std::string& word : arguments) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            execv(ZOKA_CLI_PATH, argv.data());
+            _exit(127);
+        }
+        Outcome run{-1, "", ""};
+        if (pid < 0) return run;
+        char buffer[512];
+        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) run.out.append(buffer, static_cast<size_t>(n));
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(terminal);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run;
+    }
     // A layer with a shape: an opaque square inside a transparent border.
     std::string Shape(const std::string& name, Pixel colour = Pixel{255, 200, 120, 40}) {
         Image image(16, 16);
@@ -1113,21 +1135,9 @@ TEST_F(Footage, AboutTextIsLinesAndThePiplIsNotWrittenToATerminal) {
     run = Zoka("about glow --raw");
     EXPECT_NE(run.out.find("Release \r\r"), std::string::npos);
 
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        execl(ZOKA_CLI_PATH, ZOKA_CLI_PATH, "pipl", "star", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pid, 0);
-    std::string shown;
-    char buffer[512];
-    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(n));
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(terminal);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-    EXPECT_EQ(shown, "zoka: the PiPL resource is binary: redirect it to a file (zoka pipl Star > Star.pipl)\r\n");
+    const Outcome shown = ZokaOnATerminal({"pipl", "star"});
+    EXPECT_EQ(shown.status, 2);
+    EXPECT_EQ(shown.out, "zoka: the PiPL resource is binary: redirect it to a file (zoka pipl Star > Star.pipl)\r\n");
 }
 
 TEST_F(Footage, TheListSaysWhichEffectsRender) {
@@ -1626,6 +1636,167 @@ TEST_F(Footage, InputSequencesAreReadFrameByFrame) {
     EXPECT_NE(run.err.find("in_0004.png"), std::string::npos) << run.err;
     run = Zoka("animate antimatter " + Path("in_#.png") + " " + Path("in_%04d.png") + " --frames 1-3");
     EXPECT_EQ(run.status, 2) << "the output would be the input";
+}
+
+
+// ---- Several effects in one call, and images through pipes ---------------
+
+TEST_F(Footage, FurtherEffectsApplyInOrderToTheResult) {
+    const std::string input = Shape("in.png");
+    Outcome run = Zoka("render glow " + input + " " + Path("glow.png") + " --json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto glow = nlohmann::json::parse(run.out);
+    run = Zoka("render gaussianblur " + Path("glow.png") + " " + Path("blur.png") + " --set Width=3 --json");
+    const auto blur = nlohmann::json::parse(run.out);
+    // The --set after --then is the blur's; the glow keeps its defaults.
+    run = Zoka("render glow " + input + " " + Path("both.png") + " --then gaussianblur --set Width=3 --json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto both = nlohmann::json::parse(run.out);
+    EXPECT_EQ(Read("both.png"), Read("blur.png"));
+    EXPECT_EQ(both["originX"], glow["originX"].get<int>() + blur["originX"].get<int>()) << "origins add up";
+    EXPECT_EQ(Position(Path("both.png")), std::make_pair(-both["originX"].get<int>(), -both["originY"].get<int>()));
+    EXPECT_NE(Read("both.png"), Read("glow.png"));
+
+    // Options and files may follow a further effect; they stay the command's.
+    run = Zoka("render glow " + input + " --then antimatter " + Path("after.png") + " -q --time 0.5");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(Read("after.png").Width(), Read("glow.png").Width());
+
+    // A draft shrinks the input once: the blur's margin at half size is the
+    // same on the glow's result as on the layer itself.
+    const auto width = [&](const std::string& arguments) {
+        const Outcome drafted = Zoka(arguments + " --downsample 2 --json");
+        EXPECT_EQ(drafted.status, 0) << drafted.err;
+        return nlohmann::json::parse(drafted.out)["width"].get<int>();
+    };
+    const int margin = width("render gaussianblur " + input + " " + Path("d1.png") + " --set Width=6") -
+                       width("render antimatter " + input + " " + Path("d2.png"));
+    EXPECT_GT(margin, 0);
+    EXPECT_EQ(width("render glow " + input + " " + Path("d3.png") + " --then gaussianblur --set Width=6"),
+              width("render glow " + input + " " + Path("d4.png")) + margin);
+
+    for (const char* refused : {" --then", " --then --set Width=3", " --then nosuch",
+                                " --then antimatter --set Width=3", " --then glow --preset a --preset b"}) {
+        run = Zoka("render glow " + input + " " + Path("no.png") + refused);
+        EXPECT_EQ(run.status, 2) << refused;
+        EXPECT_NE(run.err, "") << refused;
+    }
+    EXPECT_NE(Zoka("render glow " + input + " " + Path("no.png") + " --then antimatter --set Width=3").err.find("Width"),
+              std::string::npos);
+    EXPECT_EQ(Zoka("params glow --then antimatter").status, 2);
+    EXPECT_FALSE(fs::exists(Path("no.png")));
+}
+
+// A failure anywhere in the chain is the frame's: one line naming the effect,
+// no file.
+TEST_F(Footage, AFailureInAnyEffectOfAChainWritesNothing) {
+    const std::string input = Shape("in.png");
+    const std::string chain = "render glow " + input + " " + Path("out.png") + " --then gaussianblur --set Width=3 ";
+    std::set<std::string> failedIn;
+    for (const char* injection : {"--inject-allocation-failure ", "--inject-cancel "}) {
+        // Every failure point is swept in the effects' own tests; here, points
+        // spread over the whole chain.
+        for (int n = 1; n < 1000000; n += 1 + n / 4) {
+            const Outcome run = Zoka(chain + injection + std::to_string(n));
+            if (run.status == 0) break;
+            ASSERT_EQ(run.status, 1) << injection << n << run.err;
+            // An allocation failure is out of memory, or, for the effect's own
+            // object, the module's failed creation.
+            const bool expected = injection[9] == 'a' ? run.err.find("(code 8)") != std::string::npos ||
+                                                            run.err.find("(code 44000)") != std::string::npos
+                                                      : run.err.find("(code 517)") != std::string::npos;
+            EXPECT_TRUE(expected) << run.err;
+            failedIn.insert(run.err.substr(0, run.err.find(':', 6)));
+            ASSERT_FALSE(fs::exists(Path("out.png"))) << injection << n;
+        }
+        ASSERT_TRUE(fs::exists(Path("out.png"))) << injection << "the chain never finished";
+        fs::remove(Path("out.png"));
+    }
+    EXPECT_EQ(failedIn, (std::set<std::string>{"zoka: Glow", "zoka: Gaussian Blur"}));
+}
+
+TEST_F(Footage, AnimatedChainsShareOneCanvas) {
+    const std::string input = Shape("in.png");
+    const std::string chain = " --set \"Length=0@0;30@1\" --set Direction=90 --fps 4 --then glow";
+    Outcome run = Zoka("animate motiontrail " + input + " " + Path("f_#.png") + " --frames 0-4 -j 2" + chain);
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = Zoka("render motiontrail " + input + " " + Path("last.png") + chain + " --time 1");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // The trail grows to the right, the glow all round: the last frame is the
+    // largest and holds all the others.
+    for (int n = 0; n <= 4; ++n) {
+        EXPECT_EQ(Read(Name("f_%04d.png", n)).Width(), Read("last.png").Width()) << n;
+        EXPECT_EQ(Position(Path(Name("f_%04d.png", n))), Position(Path("last.png"))) << n;
+    }
+    EXPECT_EQ(Read("f_0004.png"), Read("last.png"));
+}
+
+TEST_F(Footage, ImagesComeFromStandardInputAndGoToStandardOutput) {
+    const std::string input = Shape("in.png");
+    const std::string env = "TMPDIR=" + folder.string() + " ";
+    ASSERT_EQ(Zoka("render glow " + input + " " + Path("file.png")).status, 0);
+    Outcome run = Zoka("render glow - - --format png < " + input + " > " + Path("piped.png"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Contents(Path("piped.png")), Contents(Path("file.png")));
+    EXPECT_EQ(run.err.rfind("standard output: ", 0), 0u) << "what zoka says goes to stderr: " << run.err;
+    EXPECT_EQ(Zoka("render glow - - --format png -q < " + input + " > /dev/null").err, "");
+    // Other formats by their first bytes, and to standard output by --format.
+    Write("noise.jpg", Noise(24, 16));
+    ASSERT_EQ(Zoka("render antimatter " + Path("noise.jpg") + " " + Path("file.exr")).status, 0);
+    run = Zoka("render antimatter - - --format exr --json < " + Path("noise.jpg") + " > " + Path("piped.exr"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Read("piped.exr"), Read("file.exr"));
+    EXPECT_EQ(nlohmann::json::parse(run.err)["width"], 24);
+    // The selection layer may come from standard input too.
+    run = Zoka("render antimatter " + input + " " + Path("sel.png") + " --selection - < " + input);
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    struct Refusal {
+        std::string arguments;
+        int status;
+        std::string says;
+    };
+    std::ofstream(Path("garbage.txt")) << "not an image\n";
+    const std::vector<Refusal> refusals{
+        {"render glow " + input + " - > /dev/null", 2, "needs --format"},
+        {"render glow " + input + " " + Path("x.png") + " --format png", 2, "--format is for standard output"},
+        {"render glow " + input + " - --format nosuch > /dev/null", 2, "not \"nosuch\""},
+        {"render glow " + input + " - --format ../png > /dev/null", 2, "not \"../png\""},
+        {"render glow - " + Path("x.png") + " < /dev/null", 3, "standard input is empty"},
+        {"render glow - " + Path("x.png") + " < " + Path("garbage.txt"), 3, "no image zoka reads"},
+        {"render glow - " + Path("x.png") + " --selection - < " + input, 2, "not both"},
+        {"animate glow - " + Path("f_#.png") + " --frames 0-1 < " + input, 2, "for render"},
+        {"render glow " + input + " - --format png --set Radius=999 > " + Path("x.png"), 2, "Radius"},
+    };
+    for (const Refusal& refusal : refusals) {
+        run = Zoka(refusal.arguments);
+        EXPECT_EQ(run.status, refusal.status) << refusal.arguments;
+        EXPECT_NE(run.err.find(refusal.says), std::string::npos) << refusal.arguments << ": " << run.err;
+    }
+    EXPECT_EQ(Contents(Path("x.png")), "") << "a failed render sends nothing";
+    // A damaged image from standard input is named so, not by a temporary file.
+    std::string damaged = Contents(input);
+    damaged.resize(damaged.size() / 2);
+    std::ofstream(Path("damaged.png"), std::ios::binary) << damaged;
+    run = Zoka("render glow - " + Path("x.png") + " < " + Path("damaged.png"));
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("standard input"), std::string::npos) << run.err;
+
+    const Outcome shown = ZokaOnATerminal({"render", "glow", input, "-", "--format", "png"});
+    EXPECT_EQ(shown.status, 2);
+    EXPECT_NE(shown.out.find("will not write PNG bytes to a terminal"), std::string::npos) << shown.out;
+
+    // A reader that goes away is a failed write, and the temporary files go.
+    Write("big.png", Noise(600, 400));
+    const std::string closed = "bash -c 'set -o pipefail; " + env + ZOKA_CLI_PATH + " render antimatter - - --format png < " +
+                               Path("big.png") + " 2>" + Path("stderr.txt") + " | true'";
+    const int status = std::system(closed.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_NE(Contents(Path("stderr.txt")).find("cannot write standard output"), std::string::npos);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        EXPECT_NE(entry.path().filename().string().rfind(".zoka-", 0), 0u) << entry.path();
+    }
 }
 
 }  // namespace
