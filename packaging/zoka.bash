@@ -12,11 +12,16 @@ _zoka() {
     local i command="" effect=""
     for ((i = 1; i < COMP_CWORD; ++i)); do
         case ${COMP_WORDS[i]} in
+            --then) effect=${COMP_WORDS[i+1]}; ((++i)) ;;   # a further effect: --set is its
             -*) ;;
             *) if [[ -z $command ]]; then command=${COMP_WORDS[i]}
                elif [[ -z $effect ]]; then effect=${COMP_WORDS[i]}; fi ;;
         esac
     done
+    if [[ $prev == --then ]]; then
+        COMPREPLY=($(compgen -W "$(_zoka_effects)" -- "$cur"))
+        return
+    fi
     if [[ $prev == --set ]]; then
         [[ -n $effect ]] && COMPREPLY=($(compgen -S = -W "$(_zoka_params "$effect")" -- "$cur"))
         compopt -o nospace 2>/dev/null
@@ -27,7 +32,7 @@ _zoka() {
     elif [[ -z $effect && $cur != -* && $command != list && $command != demo ]]; then
         COMPREPLY=($(compgen -W "$(_zoka_effects)" -- "$cur"))
     else
-        COMPREPLY=($(compgen -f -W "--set --help --json" -- "$cur"))
+        COMPREPLY=($(compgen -f -W "--set --then --help --json" -- "$cur"))
     fi
 }
 complete -F _zoka zoka

@@ -33,5 +33,7 @@ PATH="$usr/bin:$PATH" bash -c '
     [[ $(complete zoka params Gl) == "Glass Glow" ]]
     [[ $(complete zoka render Glow in.png out.png --set Dr | tr " " "\n" | sort | xargs) == "DrawEverywhere= DropoffType=" ]]
     [[ $(complete zoka about Drop) == "DropShadow" ]]
+    [[ $(complete zoka render Glow in.png out.png --then Gaus) == "GaussianBlur" ]]
+    [[ $(complete zoka render Glow in.png out.png --then Squint --set Ra) == "Radius=" ]]
 ' completion "$usr"
 echo "package: installed and ran from $deb"
