@@ -337,7 +337,30 @@ private:
                 ++skippedCount_;
             }
             ShowProgress(report.value);
+            Deliver();
         }
+    }
+
+    // Hands the sink every frame whose turn has come.
+    void Deliver() {
+        if (plan_.sink == nullptr || !deliveryFailure_.empty()) return;
+        while (delivered_ < written_.size() && written_[delivered_]) {
+            if (!plan_.sink->Deliver(plan_.frames[delivered_], deliveryFailure_)) {
+                for (Worker& w : workers_) Stop(w);
+                return;
+            }
+            ++delivered_;
+        }
+    }
+
+    // The sink lets go of the frames written but not delivered.
+    void AbandonUndelivered() const {
+        if (plan_.sink == nullptr) return;
+        std::vector<int32_t> undelivered;
+        for (size_t i = delivered_; i < written_.size(); ++i) {
+            if (written_[i]) undelivered.push_back(plan_.frames[i]);
+        }
+        plan_.sink->Abandon(undelivered);
     }
 
     bool RedrawnProgress() const { return plan_.progress != Progress::kNone && terminal_; }
@@ -395,8 +418,10 @@ private:
     // The workers are gone; the parent ends by the signal it was sent.
     int EndBySignal() {
         EndProgressLine();
+        AbandonUndelivered();
+        // The handler zoka started with removes its own temporary files (a
+        // copy of standard input, a stream's name) and ends it by the signal.
         RestoreHandlers();
-        signal(interrupted_, SIG_DFL);
         sigset_t only;
         sigemptyset(&only);
         sigaddset(&only, interrupted_);
@@ -406,6 +431,13 @@ private:
     }
 
     int Conclude() {
+        AbandonUndelivered();
+        // The workers were stopped because the frames could not be delivered.
+        if (!deliveryFailure_.empty()) {
+            EndProgressLine();
+            std::fprintf(stderr, "zoka: %s\n", deliveryFailure_.c_str());
+            return kFileError;
+        }
         const Worker& first = workers_[0];
         // Worker 0 refused the request and said why: nothing was rendered.
         if (!ready_ && first.failure.empty() && WIFEXITED(first.waitStatus) &&
@@ -432,7 +464,8 @@ private:
         if (status != 0 || plan_.quiet) return status;
         const std::string skipped =
             skippedCount_ > 0 ? ", " + std::to_string(skippedCount_) + " skipped" : "";
-        std::printf("%d frame%s written%s (%d worker%s, peak memory per worker %ld MB)\n", done_,
+        std::fprintf(plan_.sink != nullptr ? stderr : stdout,
+                     "%d frame%s written%s (%d worker%s, peak memory per worker %ld MB)\n", done_,
                     done_ == 1 ? "" : "s", skipped.c_str(), plan_.workers, plan_.workers == 1 ? "" : "s",
                     (peakKb + 1023) / 1024);
         return 0;
@@ -462,6 +495,8 @@ private:
     std::vector<bool> written_;
     std::vector<bool> skipped_;
     int32_t done_ = 0;
+    size_t delivered_ = 0;         // frames handed to the sink, in order
+    std::string deliveryFailure_;  // why the sink could not take a frame
     int32_t skippedCount_ = 0;
     bool ready_ = false;
     int interrupted_ = 0;

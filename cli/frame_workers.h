@@ -23,6 +23,18 @@ inline constexpr const char* kWorkerOption = "--animate-worker";
 // When the progress line is shown on standard error.
 enum class Progress { kNone, kOnTerminal, kAlways };
 
+// Where frames go once written, in order (standard output, for a stream of
+// frames).
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // The frame's file is written, and so is every frame before it. False,
+    // with error set, stops the workers.
+    virtual bool Deliver(int32_t frame, std::string& error) = 0;
+    // The run ended before these written frames were delivered.
+    virtual void Abandon(const std::vector<int32_t>& undelivered) = 0;
+};
+
 struct FrameWorkers {
     std::vector<int32_t> frames;  // in order, each once
     int32_t workers = 1;          // worker w renders frames[w], frames[w + workers], ...
@@ -31,6 +43,8 @@ struct FrameWorkers {
     // A terminal gets one line redrawn; anything else a line per frame.
     Progress progress = Progress::kOnTerminal;
     bool quiet = false;  // no final line
+    // Takes each frame in order; the final line then goes to standard error.
+    FrameSink* sink = nullptr;
 };
 
 // Runs the workers and returns the exit status: 0 and the line "N frames

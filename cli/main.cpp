@@ -64,17 +64,6 @@ void AddCanvasOption(CLI::App& command, RenderFiles& files, const char* byDefaul
                                    "the input's top-left, signed); default: ") + byDefault);
 }
 
-// A sequence's frames are files; its workers cannot share one stream.
-bool RefuseStandardStreams(const RenderFiles& files) {
-    for (const std::string* path : {&files.input, &files.output, &files.selection}) {
-        if (*path == "-") {
-            std::cerr << "zoka: animate reads and writes files; standard input and output (-) are for render\n";
-            return false;
-        }
-    }
-    return true;
-}
-
 // The first word that is not an option names the command; an unknown one is
 // refused with the list of commands.
 bool RefuseUnknownCommand(CLI::App& app, int argc, char** argv) {
@@ -165,10 +154,15 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
     Animation animation;
     auto* animate = app.add_subcommand("animate", "Render a range of frames to a numbered sequence");
     animate->add_option("effect", effect, "Effect name or key")->required();
-    animate->add_option("input", files.input, "The layer image, or a numbered sequence (in_%04d.png, in_#.png)")
+    animate->add_option("input", files.input,
+                        "The layer image, a numbered sequence (in_%04d.png, in_#.png), or - for standard input")
         ->required();
-    animate->add_option("pattern", files.output, "The images to write, e.g. out_%04d.png or out_#.png")
+    animate->add_option("pattern", files.output,
+                        "The images to write, e.g. out_%04d.png or out_#.png; - for one file after another "
+                        "on standard output, in order, with --format")
         ->required();
+    animate->add_option("--format", files.format,
+                        "The format of the frames on standard output, as an extension: png, jpg, tif, exr, ...");
     animate->add_option("--frames", animation.frameList,
                         "The frames: A, A-B, A-BxN (every N-th) or a comma list of these "
                         "(frame n at n / fps seconds, or counted from --start)")
@@ -186,6 +180,8 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
         ->check(CLI::PositiveNumber)
         ->group("");
     app.add_option(kWorkerOption, animation.workerRole)->group("");
+    animate->add_option(kStreamedInputOption, animation.streamedInput)->group("");
+    animate->add_option(kStreamedOutputOption, animation.streamedOutput)->group("");
     // Each worker splits the whole command line again.
     animation.commandLine.assign(fullArgv, fullArgv + fullArgc);
     AddFrameOptions(*animate, request);
@@ -226,7 +222,7 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
     request.then = split.then;
     if ((*frame || *render || *animate) && !CheckFrameRequest(request)) return kUsageError;
     if (*animate) {
-        if (!ChooseFrames(animation) || !RefuseStandardStreams(files)) return kUsageError;
+        if (!ChooseFrames(animation)) return kUsageError;
         animation.startGiven = start->count() > 0 || animate->count("--time") > 0;
         return AnimateCommand(modulePath, effect, files, request, animation);
     }

@@ -419,11 +419,8 @@ long Milliseconds(Clock::duration d) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
-// "-" for the input, the selection or the output: the streams taken, and
-// the files named by the temporary files standing for them. 0, or an exit
-// status after one error line.
-int TakeStandardStreams(RenderFiles& files, std::unique_ptr<StandardInput>& input,
-                        std::unique_ptr<StandardOutput>& output) {
+// --format goes with "-" as the output, and standard input can be read once.
+int CheckStandardStreams(const RenderFiles& files) {
     const bool toStream = IsStandardStream(files.output);
     if (toStream == files.format.empty()) {
         std::cerr << (toStream ? "zoka: writing to standard output (-) needs --format, e.g. --format png\n"
@@ -434,8 +431,33 @@ int TakeStandardStreams(RenderFiles& files, std::unique_ptr<StandardInput>& inpu
         std::cerr << "zoka: standard input (-) can be the input or the selection layer, not both\n";
         return kUsageError;
     }
-    std::string error;
-    if (toStream) {
+    return 0;
+}
+
+// "-" as the input or the selection: standard input taken, and the file
+// named by the temporary file standing for it (its path, else empty).
+int TakeStandardInput(RenderFiles& files, std::unique_ptr<StandardInput>& input, std::string& taken) {
+    for (std::string* path : {&files.input, &files.selection}) {
+        if (!IsStandardStream(*path)) continue;
+        std::string error;
+        input = StandardInput::Take(error);
+        if (!input) {
+            std::cerr << "zoka: " << error << "\n";
+            return kFileError;
+        }
+        *path = taken = input->Path();
+    }
+    return 0;
+}
+
+// "-" for the input, the selection or the output of one frame: the streams
+// taken, and the files named by the temporary files standing for them. 0,
+// or an exit status after one error line.
+int TakeStandardStreams(RenderFiles& files, std::unique_ptr<StandardInput>& input,
+                        std::unique_ptr<StandardOutput>& output) {
+    if (const int status = CheckStandardStreams(files)) return status;
+    if (IsStandardStream(files.output)) {
+        std::string error;
         output = StandardOutput::Create(files.format, error);
         if (!output) {
             std::cerr << "zoka: " << error << "\n";
@@ -443,16 +465,43 @@ int TakeStandardStreams(RenderFiles& files, std::unique_ptr<StandardInput>& inpu
         }
         files.output = output->Path();
     }
-    for (std::string* path : {&files.input, &files.selection}) {
-        if (!IsStandardStream(*path)) continue;
-        input = StandardInput::Take(error);
-        if (!input) {
-            std::cerr << "zoka: " << error << "\n";
-            return kFileError;
+    std::string taken;
+    return TakeStandardInput(files, input, taken);
+}
+
+// The same for a range: standard input is copied once for every worker, and
+// the frames go out in order through temporary files; the workers learn
+// those files from hidden options added to their command line.
+int TakeAnimationStreams(RenderFiles& files, const Animation& animation, std::vector<std::string>& workerCommand,
+                         std::unique_ptr<StandardInput>& input, std::unique_ptr<StreamedFrames>& frames) {
+    if (const int status = CheckStandardStreams(files)) return status;
+    if (IsStandardStream(files.output)) {
+        if (animation.skipExisting) {
+            std::cerr << "zoka: --skip-existing is for files; every frame goes to standard output\n";
+            return kUsageError;
         }
-        *path = input->Path();
+        std::string error;
+        frames = StreamedFrames::Create(files.format, error);
+        if (!frames) {
+            std::cerr << "zoka: " << error << "\n";
+            return kUsageError;
+        }
+        files.output = frames->Pattern();
+        workerCommand.insert(workerCommand.end(), {kStreamedOutputOption, files.output});
     }
+    std::string taken;
+    if (const int status = TakeStandardInput(files, input, taken)) return status;
+    if (!taken.empty()) workerCommand.insert(workerCommand.end(), {kStreamedInputOption, taken});
     return 0;
+}
+
+// In a worker: the temporary files the parent made for "-".
+RenderFiles WorkerFiles(RenderFiles files, const Animation& animation) {
+    if (!animation.streamedOutput.empty()) files.output = animation.streamedOutput;
+    for (std::string* path : {&files.input, &files.selection}) {
+        if (IsStandardStream(*path)) *path = animation.streamedInput;
+    }
+    return files;
 }
 
 }  // namespace
@@ -527,15 +576,24 @@ bool ChooseFrames(Animation& animation) {
 }
 
 int AnimateCommand(const std::string& modulePath, const std::string& effect,
-                   const RenderFiles& files, const FrameRequest& request, const Animation& animation) {
+                   const RenderFiles& given, const FrameRequest& request, const Animation& animation) {
     if (!animation.workerRole.empty()) {
         const auto channel = WorkerChannel::FromRole(animation.workerRole);
         if (!channel) {
             std::cerr << "zoka: " << kWorkerOption << " is for the workers zoka animate starts\n";
             return kUsageError;
         }
-        return RenderShare(modulePath, effect, files, request, animation, *channel);
+        return RenderShare(modulePath, effect, WorkerFiles(given, animation), request, animation, *channel);
     }
+    RenderFiles files = given;
+    FrameWorkers plan;
+    plan.commandLine = animation.commandLine;
+    std::unique_ptr<StandardInput> standardInput;
+    std::unique_ptr<StreamedFrames> streamed;
+    if (const int status = TakeAnimationStreams(files, animation, plan.commandLine, standardInput, streamed)) {
+        return status;
+    }
+    plan.sink = streamed.get();
     if (!IsFramePattern(files.output)) {
         std::cerr << "zoka: the output pattern needs one %d (for example out_%04d.png) or one # (for %04d), not \""
                   << files.output << "\"\n";
@@ -564,17 +622,15 @@ int AnimateCommand(const std::string& modulePath, const std::string& effect,
     }
     if (animation.frames.empty()) {
         if (files.verbosity != Verbosity::kQuiet) {
-            std::printf("0 frames written (shard %s has none of the %zu frames)\n", animation.shard.c_str(),
-                        animation.range.size());
+            std::fprintf(streamed ? stderr : stdout, "0 frames written (shard %s has none of the %zu frames)\n",
+                         animation.shard.c_str(), animation.range.size());
         }
         return 0;
     }
     const auto total = static_cast<int32_t>(animation.frames.size());
-    FrameWorkers plan;
     plan.frames = animation.frames;
     plan.workers = std::min(total, animation.jobs > 0 ? animation.jobs : Cores());
     plan.frameTimeout = animation.frameTimeout;
-    plan.commandLine = animation.commandLine;
     plan.progress = files.verbosity == Verbosity::kQuiet     ? Progress::kNone
                     : files.verbosity == Verbosity::kVerbose ? Progress::kAlways
                                                              : Progress::kOnTerminal;

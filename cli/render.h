@@ -31,6 +31,11 @@ struct RenderFiles {
 int RenderCommand(Session& session, const std::string& effect, const RenderFiles& files,
                   const FrameRequest& request, bool json);
 
+// Hidden options by which the parent tells its workers the temporary files
+// standing for standard input and output.
+inline constexpr const char* kStreamedInputOption = "--streamed-input";
+inline constexpr const char* kStreamedOutputOption = "--streamed-output";
+
 struct Animation {
     std::string frameList;      // --frames
     std::string shard;          // --shard I/N, or empty for every frame
@@ -42,6 +47,10 @@ struct Animation {
     double frameTimeout = 600;  // seconds a worker may go without writing a frame
     std::vector<std::string> commandLine;  // run again by each worker
     std::string workerRole;  // set in a worker: which share of the frames it renders
+    // Set in a worker when the parent streams: the copy of standard input
+    // ("-" as input or selection), and the pattern of frames to stream.
+    std::string streamedInput;
+    std::string streamedOutput;
 };
 
 // Parses --frames and --shard into range and frames; false after one error

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/footage.h"
 #include "cli/image_files.h"
 
 namespace zoka_cli {
@@ -56,6 +57,44 @@ bool WriteFully(int descriptor, const char* data, size_t size) {
 // The temporary files standing for the streams now, for messages.
 std::string inputPath;
 std::string outputPath;
+
+// The format's name ("PNG") when zoka writes it and standard output is no
+// terminal; empty with error set otherwise.
+std::string FormatForStandardOutput(const std::string& format, std::string& error) {
+    DepthSet held = 0;
+    std::string name;
+    const bool plain = !format.empty() && format.size() <= 8 &&
+                       std::all_of(format.begin(), format.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
+    if (!plain || !DepthsHeld("-." + format, held, name, error)) {
+        error = "--format takes an image format zoka writes (png, jpg, tif, exr, ...), not \"" + format + "\"";
+        return {};
+    }
+    if (isatty(STDOUT_FILENO)) {
+        error = "will not write " + name + " bytes to a terminal: redirect standard output, or name a file";
+        return {};
+    }
+    // A reader that goes away (| head) makes writes fail with EPIPE, reported
+    // like any failed write, instead of ending zoka with its temporary files.
+    signal(SIGPIPE, SIG_IGN);
+    return name;
+}
+
+bool CopyToStandardOutput(const std::string& path, std::string& error) {
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = std::string("cannot read back the image for standard output: ") + std::strerror(errno);
+        return false;
+    }
+    std::array<char, 1 << 16> buffer;
+    bool sent = true;
+    for (ssize_t n; sent && (n = ReadFully(descriptor, buffer.data(), buffer.size())) != 0;) {
+        sent = n > 0 && WriteFully(STDOUT_FILENO, buffer.data(), static_cast<size_t>(n));
+    }
+    const int why = errno;
+    close(descriptor);
+    if (!sent) error = std::string("cannot write standard output: ") + std::strerror(why);
+    return sent;
+}
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {
     if (from.empty()) return;
@@ -144,41 +183,31 @@ std::unique_ptr<StandardInput> StandardInput::Take(std::string& error) {
 }
 
 std::unique_ptr<StandardOutput> StandardOutput::Create(const std::string& format, std::string& error) {
-    DepthSet held = 0;
-    std::string name;
-    const bool plain = !format.empty() && format.size() <= 8 &&
-                       std::all_of(format.begin(), format.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
-    if (!plain || !DepthsHeld("-." + format, held, name, error)) {
-        error = "--format takes an image format zoka writes (png, jpg, tif, exr, ...), not \"" + format + "\"";
-        return nullptr;
-    }
-    if (isatty(STDOUT_FILENO)) {
-        error = "will not write " + name + " bytes to a terminal: redirect standard output, or name a file";
-        return nullptr;
-    }
+    if (FormatForStandardOutput(format, error).empty()) return nullptr;
     auto file = OutputFile::Create(TemporaryFolder() + "/stdout", "." + format, error);
     if (!file) return nullptr;
-    // A reader that goes away (| head) makes writes fail with EPIPE, reported
-    // like any failed write, instead of ending zoka with its temporary files.
-    signal(SIGPIPE, SIG_IGN);
     return std::unique_ptr<StandardOutput>(new StandardOutput(std::move(file)));
 }
 
-bool StandardOutput::Send(std::string& error) const {
-    const int descriptor = open(Path().c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) {
-        error = std::string("cannot read back the image for standard output: ") + std::strerror(errno);
-        return false;
-    }
-    std::array<char, 1 << 16> buffer;
-    bool sent = true;
-    for (ssize_t n; sent && (n = ReadFully(descriptor, buffer.data(), buffer.size())) != 0;) {
-        sent = n > 0 && WriteFully(STDOUT_FILENO, buffer.data(), static_cast<size_t>(n));
-    }
-    const int why = errno;
-    close(descriptor);
-    if (!sent) error = std::string("cannot write standard output: ") + std::strerror(why);
+bool StandardOutput::Send(std::string& error) const { return CopyToStandardOutput(Path(), error); }
+
+std::unique_ptr<StreamedFrames> StreamedFrames::Create(const std::string& format, std::string& error) {
+    if (FormatForStandardOutput(format, error).empty()) return nullptr;
+    auto placeholder = OutputFile::Create(TemporaryFolder() + "/frames", "", error);
+    if (!placeholder) return nullptr;
+    std::string pattern = placeholder->TemporaryPath() + "-%08d." + format;
+    return std::unique_ptr<StreamedFrames>(new StreamedFrames(std::move(placeholder), std::move(pattern)));
+}
+
+bool StreamedFrames::Deliver(int32_t frame, std::string& error) {
+    const std::string path = PathOfFrame(pattern_, frame);
+    const bool sent = CopyToStandardOutput(path, error);
+    unlink(path.c_str());
     return sent;
+}
+
+void StreamedFrames::Abandon(const std::vector<int32_t>& undelivered) {
+    for (const int32_t frame : undelivered) unlink(PathOfFrame(pattern_, frame).c_str());
 }
 
 std::string NameStandardStreams(std::string text) {

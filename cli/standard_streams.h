@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/frame_workers.h"
 #include "cli/output_file.h"
 
 namespace zoka_cli {
@@ -53,6 +54,28 @@ public:
 private:
     explicit StandardOutput(std::unique_ptr<OutputFile> file);
     std::unique_ptr<OutputFile> file_;
+};
+
+// A stream of frames on standard output, one image file after another, in
+// the order of the range (what ffmpeg's image2pipe reads). The workers write
+// each frame to a temporary file of the pattern; each is copied out once
+// every frame before it has been, then removed.
+class StreamedFrames : public FrameSink {
+public:
+    // Null with error set as for StandardOutput.
+    static std::unique_ptr<StreamedFrames> Create(const std::string& format, std::string& error);
+    // The files the workers write, a %08d pattern in $TMPDIR.
+    const std::string& Pattern() const { return pattern_; }
+
+    bool Deliver(int32_t frame, std::string& error) override;
+    void Abandon(const std::vector<int32_t>& undelivered) override;
+
+private:
+    StreamedFrames(std::unique_ptr<OutputFile> placeholder, std::string pattern)
+        : placeholder_(std::move(placeholder)), pattern_(std::move(pattern)) {}
+    // Holds the pattern's unique name while the frames use it.
+    std::unique_ptr<OutputFile> placeholder_;
+    std::string pattern_;
 };
 
 // text with the temporary files' paths of the streams in use named

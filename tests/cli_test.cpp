@@ -1766,7 +1766,6 @@ TEST_F(Footage, ImagesComeFromStandardInputAndGoToStandardOutput) {
         {"render glow - " + Path("x.png") + " < /dev/null", 3, "standard input is empty"},
         {"render glow - " + Path("x.png") + " < " + Path("garbage.txt"), 3, "no image zoka reads"},
         {"render glow - " + Path("x.png") + " --selection - < " + input, 2, "not both"},
-        {"animate glow - " + Path("f_#.png") + " --frames 0-1 < " + input, 2, "for render"},
         {"render glow " + input + " - --format png --set Radius=999 > " + Path("x.png"), 2, "Radius"},
     };
     for (const Refusal& refusal : refusals) {
@@ -1794,6 +1793,59 @@ TEST_F(Footage, ImagesComeFromStandardInputAndGoToStandardOutput) {
     const int status = std::system(closed.c_str());
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_NE(Contents(Path("stderr.txt")).find("cannot write standard output"), std::string::npos);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        EXPECT_NE(entry.path().filename().string().rfind(".zoka-", 0), 0u) << entry.path();
+    }
+}
+
+
+// Frames on standard output, one file after another in order, are what
+// ffmpeg's image2pipe reads.
+TEST_F(Footage, AnimatedFramesStreamToStandardOutputInOrder) {
+    const std::string input = Shape("in.png");
+    const std::string env = "TMPDIR=" + folder.string() + " ";
+    const std::string trail = " --frames 0-5 --set \"Length=0@0;30@5f\" --set Direction=90 --then glow -j 2";
+    ASSERT_EQ(Zoka("animate motiontrail " + input + " " + Path("f_#.png") + trail + " -q").status, 0);
+    std::string files;
+    for (int n = 0; n <= 5; ++n) files += Contents(Path(Name("f_%04d.png", n)));
+    Outcome run = Zoka("animate motiontrail - - --format png" + trail + " < " + input + " > " + Path("stream"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contents(Path("stream")) == files) << "the same files, in order";
+    EXPECT_NE(run.err.find("6 frames written"), std::string::npos) << "said on standard error: " << run.err;
+
+    // Into ffmpeg: six frames of one size.
+    run = Zoka("animate motiontrail " + input + " - --format png -q" + trail +
+               " | ffmpeg -v error -f image2pipe -c:v png -i - -f framemd5 -");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::set<std::string> sizes;
+    int frames = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        ++frames;
+        std::vector<std::string> fields;
+        std::istringstream columns(line);
+        for (std::string field; std::getline(columns, field, ',');) fields.push_back(field);
+        ASSERT_GE(fields.size(), 5u) << line;
+        sizes.insert(fields[4]);
+    }
+    EXPECT_EQ(frames, 6);
+    EXPECT_EQ(sizes.size(), 1u) << "bytes per frame";
+
+    EXPECT_EQ(Zoka("animate glow " + input + " - --frames 0-1 > /dev/null").status, 2) << "no --format";
+    run = Zoka("animate glow " + input + " - --format png --frames 0-1 --skip-existing > /dev/null");
+    EXPECT_EQ(run.status, 2);
+
+    // A reader that goes away stops the workers and leaves no frame behind;
+    // so does a signal.
+    Write("big.png", Noise(600, 400));
+    const std::string many = ZOKA_CLI_PATH + std::string(" animate antimatter ") + Path("big.png") +
+                             " - --format png --frames 0-300 -j 2 2>" + Path("stderr.txt");
+    int status = std::system(("bash -c 'set -o pipefail; " + env + many + " | head -c 1000 >/dev/null'").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_NE(Contents(Path("stderr.txt")).find("cannot write standard output"), std::string::npos);
+    status = std::system(("bash -c 'set -o pipefail; " + env + "timeout -s TERM 0.5 " + many + " | cat >/dev/null'").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 124) << "ended by the signal";
     for (const auto& entry : fs::directory_iterator(folder)) {
         EXPECT_NE(entry.path().filename().string().rfind(".zoka-", 0), 0u) << entry.path();
     }
