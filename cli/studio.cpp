@@ -389,7 +389,12 @@ private:
         const WorkerReply reply = worker_.Ask(json{{"op", "render"}, {"values", ValuesToJson(absolute)}}, kRenderLimit);
         const json report = json::parse(reply.out, nullptr, false);
         const int status = StatusOf(reply, report);
-        if (status == 409) return SendError(res, 409, "superseded by a newer change");
+        if (status == 409) {
+            // Cancelled mid-render, or dropped before it began.
+            const bool cancelled = reply.kind == WorkerReply::Kind::kRan;
+            res.set_header("X-Zoka-Superseded", cancelled ? "cancelled" : "unrun");
+            return SendError(res, 409, cancelled ? "cancelled by a newer change" : "superseded by a newer change");
+        }
         if (status != 200) return SendError(res, status, reply.kind == WorkerReply::Kind::kRan ? MessageOf(reply.err) : reply.err);
         res.set_header("X-Zoka-Origin", std::to_string(report.value("originX", 0)) + "," +
                                             std::to_string(report.value("originY", 0)));
