@@ -438,37 +438,48 @@ void StudioWorker::ReadReplies(int from, pid_t pid, uint64_t generation) {
 
 WorkerReply StudioWorker::Ask(nlohmann::json request, std::chrono::seconds limit) {
     std::unique_lock lock(mutex_);
-    if (!alive_) {
-        // The last worker ended: its reader has reaped it.
-        if (reader_.joinable()) {
-            std::thread reader = std::move(reader_);
-            lock.unlock();
-            reader.join();
-            lock.lock();
+    // A worker that died since the last request is found dead only when the
+    // request cannot be sent; it is started again and the request sent once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!alive_) {
+            // The last worker ended: its reader has reaped it.
+            if (reader_.joinable()) {
+                std::thread reader = std::move(reader_);
+                lock.unlock();
+                reader.join();
+                lock.lock();
+            }
+            if (!alive_ && !StartLocked()) {
+                return Unavailable(std::string("the renderer could not be started: ") + std::strerror(errno));
+            }
         }
-        if (!alive_ && !StartLocked()) {
-            return Unavailable(std::string("the renderer could not be started: ") + std::strerror(errno));
+        const uint64_t id = ++nextId_;
+        const uint64_t generation = generation_;
+        const pid_t pid = pid_;
+        request["id"] = id;
+        waiting_.insert(id);
+        if (!SendWithin(to_, request.dump(), limit)) {
+            waiting_.erase(id);
+            // Its reader reaps it (a worker that stopped reading is killed first).
+            if (alive_ && generation_ == generation) kill(pid, SIGKILL);
+            changed_.wait_for(lock, limit, [&] { return !alive_ || generation_ != generation; });
+            continue;
         }
-    }
-    const uint64_t id = ++nextId_;
-    const uint64_t generation = generation_;
-    const pid_t pid = pid_;
-    request["id"] = id;
-    waiting_.insert(id);
-    const bool sent = SendWithin(to_, request.dump(), limit);
-    const bool answered = sent && changed_.wait_for(lock, limit, [&] {
-        return replies_.count(id) != 0 || generation_ != generation || !alive_;
-    });
-    waiting_.erase(id);
-    if (const auto reply = replies_.find(id); reply != replies_.end()) {
-        WorkerReply taken = std::move(reply->second);
-        replies_.erase(reply);
-        return taken;
-    }
-    if (!answered && generation_ == generation && alive_) {
-        kill(pid, SIGKILL);  // its reader reaps it; the next request starts another
-        return Unavailable("the renderer took longer than " + std::to_string(limit.count()) +
-                           " s and was stopped");
+        const bool answered = changed_.wait_for(lock, limit, [&] {
+            return replies_.count(id) != 0 || generation_ != generation || !alive_;
+        });
+        waiting_.erase(id);
+        if (const auto reply = replies_.find(id); reply != replies_.end()) {
+            WorkerReply taken = std::move(reply->second);
+            replies_.erase(reply);
+            return taken;
+        }
+        if (!answered && generation_ == generation && alive_) {
+            kill(pid, SIGKILL);  // still unreaped, so still ours; its reader reaps it
+            return Unavailable("the renderer took longer than " + std::to_string(limit.count()) +
+                               " s and was stopped");
+        }
+        break;
     }
     return Unavailable("the renderer ended unexpectedly; it starts again with the next change");
 }
