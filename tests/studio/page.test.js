@@ -160,8 +160,14 @@ test('zoka studio in a browser', { timeout: 300000 }, async (t) => {
     });
 
     if (process.env.ZOKA_STUDIO_SCREENSHOT) {
-      await page.fill('#render-output', 'star.png');
+      await page.goto(studio.url);
+      await page.waitForSelector('body[data-ready="1"]');
       await chooseEffect('Star');
+      await page.fill('.param[data-key="InnerColor"] input[type=color]', '#ffd040');
+      await previewAfter(async () => {
+        await page.fill('.param[data-key="Orientation"] input[type=number]', '20');
+        await page.press('.param[data-key="Orientation"] input[type=number]', 'Enter');
+      }, setting('Orientation=20'));
       await page.screenshot({ path: process.env.ZOKA_STUDIO_SCREENSHOT });
     }
   } finally {
