@@ -38,7 +38,7 @@ void WriteLayer(const fs::path& path) {
     ASSERT_TRUE(WritePng(path.string(), image, 6, WriteExtras{}, error)) << error;
 }
 
-class Folder : public ::testing::Test {
+class StudioFolder : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/tmp/zoka-studio-test-XXXXXX";
@@ -56,7 +56,7 @@ protected:
     fs::path root_;
 };
 
-TEST_F(Folder, OnlyFilesInsideTheWorkingFolderAreUsed) {
+TEST_F(StudioFolder, OnlyFilesInsideTheWorkingFolderAreUsed) {
     EXPECT_EQ(FileUnder(root_, "layer.png").status, 0);
     EXPECT_EQ(FileUnder(root_, (root_ / "layer.png").string()).path, root_ / "layer.png");
     EXPECT_EQ(FileUnder(root_, "in-link.png").path, root_ / "layer.png");  // a link that stays inside
@@ -70,7 +70,7 @@ TEST_F(Folder, OnlyFilesInsideTheWorkingFolderAreUsed) {
     EXPECT_EQ(FileUnder(root_, "").status, 400);
 }
 
-TEST_F(Folder, OutputsGoIntoExistingFoldersAsPlainFiles) {
+TEST_F(StudioFolder, OutputsGoIntoExistingFoldersAsPlainFiles) {
     EXPECT_EQ(OutputUnder(root_, "new.png").path, root_ / "new.png");
     EXPECT_EQ(OutputUnder(root_, "sub/out_%04d.png").status, 0);
     EXPECT_EQ(OutputUnder(root_, "nofolder/new.png").status, 404);
@@ -120,10 +120,10 @@ TEST(StudioCommandLine, MalformedValuesAreRefused) {
 
 // ---- A studio process ------------------------------------------------------
 
-class Studio : public Folder {
+class Studio : public StudioFolder {
 protected:
     void SetUp() override {
-        Folder::SetUp();
+        StudioFolder::SetUp();
         int out[2];
         ASSERT_EQ(pipe(out), 0);
         pid_ = fork();
@@ -148,7 +148,7 @@ protected:
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
         }
-        Folder::TearDown();
+        StudioFolder::TearDown();
     }
 
     httplib::Result Preview(const nlohmann::json& body) {
