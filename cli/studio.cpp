@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -219,6 +220,12 @@ public:
 private:
     void Routes() {
         server_.set_payload_max_length(kMaxBodyBytes);
+        // No SO_REUSEPORT (the library's default): a second program must not
+        // be able to listen on the studio's port and take its requests.
+        server_.set_socket_options([](int sock) {
+            const int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                    : httplib::Server::HandlerResponse::Handled;

@@ -204,6 +204,15 @@ TEST_F(Studio, BadRequestsAreAnsweredWithA4xxAndAMessage) {
            "other pages");
 }
 
+TEST_F(Studio, ASecondStudioCannotListenOnTheSamePort) {
+    // Under timeout: a second studio that did listen would serve until stopped.
+    const std::string command = "timeout 30 " + std::string(ZOKA_CLI_PATH) + " studio -C " + root_.string() + " -p " +
+                                std::to_string(port_) + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
 TEST_F(Studio, APreviewIsWhatZokaRenderWritesAtTheSameValues) {
     const auto result = Preview({{"effect", "Glow"}, {"input", "layer.png"}, {"sets", {"Width=12", "Color=orange"}},
                                  {"downsample", 2}});
