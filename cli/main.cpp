@@ -12,6 +12,8 @@
 #include "cli/render.h"
 #include "cli/session.h"
 #include "cli/signal_cleanup.h"
+#include "cli/studio.h"
+#include "cli/studio_worker.h"
 #include "ourhost/module.h"
 
 namespace zoka_cli {
@@ -208,6 +210,15 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
         ->check(CLI::Range(1, 240))
         ->capture_default_str();
 
+    StudioOptions studioOptions;
+    auto* studio = app.add_subcommand("studio", "Try settings by eye in a browser: controls and a live preview");
+    studio->add_option("image", studioOptions.image, "The layer image to start with (in the working folder)");
+    studio->add_option("-C,--folder", studioOptions.folder, "The working folder: every file used lies in it")
+        ->capture_default_str();
+    studio->add_option("-p,--port", studioOptions.port, "The port on 127.0.0.1 (default: a free one, printed)")
+        ->check(CLI::Range(0, 65535));
+    studio->add_option(kStudioWorkerOption, studioOptions.workerRole)->group("");
+
     if (RefuseUnknownCommand(app, argc, argv)) return kUsageError;
     try {
         app.parse(argc, argv);
@@ -225,6 +236,10 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
         if (!ChooseFrames(animation)) return kUsageError;
         animation.startGiven = start->count() > 0 || animate->count("--time") > 0;
         return AnimateCommand(modulePath, effect, files, request, animation);
+    }
+    if (*studio) {
+        studioOptions.moduleGiven = app.count("--module") > 0;
+        return StudioCommand(modulePath, studioOptions);
     }
     Session session(modulePath);
     if (!session.Loaded()) return kModuleError;

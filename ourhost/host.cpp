@@ -175,6 +175,7 @@ HostError Host::AbortQuery() {
     ++polls_;
     if (cancelFromPoll_ != 0 && polls_ >= cancelFromPoll_) return kHostErrorCancelled;
     if (cancelAt_ && std::chrono::steady_clock::now() >= *cancelAt_) return kHostErrorCancelled;
+    if (cancelCheck_ && cancelCheck_()) return kHostErrorCancelled;
     return kHostNoError;
 }
 

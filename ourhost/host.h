@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -57,6 +58,9 @@ public:
     // The abort query answers cancel once this many seconds have passed
     // from now, as a user who waits no longer would; 0 or less disarms.
     void CancelAfter(double seconds);
+    // The abort query also answers cancel whenever this says so (a client
+    // that drops a render once newer work is waiting); empty disarms.
+    void SetCancelCheck(std::function<bool()> check) { cancelCheck_ = std::move(check); }
 
     // Parameter checkouts.
     // The n-th checkout from now fails with code (1: the next); 0 disarms.
@@ -105,6 +109,7 @@ private:
     uint64_t polls_ = 0;
     uint64_t cancelFromPoll_ = 0;
     std::optional<std::chrono::steady_clock::time_point> cancelAt_;
+    std::function<bool()> cancelCheck_;
     uint64_t checkouts_ = 0;
     uint64_t failCheckoutAt_ = 0;
     HostError failCheckoutCode_ = 0;

@@ -1,0 +1,18 @@
+# Writes OUTPUT: a C++ source holding the bytes of every file in FILES (a
+# ;-list of paths) as the table kStudioAssets of cli/studio_assets.h.
+set(source "// Generated from cli/studio/ by cmake/EmbedFiles.cmake.\n#include \"cli/studio_assets.h\"\n\nnamespace zoka_cli {\nnamespace {\n")
+set(table "")
+set(index 0)
+foreach(file IN LISTS FILES)
+    file(READ "${file}" hex HEX)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    get_filename_component(name "${file}" NAME)
+    file(SIZE "${file}" size)
+    string(APPEND source "const unsigned char kAsset${index}[] = {${bytes}0};\n")
+    string(APPEND table "    {\"${name}\", kAsset${index}, ${size}},\n")
+    math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND source "}  // namespace\n\nconst StudioAsset kStudioAssets[] = {\n${table}};\nconst size_t kStudioAssetCount = ${index};\n\n}  // namespace zoka_cli\n")
+file(WRITE "${OUTPUT}.tmp" "${source}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")
