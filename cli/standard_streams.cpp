@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/descriptor_io.h"
 #include "cli/footage.h"
 #include "cli/image_files.h"
 
@@ -26,32 +27,6 @@ std::string TemporaryFolder() {
 
 bool StartsWith(const std::string& text, const char* prefix, size_t length) {
     return text.size() >= length && std::memcmp(text.data(), prefix, length) == 0;
-}
-
-// Reads up to size bytes, retrying short reads; the count read, or -1.
-ssize_t ReadFully(int descriptor, char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = read(descriptor, data + done, size - done);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-bool WriteFully(int descriptor, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(descriptor, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // The temporary files standing for the streams now, for messages.
@@ -87,8 +62,8 @@ bool CopyToStandardOutput(const std::string& path, std::string& error) {
     }
     std::array<char, 1 << 16> buffer;
     bool sent = true;
-    for (ssize_t n; sent && (n = ReadFully(descriptor, buffer.data(), buffer.size())) != 0;) {
-        sent = n > 0 && WriteFully(STDOUT_FILENO, buffer.data(), static_cast<size_t>(n));
+    for (ssize_t n; sent && (n = ReadUpTo(descriptor, buffer.data(), buffer.size())) != 0;) {
+        sent = n > 0 && WriteAll(STDOUT_FILENO, buffer.data(), static_cast<size_t>(n));
     }
     const int why = errno;
     close(descriptor);
@@ -148,7 +123,7 @@ std::unique_ptr<StandardInput> StandardInput::Take(std::string& error) {
         return nullptr;
     }
     std::array<char, 1 << 16> buffer;
-    const ssize_t first = ReadFully(STDIN_FILENO, buffer.data(), buffer.size());
+    const ssize_t first = ReadUpTo(STDIN_FILENO, buffer.data(), buffer.size());
     if (first < 0) {
         error = std::string("cannot read standard input: ") + std::strerror(errno);
         return nullptr;
@@ -167,7 +142,7 @@ std::unique_ptr<StandardInput> StandardInput::Take(std::string& error) {
     if (!file) return nullptr;
     int64_t offset = 0;
     ssize_t n = first;
-    for (; n > 0; n = ReadFully(STDIN_FILENO, buffer.data(), buffer.size())) {
+    for (; n > 0; n = ReadUpTo(STDIN_FILENO, buffer.data(), buffer.size())) {
         file->WriteAt(buffer.data(), static_cast<size_t>(n), offset);
         offset += n;
     }

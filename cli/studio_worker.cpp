@@ -18,6 +18,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "cli/descriptor_io.h"
 #include "cli/frame_request.h"
 #include "cli/inspect.h"
 #include "cli/render.h"
@@ -31,28 +32,6 @@ namespace {
 // A reply holds at most one PNG; a request a few kilobytes.
 constexpr size_t kMaxReplyBytes = size_t{1} << 30;
 constexpr size_t kMaxRequestBytes = size_t{1} << 20;
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t got = read(fd, data, size);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        data += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
-}
 
 // ---- The worker's side --------------------------------------------------
 
@@ -280,12 +259,12 @@ bool WriteMessage(int fd, const std::string& bytes) {
 
 bool ReadMessage(int fd, std::string& bytes, size_t limit) {
     char prefix[4];
-    if (!ReadAll(fd, prefix, 4)) return false;
+    if (!ReadExactly(fd, prefix, 4)) return false;
     uint32_t size = 0;
     std::memcpy(&size, prefix, 4);
     if (size > limit) return false;
     bytes.resize(size);
-    return ReadAll(fd, bytes.data(), size);
+    return ReadExactly(fd, bytes.data(), size);
 }
 
 int RunStudioWorker(const std::string& modulePath, const std::string& role) {
