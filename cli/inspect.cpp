@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,14 @@
 namespace zoka_cli {
 
 namespace {
+
+// Padded to width characters as a terminal shows them: UTF-8 text ("°")
+// counted by characters, not bytes.
+std::string Padded(const std::string& text, size_t width) {
+    const auto shown = static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
+    return shown >= width ? text : text + std::string(width - shown, ' ');
+}
 
 using nlohmann::json;
 using ourhost::ParamSlot;
@@ -169,9 +178,9 @@ int ShowParams(Session& session, const std::string& name, const FrameRequest& re
     for (const auto& n : ourhost::ParamNames(*instance, effect->keys)) {
         const ParamSlot& slot = instance->Params()[n.hostIndex];
         const auto [slider, valid] = Ranges(slot);
-        std::printf("%-3s %-4zu %-24s %-30s %-13s %-10s %-10s %-10s %s\n",
+        std::printf("%-3s %-4zu %-24s %s %-13s %-10s %-10s %-10s %s\n",
                     n.number >= 0 ? std::to_string(n.number).c_str() : "-", n.hostIndex,
-                    n.key.empty() ? "-" : n.key.c_str(), ("\"" + n.label + "\"").c_str(),
+                    n.key.empty() ? "-" : n.key.c_str(), Padded("\"" + n.label + "\"", 30).c_str(),
                     ourhost::KindName(slot.def.kind),
                     ValueText(slot).c_str(), slider.c_str(), valid.c_str(),
                     Notes(slot).c_str());

@@ -1128,6 +1128,28 @@ TEST_F(Footage, CheckboxesGoByTheirTextAndColoursByName) {
     }
 }
 
+// The table's columns line up as a terminal shows them, "°" included.
+TEST_F(Footage, ParamsTableColumnsLineUpWithUnitSigns) {
+    const Outcome run = Zoka("params star");
+    ASSERT_EQ(run.status, 0);
+    const auto column = [](const std::string& line, const std::string& word) {
+        const std::string before = line.substr(0, line.find(word));
+        return std::count_if(before.begin(), before.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; });
+    };
+    std::istringstream lines(run.out);
+    std::string header, line;
+    std::getline(lines, header);
+    int checked = 0;
+    while (std::getline(lines, line)) {
+        for (const char* kind : {" angle ", " point ", " colour "}) {
+            if (line.find(kind) == std::string::npos) continue;
+            EXPECT_EQ(column(line, kind), column(header, " kind")) << line;
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 3);
+}
+
 TEST_F(Footage, AboutTextIsLinesAndThePiplIsNotWrittenToATerminal) {
     Outcome run = Zoka("about glow");
     EXPECT_EQ(run.out.find('\r'), std::string::npos);
