@@ -28,6 +28,20 @@ void Randomize(const Raster& raster, std::mt19937& rng, bool isSigned) {
     }
 }
 
+// A random layer over sourceRect, with random flow vectors and grain over area.
+struct RandomFlow {
+    ScopedRaster source, vectors, grain;
+
+    void Make(const PixelRect& sourceRect, const PixelRect& area, std::mt19937& rng) {
+        ASSERT_EQ(source.Create(sourceRect, 4, 1), kOk);
+        ASSERT_EQ(vectors.Create(area, 2, 1), kOk);
+        ASSERT_EQ(grain.Create(area, 1, 1), kOk);
+        Randomize(*source, rng, false);
+        Randomize(*vectors, rng, true);
+        Randomize(*grain, rng, true);
+    }
+};
+
 TEST(SwirlSmear, FourChannelsAtOnceGiveTheChannelAtATimeBytes) {
     zoka_test::ModuleMemoryScope memory;
     std::mt19937 rng(1208);
@@ -37,13 +51,11 @@ TEST(SwirlSmear, FourChannelsAtOnceGiveTheChannelAtATimeBytes) {
                                    20 + static_cast<int32_t>(rng() % 20)};
         PixelRect area = sourceRect;
         OutsetRect(area, static_cast<int32_t>(rng() % 4) - 1);
-        ScopedRaster source, vectors, grain;
-        ASSERT_EQ(source.Create(sourceRect, 4, 1), kOk);
-        ASSERT_EQ(vectors.Create(area, 2, 1), kOk);
-        ASSERT_EQ(grain.Create(area, 1, 1), kOk);
-        Randomize(*source, rng, false);
-        Randomize(*vectors, rng, true);
-        Randomize(*grain, rng, true);
+        RandomFlow flow;
+        ASSERT_NO_FATAL_FAILURE(flow.Make(sourceRect, area, rng));
+        ScopedRaster& source = flow.source;
+        ScopedRaster& vectors = flow.vectors;
+        ScopedRaster& grain = flow.grain;
         const bool smooth = trial % 2 == 0;
         const int32_t colours = trial % 4 < 2 ? 3 : 4;
         const Streamlines s{*source, *vectors, *grain, WalkableCells(*source, *vectors),
@@ -80,13 +92,12 @@ TEST(SwirlSmear, BandsGiveTheChannelAtATimeBytes) {
                                    150 + static_cast<int32_t>(rng() % 60)};
         PixelRect area = sourceRect;
         OutsetRect(area, static_cast<int32_t>(rng() % 5) - 2);
-        ScopedRaster source, vectors, grain, out;
-        ASSERT_EQ(source.Create(sourceRect, 4, 1), kOk);
-        ASSERT_EQ(vectors.Create(area, 2, 1), kOk);
-        ASSERT_EQ(grain.Create(area, 1, 1), kOk);
-        Randomize(*source, rng, false);
-        Randomize(*vectors, rng, true);
-        Randomize(*grain, rng, true);
+        RandomFlow flow;
+        ASSERT_NO_FATAL_FAILURE(flow.Make(sourceRect, area, rng));
+        ScopedRaster& source = flow.source;
+        ScopedRaster& vectors = flow.vectors;
+        ScopedRaster& grain = flow.grain;
+        ScopedRaster out;
         const Streamlines s{*source, *vectors, *grain, WalkableCells(*source, *vectors),
                             trial % 2 == 0 ? 3 : 4, 4, trial % 4 < 2};
         const int32_t forward = 1 + static_cast<int32_t>(rng() % 12);
