@@ -40,6 +40,10 @@ struct RandomFlow {
         Randomize(*vectors, rng, true);
         Randomize(*grain, rng, true);
     }
+
+    Streamlines Lines(int32_t colours, bool smooth) const {
+        return Streamlines{*source, *vectors, *grain, WalkableCells(*source, *vectors), colours, 4, smooth};
+    }
 };
 
 TEST(SwirlSmear, FourChannelsAtOnceGiveTheChannelAtATimeBytes) {
@@ -53,13 +57,7 @@ TEST(SwirlSmear, FourChannelsAtOnceGiveTheChannelAtATimeBytes) {
         OutsetRect(area, static_cast<int32_t>(rng() % 4) - 1);
         RandomFlow flow;
         ASSERT_NO_FATAL_FAILURE(flow.Make(sourceRect, area, rng));
-        ScopedRaster& source = flow.source;
-        ScopedRaster& vectors = flow.vectors;
-        ScopedRaster& grain = flow.grain;
-        const bool smooth = trial % 2 == 0;
-        const int32_t colours = trial % 4 < 2 ? 3 : 4;
-        const Streamlines s{*source, *vectors, *grain, WalkableCells(*source, *vectors),
-                            colours,  4,        smooth};
+        const Streamlines s = flow.Lines(trial % 4 < 2 ? 3 : 4, trial % 2 == 0);
         const int32_t forward = 1 + static_cast<int32_t>(rng() % 30);
         const int32_t backward = trial % 3 == 0 ? 0 : forward;
         PixelRect pixels;
@@ -94,12 +92,8 @@ TEST(SwirlSmear, BandsGiveTheChannelAtATimeBytes) {
         OutsetRect(area, static_cast<int32_t>(rng() % 5) - 2);
         RandomFlow flow;
         ASSERT_NO_FATAL_FAILURE(flow.Make(sourceRect, area, rng));
-        ScopedRaster& source = flow.source;
-        ScopedRaster& vectors = flow.vectors;
-        ScopedRaster& grain = flow.grain;
         ScopedRaster out;
-        const Streamlines s{*source, *vectors, *grain, WalkableCells(*source, *vectors),
-                            trial % 2 == 0 ? 3 : 4, 4, trial % 4 < 2};
+        const Streamlines s = flow.Lines(trial % 2 == 0 ? 3 : 4, trial % 4 < 2);
         const int32_t forward = 1 + static_cast<int32_t>(rng() % 12);
         const int32_t backward = trial % 3 == 0 ? 0 : forward;
         PixelRect band;
