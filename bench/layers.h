@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/sample_layer.h"
+#include "site/sample_layer.h"
 
 namespace zoka_bench {
 
@@ -14,7 +14,7 @@ inline constexpr int kHeight = 1080;
 
 // The layer in host order, made once.
 inline const ourhost::Image& BenchLayer() {
-    static const ourhost::Image layer = zoka_cli::SampleLayer(kWidth, kHeight);
+    static const ourhost::Image layer = zoka_site::SampleLayer(kWidth, kHeight);
     return layer;
 }
 

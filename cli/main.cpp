@@ -5,18 +5,22 @@
 #include <string>
 #include <vector>
 
-#include "cli/demo.h"
 #include "cli/frame_request.h"
 #include "cli/frame_workers.h"
 #include "cli/inspect.h"
 #include "cli/render.h"
 #include "cli/session.h"
-#include "cli/signal_cleanup.h"
-#include "cli/studio.h"
-#include "cli/studio_worker.h"
+#include "images/signal_cleanup.h"
 #include "ourhost/module.h"
+#include "site/demo.h"
+#include "studio/server.h"
+#include "studio/worker.h"
 
 namespace zoka_cli {
+
+using namespace zoka_images;
+using namespace zoka_site;
+using namespace zoka_studio;
 
 // What the effects see of an image file, and what is written back.
 constexpr const char* kPixelsNote =

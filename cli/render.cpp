@@ -13,13 +13,16 @@
 #include <thread>
 
 #include "cli/frame_workers.h"
-#include "cli/image_files.h"
-#include "cli/output_file.h"
-#include "cli/standard_streams.h"
+#include "cli/streamed_frames.h"
+#include "images/image_files.h"
+#include "images/output_file.h"
+#include "images/standard_streams.h"
 #include "ourhost/param_values.h"
 #include "ourhost/text.h"
 
 namespace zoka_cli {
+
+using namespace zoka_images;
 
 namespace {
 

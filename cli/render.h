@@ -7,8 +7,8 @@
 
 #include "cli/footage.h"
 #include "cli/frame_request.h"
-#include "cli/image_files.h"
 #include "cli/session.h"
+#include "images/image_files.h"
 
 namespace zoka_cli {
 
@@ -17,7 +17,7 @@ struct RenderFiles {
     std::string output;           // a file, or a pattern for a sequence; "-" for standard output
     std::string format;           // --format: of standard output (an extension, "png")
     std::string selection;        // a selection layer image, or empty
-    int pngCompression = kDefaultPngCompression;  // zlib level of PNG outputs
+    int pngCompression = zoka_images::kDefaultPngCompression;  // zlib level of PNG outputs
     std::string canvas;           // --canvas: grown, input or WxH+X+Y; empty for the default
     std::string background = "black";  // under the image in formats without alpha
     std::string depth;            // -d: uint8, uint16, half or float; empty for the input's

@@ -1,6 +1,6 @@
 # Writes OUTPUT: a C++ source holding the bytes of every file in FILES (a
-# ;-list of paths) as the table kStudioAssets of cli/studio_assets.h.
-set(source "// Generated from cli/studio/ by cmake/EmbedFiles.cmake.\n#include \"cli/studio_assets.h\"\n\nnamespace zoka_cli {\nnamespace {\n")
+# ;-list of paths) as the table kStudioAssets of studio/assets.h.
+set(source "// Generated from studio/page/ by cmake/EmbedFiles.cmake.\n#include \"studio/assets.h\"\n\nnamespace zoka_studio {\nnamespace {\n")
 set(table "")
 set(index 0)
 foreach(file IN LISTS FILES)
@@ -12,7 +12,7 @@ foreach(file IN LISTS FILES)
     string(APPEND table "    {\"${name}\", kAsset${index}, ${size}},\n")
     math(EXPR index "${index} + 1")
 endforeach()
-string(APPEND source "}  // namespace\n\nconst StudioAsset kStudioAssets[] = {\n${table}};\nconst size_t kStudioAssetCount = ${index};\n\n}  // namespace zoka_cli\n")
+string(APPEND source "}  // namespace\n\nconst StudioAsset kStudioAssets[] = {\n${table}};\nconst size_t kStudioAssetCount = ${index};\n\n}  // namespace zoka_studio\n")
 file(WRITE "${OUTPUT}.tmp" "${source}")
 file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
 file(REMOVE "${OUTPUT}.tmp")

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/image_files.h"
+#include "images/image_files.h"
 #include "ourhost/image.h"
 
 namespace {
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(WriteFile(path, data, size), "cannot write the input file");
     ourhost::Image image;
     std::string error;
-    if (zoka_cli::ReadImage(path, image, error)) {
+    if (zoka_images::ReadImage(path, image, error)) {
         Check(image.Width() >= 1 && image.Height() >= 1, "an image read without pixels");
         Check(image.Bytes().size() == size_t(image.Width()) * size_t(image.Height()) * 4,
               "an image whose pixels do not match its size");

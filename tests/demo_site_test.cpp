@@ -16,10 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_files.h"
+#include "images/image_files.h"
 
 namespace zoka_cli {
 namespace {
+
+using namespace zoka_images;
 
 namespace fs = std::filesystem;
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/png_files.h"
-#include "cli/sample_layer.h"
+#include "images/png_files.h"
+#include "site/sample_layer.h"
 
 namespace {
 
@@ -99,7 +99,7 @@ protected:
         folder_ = fs::temp_directory_path() / ("zoka-frei0r-" + std::to_string(getpid()));
         fs::create_directories(folder_);
         std::string error;
-        ASSERT_TRUE(zoka_cli::WritePng(Path("in.png"), zoka_cli::SampleLayer(kWidth, kHeight), 1, {}, error)) << error;
+        ASSERT_TRUE(zoka_images::WritePng(Path("in.png"), zoka_site::SampleLayer(kWidth, kHeight), 1, {}, error)) << error;
         // The layer as melt sees it: 96 x 64 square pixels, 25 frames a second.
         std::ofstream(Path("profile")) << "description=zoka test\nframe_rate_num=" << kMeltFps
                                        << "\nframe_rate_den=1\nwidth=96\nheight=64\nprogressive=1\n"
@@ -124,7 +124,7 @@ protected:
         Image image;
         std::string error;
         bool hadAlpha = false;
-        EXPECT_EQ(zoka_cli::ReadPng(Path(name), image, error, hadAlpha), zoka_cli::PngRead::kRead) << error;
+        EXPECT_EQ(zoka_images::ReadPng(Path(name), image, error, hadAlpha), zoka_images::PngRead::kRead) << error;
         return image;
     }
 

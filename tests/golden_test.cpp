@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "cli/sample_layer.h"
 #include "ourhost/param_values.h"
+#include "site/sample_layer.h"
 #include "tests/support/module_under_test.h"
 
 namespace zoka {
@@ -112,7 +112,7 @@ uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
 }
 
 TEST(Golden, EveryEffectRendersTheRecordedPixels) {
-    const ourhost::Image layer = zoka_cli::SampleLayer();
+    const ourhost::Image layer = zoka_site::SampleLayer();
     for (const Golden& g : kGoldens) {
         zoka_test::AppliedEffect effect(g.effect);
         if (g.key != nullptr) effect.Set(g.key, g.value);

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/sample_layer.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
 #include "ourhost/module.h"
 #include "ourhost/param_values.h"
+#include "site/sample_layer.h"
 
 namespace {
 
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
         instance.About(text);
         std::printf("%s\n", Escaped(text).c_str());
     }
-    const ourhost::Image layer = zoka_cli::SampleLayer();
+    const ourhost::Image layer = zoka_site::SampleLayer();
     std::printf("== renders\n");
     for (const auto& e : module->Effects()) {
         PrintRender(*module, e, layer, nullptr);

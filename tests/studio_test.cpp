@@ -16,11 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "cli/png_files.h"
-#include "cli/studio_request.h"
+#include "images/png_files.h"
+#include "studio/request.h"
 
 namespace zoka_cli {
 namespace {
+
+using namespace zoka_images;
+using namespace zoka_studio;
 
 namespace fs = std::filesystem;
 

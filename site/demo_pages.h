@@ -1,0 +1,66 @@
+// The documentation site's pages: what `zoka demo` rendered, laid out as an
+// index, a page per effect and a page on the selection layer and keyframes.
+// Every picture is shown with the command that renders it and its time.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace zoka_site {
+
+// A picture in the site's folder. command is empty for the sample layers,
+// which `zoka demo` itself writes.
+struct SitePicture {
+    std::string file;
+    std::string caption;
+    std::string command;
+    double milliseconds = 0;  // the render's time while the site was built
+};
+
+struct SiteSection {
+    std::string title;
+    std::string text;  // HTML
+    std::vector<SitePicture> pictures;
+};
+
+// A looping animation: its GIF, the command that renders its frames, and
+// whether the loop closes.
+struct SiteMotion {
+    SitePicture picture;  // milliseconds: the mean per frame
+    std::string loopNote;
+};
+
+struct EffectPage {
+    std::string name;
+    std::string key;
+    std::string description;
+    bool registered = true;
+    nlohmann::json params;  // as `zoka params KEY --json` prints them
+    std::vector<SiteSection> sections;
+    std::vector<SiteMotion> motion;  // none for effects that do not move by themselves
+    double sampleMilliseconds = 0;   // the default render on each sample layer
+    double photoMilliseconds = 0;
+};
+
+struct Site {
+    std::string layerSize;  // "400x300"
+    std::vector<SitePicture> samples;
+    std::vector<EffectPage> effects;
+    std::vector<SiteSection> features;  // the selection layer and keyframes
+};
+
+inline constexpr const char* kFeaturesPage = "features.html";
+inline constexpr const char* kContactSheet = "contact-sheet.png";
+
+// index.html, <KEY>.html for every effect, features.html and style.css.
+bool WriteSitePages(const std::string& folder, const Site& site, std::string& error);
+
+// The page file of an effect.
+std::string EffectPageFile(const std::string& key);
+
+// A command-line word as a POSIX shell reads it back: quoted when it holds
+// anything but letters, digits and a few safe marks.
+std::string ShellWord(const std::string& word);
+
+}  // namespace zoka_site
