@@ -16,6 +16,8 @@ and `zoka animate` do, and gives the same pixels and origins as they write:
   render(effect, img)  one frame; see help(zoka.render) for every setting
   animate(...)         a generator of frames over a range, as zoka animate
   chain(...)           several effects in order, as --then
+  range_canvas(...)    the canvas zoka animate gives a range, for frames
+                       rendered apart (one per task on a cluster)
 Failures raise RequestError (a ValueError: an unknown effect, a value out of
 its range ...) or RenderError (a RuntimeError; OutOfMemory, also a
 MemoryError, when memory ran out), with the command line's one line.
@@ -44,7 +46,7 @@ from . import _zoka
 __all__ = [
     "Error", "RequestError", "RenderError", "OutOfMemory",
     "Effect", "Frame", "AnimationFrame", "Chain",
-    "effects", "params", "render", "animate", "chain",
+    "effects", "params", "render", "animate", "chain", "range_canvas",
 ]
 
 __version__: str = _zoka.version
@@ -402,23 +404,56 @@ def animate(effect: Union[str, Chain], image: ImageLike, frames: Iterable[int], 
     is computed from time 0, so the order does not matter. Yields
     AnimationFrame(number, image, origin).
     """
-    numbers_given = [_whole("a frame", n) for n in frames]
-    for n in numbers_given:
-        if not 0 <= n <= 1000000:
-            raise ValueError(f"frames are whole numbers from 0 to 1000000, not {n}")
-    times = _zoka.frame_times(numbers_given, _number("fps", fps), None if start is None else _number("start", start))
+    numbers_given = _frame_numbers(frames)
+    times = _frame_times(numbers_given, fps, start)
     request, mode = _open(effect, image, settings, fps=fps, still=still, downsample=downsample,
                           selection=selection, selection_origin=selection_origin, canvas=canvas)
     try:
         if canvas is None and times:
-            request.hold_all(times)
-    except _zoka.Failure as failure:
-        request.close()
-        raise _raised(failure) from None
+            _hold_all(request, times)
     except BaseException:
         request.close()
         raise
     return _frames(request, mode, numbers_given, times)
+
+
+def _frame_numbers(frames: Iterable[int]) -> list[int]:
+    numbers_given = [_whole("a frame", n) for n in frames]
+    for n in numbers_given:
+        if not 0 <= n <= 1000000:
+            raise ValueError(f"frames are whole numbers from 0 to 1000000, not {n}")
+    return numbers_given
+
+
+def _frame_times(numbers_given: Sequence[int], fps: Any, start: Any) -> list[float]:
+    return _zoka.frame_times(numbers_given, _number("fps", fps), None if start is None else _number("start", start))
+
+
+def _hold_all(request: Any, times: Sequence[float]) -> Tuple[int, int, int, int]:
+    try:
+        return request.hold_all(times)
+    except _zoka.Failure as failure:
+        raise _raised(failure) from None
+
+
+def range_canvas(effect: Union[str, Chain], image: ImageLike, frames: Iterable[int], *, fps: float = 30.0,
+                 start: Optional[float] = None, still: bool = False, downsample: int = 1,
+                 selection: Optional[ImageLike] = None, selection_origin: Tuple[float, float] = (0, 0),
+                 **settings: Any) -> str:
+    """The canvas animate() and zoka animate place every frame of the range
+    on by default: the smallest that holds every frame, found by frame setup
+    alone (cheap beside a render). As "WxH+X+Y", for render(canvas=...):
+    frames rendered one by one, anywhere, at time n / fps (or from start)
+    are then those of one animate() call. Arguments as for animate()."""
+    times = _frame_times(_frame_numbers(frames), fps, start)
+    if not times:
+        raise ValueError("range_canvas takes one frame at least")
+    request, _ = _open(effect, image, settings, fps=fps, still=still, downsample=downsample,
+                       selection=selection, selection_origin=selection_origin, canvas=None)
+    try:
+        return _canvas_text(_hold_all(request, times))
+    finally:
+        request.close()
 
 
 def _frames(request: Any, mode: Optional[str], numbers_given: Sequence[int],
