@@ -152,11 +152,16 @@ std::unique_ptr<PyRequest> OpenRequest(const std::vector<std::pair<std::string, 
     return opened;
 }
 
+// How long this thread's last frame took to render and place, without the
+// conversions and calls around it: what the benchmark sets a call against.
+thread_local double tLastRenderSeconds = 0;
+
 py::tuple RenderFrame(PyRequest& self, double time) {
     zoka_cli::PlacedFrame placed;
     {
         py::gil_scoped_release released;
         placed = self.request->Render(time);
+        tLastRenderSeconds = self.request->LastRenderTime().count();
     }
     py::array image = ArrayOf(std::move(placed.image), self.input);
     return py::make_tuple(image, py::make_tuple(-placed.canvas.x, -placed.canvas.y));
@@ -258,7 +263,6 @@ PYBIND11_MODULE(_zoka, m) {
              py::arg("canvas"), py::arg("fail_allocation") = 0, py::arg("cancel_at_poll") = 0)
         .def("render", &RenderFrame, py::arg("time"))
         .def("hold_all", &HoldAll, py::arg("times"))
-        .def("close", &CloseRequest)
-        .def_property_readonly("last_render_seconds",
-                               [](const PyRequest& self) { return self.request->LastRenderTime().count(); });
+        .def("close", &CloseRequest);
+    m.def("last_render_seconds", [] { return tLastRenderSeconds; });
 }

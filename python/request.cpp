@@ -82,18 +82,23 @@ private:
     std::unique_ptr<Session> session_;
 };
 
+namespace {
+
+// The process's own session: the module file stays loaded between requests.
+// Never ended, as the process may end with threads still rendering.
+OwnSession* gKeeper = nullptr;
+
+}  // namespace
+
 void LoadModule(const std::string& path) {
     InModule call;
-    if (!gModulePath.empty()) {
+    if (gKeeper != nullptr) {
         if (path == gModulePath) return;
         throw Failure(kUsageError, kHostNoError, "the module " + gModulePath + " is loaded; another cannot be");
     }
     gModulePath = path;
     try {
-        // Kept for the process, so that the module file stays loaded between
-        // requests; never ended, as the process may end with threads running.
-        static const OwnSession* keeper = new OwnSession(call);
-        (void)keeper;
+        gKeeper = new OwnSession(call);
     } catch (const Failure&) {
         gModulePath.clear();
         throw;

@@ -36,9 +36,12 @@ import json
 import numbers
 import os
 import sys
-from typing import Any, Iterable, Iterator, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Iterable, Iterator, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
+
+if TYPE_CHECKING:
+    import PIL.Image
 
 from . import _location
 from . import _zoka

@@ -3,6 +3,10 @@ fails at carries the command line's one line, and arrays that no layer can
 be made of are refused with what is wrong, never a crash. Nothing a
 failure leaves behind holds a handle of our host."""
 
+import os
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 from PIL import Image
@@ -178,3 +182,12 @@ def test_a_read_only_array_is_read_and_left_as_it_was():
     layer.flags.writeable = False
     assert np.array_equal(zoka.render("Glow", layer).image, zoka.render("Glow", LAYER).image)
     assert np.array_equal(layer, LAYER)
+
+
+def test_a_module_file_that_cannot_be_loaded_is_an_import_error(folder):
+    (folder / "ZOKA-ENG.so").write_bytes(b"not a module")
+    done = subprocess.run([sys.executable, "-c", "import zoka"], capture_output=True, text=True,
+                          env=dict(os.environ, ZOKA_MODULE=str(folder / "ZOKA-ENG.so")))
+    assert done.returncode == 1
+    assert done.stderr.strip().splitlines()[-1].startswith(
+        f"ImportError: zoka: cannot load the module {folder / 'ZOKA-ENG.so'}: ")
