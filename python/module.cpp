@@ -132,7 +132,7 @@ struct PyRequest {
 };
 
 std::unique_ptr<PyRequest> OpenRequest(const std::vector<std::pair<std::string, std::vector<std::string>>>& steps,
-                                       const py::object& image, double fps, bool still, int32_t downsample,
+                                       const py::object& image, double fps, bool still, int64_t downsample,
                                        const py::object& selection, const std::string& selectionOrigin,
                                        const std::string& canvas, uint64_t failAllocation, uint64_t cancelAtPoll) {
     const CheckedArray input = Checked(image, "image");

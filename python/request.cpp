@@ -145,7 +145,7 @@ Request::Request(const std::vector<Step>& steps, const FrameSpec& spec, ourhost:
     for (size_t i = 1; i < steps.size(); ++i) request_.then.push_back({steps[i].effect, steps[i].sets, ""});
     request_.fps = spec.fps;
     request_.still = spec.still;
-    request_.downsample = spec.downsample;
+    request_.downsample = static_cast<int32_t>(spec.downsample);
     request_.selectionOrigin = spec.selectionOrigin;
     request_.failAllocation = spec.failAllocation;
     request_.cancelAtPoll = spec.cancelAtPoll;

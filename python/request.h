@@ -55,7 +55,7 @@ struct Step {
 struct FrameSpec {
     double fps = 30;
     bool still = false;
-    int32_t downsample = 1;
+    int64_t downsample = 1;               // checked before it is narrowed
     std::string selectionOrigin = "0,0";  // X,Y
     std::string canvas;                   // --canvas; empty: as grown, until HoldAll
     uint64_t failAllocation = 0;          // our host's injected failures, for tests

@@ -36,6 +36,13 @@ def test_help_on_render_lists_every_effect_and_setting_with_its_range():
     assert "Drop Shadow (DropShadow; not registered)" in reference
 
 
+def test_the_modules_own_example_gives_what_it_says():
+    example = "\n".join(line[4:] for line in zoka.__doc__.split("Every call")[0].splitlines()[1:])
+    namespace = {}
+    exec(example, namespace)
+    assert namespace["glowing"].shape == (162, 202, 4) and namespace["origin"] == (21, 21)
+
+
 @pytest.fixture(scope="module")
 def site(tmp_path_factory):
     folder = tmp_path_factory.mktemp("site")

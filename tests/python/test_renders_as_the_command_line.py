@@ -4,6 +4,8 @@ through a selection layer, from RGB, 16-bit and float samples and from a
 Pillow image; and settings by key, label and number, keyframes, canvases
 and chains mean what they mean on the command line."""
 
+import json
+
 import numpy as np
 import pytest
 from PIL import Image
@@ -149,3 +151,15 @@ def test_a_chain_is_what_then_renders(folder):
     steps = zoka.chain(("Glow", {"Width": 6}), ("GaussianBlur", {"Width": 3}), ("Squint", {"Radius": 2}))
     assert_same(zoka.render(steps, LAYER, selection=selection_layer(), selection_origin=(4, 4), downsample=2,
                             **{"Opacity (%)": 80}), *expected)
+
+
+def test_effects_and_params_are_what_list_and_params_print():
+    listed = json.loads(run_zoka("list", "--json").out)
+    assert [(e.index, e.name, e.key, e.registered) for e in zoka.effects()] == \
+        [(e["index"], e["name"], e["key"], e["registered"]) for e in listed]
+    moving = {e.key for e in zoka.effects() if e.moves}
+    assert moving == {"HSBNoise", "Fire", "Smoke", "Weave", "Fur", "Jiggle", "Swirl", "Glass"}
+    for effect in EFFECTS:
+        assert zoka.params(effect) == json.loads(run_zoka("params", effect, "--json").out)
+    assert zoka.params("Glow", Width={0: 10, 1: 30}, Color="orange") == json.loads(
+        run_zoka("params", "Glow", "--set", "Width=10@0;30@1", "--set", "Color=orange", "--json").out)
