@@ -4,6 +4,7 @@ renders take turns in the module (until the module is reentrant); and a
 thousand renders, failed ones among them, leave the process's memory and
 our host's handles where they were."""
 
+import os
 import threading
 from concurrent.futures import ThreadPoolExecutor
 
@@ -139,5 +140,7 @@ def test_a_thousand_renders_leave_memory_and_handles_as_they_were():
     assert after["requests"] > before["requests"] + 1000
     assert after["handles"] == before["handles"] and after["faults"] == before["faults"]
     # A copy of the layer, or of a result, leaked by every render that makes
-    # one comes to 30 MB and more.
-    assert grown < 16 << 20, f"resident memory grew by {grown >> 20} MB over 1000 renders"
+    # one comes to 30 MB and more. Under the sanitizers freed memory waits
+    # in quarantine: there the release run's figure stands.
+    if not os.environ.get("ZOKA_SANITIZED"):
+        assert grown < 16 << 20, f"resident memory grew by {grown >> 20} MB over 1000 renders"
