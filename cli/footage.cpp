@@ -117,6 +117,11 @@ bool IsFramePattern(const std::string& pattern) {
     return FramePath(pattern, 0, path);
 }
 
+double FrameTime(int32_t n, double fps, std::optional<double> start, int32_t first) {
+    if (!start) return n / fps;
+    return *start + (n - first) / fps;
+}
+
 std::string PathOfFrame(const std::string& name, int32_t frame) {
     std::string path;
     return FramePath(name, frame, path) ? path : name;

@@ -25,6 +25,10 @@ struct Shard {
 std::optional<Shard> ParseShard(const std::string& text);
 std::vector<int32_t> FramesOfShard(const std::vector<int32_t>& frames, Shard shard);
 
+// A frame's time: frame n at n / fps, or, when the range's first frame is
+// given a start time, that frame at start and the others 1/fps apart.
+double FrameTime(int32_t n, double fps, std::optional<double> start, int32_t first);
+
 // A frame-number pattern: one %d (zero padding and a width allowed), or
 // one '#' standing for %04d.
 bool IsFramePattern(const std::string& pattern);

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "cli/error_lines.h"
 #include "ourhost/param_values.h"
 
 namespace zoka_cli {
@@ -118,11 +118,11 @@ int ApplyRequest(const EffectEntry& effect, ourhost::EffectInstance& instance,
         nlohmann::json preset;
         std::string error;
         if (const int status = ReadPreset(request.preset, preset, error)) {
-            std::cerr << "zoka: " << error << "\n";
+            ErrorStream() << "zoka: " << error << "\n";
             return status;
         }
         if (!PresetSettings(preset, request.preset, sets, error)) {
-            std::cerr << "zoka: " << error << "\n";
+            ErrorStream() << "zoka: " << error << "\n";
             return kUsageError;
         }
     }
@@ -148,7 +148,7 @@ bool SplitFurtherEffects(int argc, const char* const* argv, SplitCommandLine& sp
     for (size_t i = 0; i < words.size(); ++i) {
         if (words[i] == "--then") {
             if (i + 1 >= words.size() || words[i + 1].empty() || words[i + 1][0] == '-') {
-                std::cerr << "zoka: --then takes the name or key of an effect, then its --set and --preset\n";
+                ErrorStream() << "zoka: --then takes the name or key of an effect, then its --set and --preset\n";
                 return false;
             }
             split.then.push_back(FurtherEffect{words[++i], {}, {}});
@@ -162,7 +162,7 @@ bool SplitFurtherEffects(int argc, const char* const* argv, SplitCommandLine& sp
             }
             if (auto value = OptionValue(words, i, "--preset")) {
                 if (!current->preset.empty()) {
-                    std::cerr << "zoka: --then " << current->effect << " takes one --preset\n";
+                    ErrorStream() << "zoka: --then " << current->effect << " takes one --preset\n";
                     return false;
                 }
                 current->preset = *value;
@@ -214,7 +214,7 @@ void AddFrameOptions(CLI::App& command, FrameRequest& request) {
         ->capture_default_str();
     command.add_flag("--still", request.still, "A still image: the frame's time step is 0");
     command.add_option("--downsample", request.downsample, "Render at 1/N resolution, as a draft")
-        ->check(CLI::Range(1, 64))
+        ->check(CLI::Range(1, kMaxDownsample))
         ->capture_default_str();
     // Hidden: our host's failure injection, for tests of the error paths.
     command.add_option("--inject-allocation-failure", request.failAllocation)->group("");
@@ -227,19 +227,19 @@ bool ApplySettings(const EffectEntry& effect, ourhost::EffectInstance& instance,
     for (const std::string& set : sets) {
         const size_t equals = set.find('=');
         if (equals == std::string::npos) {
-            std::cerr << "zoka: --set takes KEY=VALUE, not \"" << set << "\"\n";
+            ErrorStream() << "zoka: --set takes KEY=VALUE, not \"" << set << "\"\n";
             return false;
         }
         const std::string what = set.substr(0, equals);
         const auto name = ourhost::FindParam(names, what);
         if (!name) {
-            std::cerr << "zoka: " << effect.name << " has no parameter \"" << what
+            ErrorStream() << "zoka: " << effect.name << " has no parameter \"" << what
                       << "\" (see 'zoka params " << effect.keys.effectKey << "')\n";
             return false;
         }
         std::string error;
         if (!ourhost::SetParam(instance.Params()[name->hostIndex], set.substr(equals + 1), error)) {
-            std::cerr << "zoka: " << effect.name << ": " << error << "\n";
+            ErrorStream() << "zoka: " << effect.name << ": " << error << "\n";
             return false;
         }
     }
@@ -273,13 +273,13 @@ std::optional<std::pair<double, double>> ParsePoint(const std::string& text) {
 
 bool CheckFrameRequest(const FrameRequest& request) {
     if (!ParsePoint(request.selectionOrigin)) {
-        std::cerr << "zoka: --selection-origin takes X,Y, each from -32767 to 32767, not \""
+        ErrorStream() << "zoka: --selection-origin takes X,Y, each from -32767 to 32767, not \""
                   << request.selectionOrigin << "\"\n";
         return false;
     }
     const std::string refusal = ourhost::TimeRefusal(request.time, request.fps);
     if (!refusal.empty()) {
-        std::cerr << "zoka: " << refusal << "\n";
+        ErrorStream() << "zoka: " << refusal << "\n";
         return false;
     }
     return true;

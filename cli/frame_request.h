@@ -20,6 +20,9 @@ struct FurtherEffect {
     std::string preset;
 };
 
+// The coarsest draft: --downsample takes 1 to this.
+inline constexpr int32_t kMaxDownsample = 64;
+
 struct FrameRequest {
     std::vector<std::string> sets;  // KEY=VALUE
     std::string preset;             // a JSON file of values, applied before sets

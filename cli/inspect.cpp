@@ -162,17 +162,31 @@ int ShowAbout(Session& session, const std::string& name, bool raw) {
     return 0;
 }
 
-int ShowParams(Session& session, const std::string& name, const FrameRequest& request, bool json) {
+int ParamsWithValues(Session& session, const std::string& name, const FrameRequest& request,
+                     nlohmann::json& params) {
     const EffectEntry* effect = session.Find(name);
     if (effect == nullptr) return kUsageError;
     auto instance = SetUpEffect(session, *effect);
     if (!instance) return kModuleError;
     const std::vector<ParamSlot> declared = instance->Params();
-    if (const int status = ApplyRequest(*effect, *instance, request)) return status;
+    const int status = ApplyRequest(*effect, *instance, request);
+    if (status == 0) params = ParamsJsonOf(*instance, *effect, declared);
+    instance->GlobalSetdown();
+    return status;
+}
+
+int ShowParams(Session& session, const std::string& name, const FrameRequest& request, bool json) {
     if (json) {
-        std::cout << ParamsJsonOf(*instance, *effect, declared).dump(2) << "\n";
+        nlohmann::json params;
+        if (const int status = ParamsWithValues(session, name, request, params)) return status;
+        std::cout << params.dump(2) << "\n";
         return 0;
     }
+    const EffectEntry* effect = session.Find(name);
+    if (effect == nullptr) return kUsageError;
+    auto instance = SetUpEffect(session, *effect);
+    if (!instance) return kModuleError;
+    if (const int status = ApplyRequest(*effect, *instance, request)) return status;
     std::printf("%-3s %-4s %-24s %-30s %-13s %-10s %-10s %-10s %s\n", "#", "host", "key", "label", "kind",
                 request.sets.empty() && request.preset.empty() ? "default" : "value", "slider", "valid", "notes");
     for (const auto& n : ourhost::ParamNames(*instance, effect->keys)) {

@@ -19,6 +19,10 @@ int ShowParams(Session& session, const std::string& name, const FrameRequest& re
 // number, key, label, kind, default, and the ranges, flags, items or
 // checkbox text each kind has.
 nlohmann::json ParamsJson(ourhost::EffectInstance& instance, const EffectEntry& effect);
+// What `zoka params EFFECT --json` prints, with the request's values: 0, or
+// an exit status after one error line.
+int ParamsWithValues(Session& session, const std::string& name, const FrameRequest& request,
+                     nlohmann::json& params);
 int WritePipl(Session& session, const std::string& name);
 
 struct FrameQuery {

@@ -7,11 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
 
+#include "cli/chain.h"
 #include "cli/frame_workers.h"
 #include "cli/streamed_frames.h"
 #include "images/image_files.h"
@@ -28,20 +28,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One effect of the chain, set up with its values.
-struct Stage {
-    const EffectEntry* effect = nullptr;
-    std::unique_ptr<ourhost::EffectInstance> instance;
-};
-
-// The effects set up with the user's values and selection, ready for frames.
-struct PreparedEffect {
-    std::vector<Stage> stages;  // the effect, then each --then in order
+// The effects set up with the user's values and selection, ready for
+// frames of the input.
+struct PreparedEffect : EffectChain {
     ourhost::Image input;
     int32_t inputFrame = 0;  // the frame whose input is loaded, for input sequences
     ImageInfo inputInfo;     // whether it had alpha, its depth and metadata
     ourhost::Pixel background{255, 0, 0, 0};
-    std::string failure;     // the error line of a failed frame, without "zoka: "
 };
 
 int ReadInput(const std::string& path, ourhost::Image& image, ImageInfo& info) {
@@ -73,31 +66,11 @@ int RefuseDepthNotHeld(const RenderFiles& files, const std::string& output) {
     return kUsageError;
 }
 
-// An effect found, set up and given its values, as a host applies one.
-int SetUpStage(Session& session, const std::string& name, const FrameRequest& values, Stage& stage) {
-    stage.effect = session.Find(name);
-    if (stage.effect == nullptr) return kUsageError;
-    std::string about;
-    session.Instantiate(*stage.effect)->About(about);
-    stage.instance = SetUpEffect(session, *stage.effect);
-    if (!stage.instance) return kModuleError;
-    return ApplyRequest(*stage.effect, *stage.instance, values);
-}
-
 // Every effect of the chain set up, the first with the request's values and
 // the selection layer, each further one with its own values.
 int SetUpStages(Session& session, const std::string& name, const RenderFiles& files, const FrameRequest& request,
                 PreparedEffect& prepared) {
-    prepared.stages.resize(1 + request.then.size());
-    if (const int status = SetUpStage(session, name, request, prepared.stages[0])) return status;
-    for (size_t i = 0; i < request.then.size(); ++i) {
-        FrameRequest values = request;
-        values.sets = request.then[i].sets;
-        values.preset = request.then[i].preset;
-        if (const int status = SetUpStage(session, request.then[i].effect, values, prepared.stages[i + 1])) {
-            return status;
-        }
-    }
+    if (const int status = SetUpChain(session, name, request, prepared)) return status;
     if (!files.selection.empty()) {
         ourhost::Image selection;
         const auto origin = ParsePoint(request.selectionOrigin);
@@ -107,17 +80,9 @@ int SetUpStages(Session& session, const std::string& name, const RenderFiles& fi
             return kUsageError;
         }
         if (const int status = ReadInput(files.selection, selection)) return status;
-        ourhost::EffectInstance& first = *prepared.stages[0].instance;
-        if (first.Params().size() < 3 || first.Params()[1].def.kind != kParamLayer) {
-            std::cerr << "zoka: " << prepared.stages[0].effect->name << " takes no selection layer\n";
-            return kUsageError;
-        }
-        first.SetSelection(selection, origin->first, origin->second);
+        if (const int status = SelectThrough(prepared, selection, *origin)) return status;
     }
-    for (Stage& stage : prepared.stages) {
-        if (stage.instance->SequenceSetup() != kHostNoError) return kModuleError;
-    }
-    return 0;
+    return StartSequence(prepared);
 }
 
 // Sets up the effects with the input of the given frame (of a sequence).
@@ -137,75 +102,6 @@ int Prepare(Session& session, const std::string& name, const RenderFiles& files,
     return SetUpStages(session, name, files, request, prepared);
 }
 
-// The module's message as one line.
-std::string MessageLine(const std::string& text) {
-    std::string message = ourhost::Utf8FromAnsi(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
-    for (char& c : message) c = c == '\r' || c == '\n' ? ' ' : c;
-    return message;
-}
-
-// "Glow: the module's message (code 8)", kept as the failure.
-void NoteFailure(PreparedEffect& prepared, const EffectEntry& effect, HostError code, const std::string& message) {
-    prepared.failure = effect.name + ": " +
-                       (code == kHostErrorCancelled ? "the render was cancelled"
-                        : message.empty()           ? "the render failed"
-                                                    : MessageLine(message)) +
-                       " (code " + std::to_string(code) + ")";
-    std::cerr << "zoka: " << prepared.failure << "\n";
-}
-
-int32_t DraftSide(int32_t side, int32_t downsample) { return (side + downsample - 1) / downsample; }
-
-// The rectangle, in the input's coordinates, that a frame is written as.
-CanvasRect CanvasOf(const CanvasChoice& choice, const std::optional<CanvasRect>& whole,
-                    const ourhost::FrameResult& frame, const ourhost::Image& input, int32_t downsample) {
-    switch (choice.kind) {
-        case CanvasChoice::Kind::kExplicit: return choice.rect;
-        case CanvasChoice::Kind::kInput:
-            return CanvasRect{0, 0, DraftSide(input.Width(), downsample), DraftSide(input.Height(), downsample)};
-        case CanvasChoice::Kind::kDefault:
-            if (whole) return *whole;
-            [[fallthrough]];
-        case CanvasChoice::Kind::kGrown: break;
-    }
-    return CanvasRect{-frame.originX, -frame.originY, frame.image.Width(), frame.image.Height()};
-}
-
-// The chain's frame: each effect renders the result of the one before, at
-// the frame's resolution, and the input's top-left moves by each effect's
-// origin. On a failure, the frame of the effect that failed.
-ourhost::FrameResult RenderChain(PreparedEffect& prepared, ourhost::FrameOptions options,
-                                 const EffectEntry*& failed) {
-    ourhost::FrameResult frame;
-    const ourhost::Image* input = &prepared.input;
-    int32_t originX = 0;
-    int32_t originY = 0;
-    for (Stage& stage : prepared.stages) {
-        ourhost::FrameResult next = stage.instance->RenderFrame(*input, options);
-        if (next.code != kHostNoError) {
-            failed = stage.effect;
-            return next;
-        }
-        // Each output holds its input, so the sums stay within the last output.
-        originX += next.originX;
-        originY += next.originY;
-        frame = std::move(next);
-        input = &frame.image;
-        options.inputIsDraft = true;
-    }
-    frame.originX = originX;
-    frame.originY = originY;
-    return frame;
-}
-
-// "Glow", or "Glow, then Gaussian Blur" for a chain.
-std::string ChainName(const PreparedEffect& prepared) {
-    std::string name;
-    for (const Stage& stage : prepared.stages) name += (name.empty() ? "" : ", then ") + stage.effect->name;
-    return name;
-}
-
 // What one frame came to, as written.
 struct Written {
     HostError code = kHostNoError;
@@ -219,24 +115,14 @@ struct Written {
 int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time, const std::string& path,
               const RenderFiles& files, const CanvasChoice& choice, const std::optional<CanvasRect>& whole,
               Written& written) {
-    ourhost::FrameOptions options = request.Options();
-    options.time = time;
-    ourhost::Host& host = *ourhost::Host::Current();
-    host.FailAllocation(request.failAllocation);
-    host.CancelFromPoll(request.cancelAtPoll);
     const Clock::time_point start = Clock::now();
-    const EffectEntry* failed = nullptr;
-    ourhost::FrameResult frame = RenderChain(prepared, options, failed);
-    host.FailAllocation(0);
-    host.CancelFromPoll(0);
-    written.code = frame.code;
-    written.message = MessageLine(frame.message);
-    if (frame.code != kHostNoError) {
-        NoteFailure(prepared, *failed, frame.code, frame.message);
-        return kModuleError;
-    }
-    written.canvas = CanvasOf(choice, whole, frame, prepared.input, request.downsample);
-    const ourhost::Image image = PlaceOnCanvas(std::move(frame.image), frame.originX, frame.originY, written.canvas);
+    PlacedFrame placed;
+    const int status = RenderOnCanvas(prepared, prepared.input, request, time, choice, whole, placed);
+    written.code = placed.code;
+    written.message = placed.message;
+    if (status != 0) return status;
+    written.canvas = placed.canvas;
+    const ourhost::Image& image = placed.image;
     const Clock::time_point rendered = Clock::now();
     // An input without alpha that stays opaque is written without alpha too;
     // at the input's depth, with its metadata.
@@ -269,67 +155,10 @@ int RefuseInputAsOutput(const RenderFiles& files, int32_t frame, const std::stri
     return 0;
 }
 
-void Finish(PreparedEffect& prepared) {
-    for (Stage& stage : prepared.stages) {
-        stage.instance->SequenceSetdown();
-        stage.instance->GlobalSetdown();
-    }
-}
-
-std::optional<CanvasChoice> CanvasChosen(const RenderFiles& files) {
-    const auto choice = ParseCanvas(files.canvas);
-    if (!choice) {
-        std::cerr << "zoka: --canvas takes grown, input or WxH+X+Y (e.g. 1920x1080+0+0 or 300x200-50-50), not \""
-                  << files.canvas << "\"\n";
-    }
-    return choice;
-}
-
 // A frame's time: frame n at n / fps, or counted from --start.
 double FrameTime(const FrameRequest& request, const Animation& animation, int32_t n) {
-    if (!animation.startGiven) return n / request.fps;
-    return request.time + (n - animation.range.front()) / request.fps;
-}
-
-// Whether every area was made; after an error line when not.
-bool AreasMade(PreparedEffect& prepared, const Stage& stage, const std::vector<ourhost::FrameArea>& areas) {
-    for (const ourhost::FrameArea& area : areas) {
-        if (area.code != kHostNoError) {
-            NoteFailure(prepared, *stage.effect, area.code, area.message);
-            return false;
-        }
-    }
-    return true;
-}
-
-// Where each time's frame lies through the whole chain: the first effect's
-// area from the input, each later effect's from a layer of the size the one
-// before gave (frame setup looks at sizes alone), one layer for each size.
-// False after an error line.
-bool ChainAreas(PreparedEffect& prepared, ourhost::FrameOptions options, const std::vector<double>& times,
-                std::vector<ourhost::FrameArea>& areas) {
-    areas = prepared.stages[0].instance->FrameAreas(prepared.input, options, times);
-    if (!AreasMade(prepared, prepared.stages[0], areas)) return false;
-    options.inputIsDraft = true;
-    for (size_t k = 1; k < prepared.stages.size(); ++k) {
-        std::map<std::pair<int32_t, int32_t>, std::vector<size_t>> timesBySize;
-        for (size_t i = 0; i < areas.size(); ++i) timesBySize[{areas[i].width, areas[i].height}].push_back(i);
-        for (const auto& [size, indices] : timesBySize) {
-            std::vector<double> sameSize;
-            for (const size_t i : indices) sameSize.push_back(times[i]);
-            const ourhost::Image layer(size.first, size.second);
-            const auto next = prepared.stages[k].instance->FrameAreas(layer, options, sameSize);
-            if (!AreasMade(prepared, prepared.stages[k], next)) return false;
-            for (size_t j = 0; j < indices.size(); ++j) {
-                ourhost::FrameArea& area = areas[indices[j]];
-                area.width = next[j].width;
-                area.height = next[j].height;
-                area.originX += next[j].originX;
-                area.originY += next[j].originY;
-            }
-        }
-    }
-    return true;
+    const auto start = animation.startGiven ? std::optional(request.time) : std::nullopt;
+    return zoka_cli::FrameTime(n, request.fps, start, animation.range.front());
 }
 
 // One size for the whole range: the union of every frame's output, found
@@ -337,37 +166,16 @@ bool ChainAreas(PreparedEffect& prepared, ourhost::FrameOptions options, const s
 // that every shard and worker finds the same canvas.
 int WholeRangeCanvas(PreparedEffect& prepared, const FrameRequest& request, const Animation& animation,
                      CanvasRect& whole) {
-    // A block of frames at a time: a million frames' areas need not be held at once.
-    constexpr size_t kBlock = 4096;
-    const auto& range = animation.range;
-    bool any = false;
-    for (size_t first = 0; first < range.size(); first += kBlock) {
-        std::vector<double> times;
-        for (size_t i = first; i < std::min(range.size(), first + kBlock); ++i) {
-            times.push_back(FrameTime(request, animation, range[i]));
-        }
-        std::vector<ourhost::FrameArea> areas;
-        if (!ChainAreas(prepared, request.Options(), times, areas)) return kModuleError;
-        for (const ourhost::FrameArea& area : areas) {
-            const CanvasRect rect{-area.originX, -area.originY, area.width, area.height};
-            whole = any ? Union(whole, rect) : rect;
-            any = true;
-        }
-    }
-    if (!ourhost::SizeAllowed(whole.width, whole.height)) {
-        std::cerr << "zoka: " << ChainName(prepared) << ": the frames together would be "
-                  << whole.width << "x" << whole.height
-                  << " pixels, beyond what a layer holds; choose a canvas with --canvas\n";
-        return kModuleError;
-    }
-    return 0;
+    std::vector<double> times;
+    for (const int32_t n : animation.range) times.push_back(FrameTime(request, animation, n));
+    return WholeCanvas(prepared, prepared.input, request.Options(), times, whole);
 }
 
 // Renders every frame of the range that falls to this worker, reporting each
 // frame once its file is in place (or found there, with --skip-existing).
 int RenderShare(const std::string& modulePath, const std::string& effect, const RenderFiles& files,
                 const FrameRequest& request, const Animation& animation, const WorkerChannel& channel) {
-    const auto choice = CanvasChosen(files);
+    const auto choice = CanvasChosen(files.canvas);
     if (!choice) return kUsageError;
     Session session(modulePath);
     if (!session.Loaded()) return kModuleError;
@@ -515,7 +323,7 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
     std::unique_ptr<StandardInput> standardInput;
     std::unique_ptr<StandardOutput> standardOutput;
     if (const int status = TakeStandardStreams(files, standardInput, standardOutput)) return status;
-    const auto choice = CanvasChosen(files);
+    const auto choice = CanvasChosen(files.canvas);
     if (!choice) return kUsageError;
     // Patterns take the number of the frame at --time.
     const auto frameNumber = static_cast<int32_t>(std::lround(request.time * request.fps));
@@ -607,7 +415,7 @@ int AnimateCommand(const std::string& modulePath, const std::string& effect,
                   << animation.jobs << "\n";
         return kUsageError;
     }
-    if (!CanvasChosen(files)) return kUsageError;
+    if (!CanvasChosen(files.canvas)) return kUsageError;
     // Frame n at n / fps is within the host's range for every frame --frames
     // takes; counted from --start, the last frame must be checked.
     const std::string refusal =

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <iostream>
 
+#include "cli/error_lines.h"
 #include "ourhost/text.h"
 
 namespace zoka_cli {
@@ -31,7 +31,7 @@ Session::Session(const std::string& modulePath) {
     std::string error;
     module_ = ourhost::Module::Load(modulePath, error);
     if (!module_) {
-        std::cerr << "zoka: cannot load the module " << modulePath << ": " << error << "\n";
+        ErrorStream() << "zoka: cannot load the module " << modulePath << ": " << error << "\n";
         return;
     }
     for (const ZokaEffectKeys& keys : module_->AllEffects()) {
@@ -50,7 +50,7 @@ const EffectEntry* Session::Find(const std::string& nameOrKey) const {
     for (const EffectEntry& e : effects_) {
         if (SameText(e.name, nameOrKey) || SameText(e.keys.effectKey, nameOrKey)) return &e;
     }
-    std::cerr << "zoka: no effect named \"" << nameOrKey << "\" (see 'zoka list')\n";
+    ErrorStream() << "zoka: no effect named \"" << nameOrKey << "\" (see 'zoka list')\n";
     return nullptr;
 }
 
@@ -64,7 +64,7 @@ std::unique_ptr<ourhost::EffectInstance> SetUpEffect(Session& session, const Eff
     HostError result = instance->GlobalSetup();
     if (result == kHostNoError) result = instance->SetupParams();
     if (result != kHostNoError) {
-        std::cerr << "zoka: " << effect.name << ": setup failed with code " << result << ": "
+        ErrorStream() << "zoka: " << effect.name << ": setup failed with code " << result << ": "
                   << ourhost::Utf8FromAnsi(instance->Output().message) << "\n";
         return nullptr;
     }

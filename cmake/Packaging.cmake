@@ -5,6 +5,8 @@
 #   bin/zoka -> ../lib/zoka/zoka                 zoka finds what it loads beside
 #                                                the file the link points to
 #   lib/frei0r-1/zoka_*.so                        the frei0r plug-ins
+#   lib/python3/dist-packages/zoka/               the Python module, for Debian's
+#                                                python3 (python/CMakeLists.txt)
 #   share/man/man1/zoka.1                         from the help texts, at build time
 #   bash and zsh completions
 # Windows: the module and its install note, as a zip (cpack -G ZIP).
@@ -52,5 +54,16 @@ elseif(ZOKA_BUILD_CLI AND NOT CMAKE_CROSSCOMPILING)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # The plug-ins need the bridge, which the package itself holds.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib/zoka)
+    # The Python module wants the python3 it was built for and numpy; zoka
+    # itself needs neither.
+    if(ZOKA_PYTHON_VERSION)
+        string(REPLACE "." ";" python_version ${ZOKA_PYTHON_VERSION})
+        list(GET python_version 0 python_major)
+        list(GET python_version 1 python_minor)
+        math(EXPR python_next "${python_minor} + 1")
+        set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+            "python3 (>= ${ZOKA_PYTHON_VERSION}), python3 (<< ${python_major}.${python_next}), python3-numpy")
+        set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pil, python3-distributed")
+    endif()
 endif()
 include(CPack)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "images/output_file.h"
+#include "images/samples.h"
 
 namespace zoka_images {
 
@@ -28,12 +29,6 @@ using OIIO::TypeDesc;
 // Pixels are read a strip of rows at a time, so that no more than one whole
 // copy of an image is held while it is decoded.
 constexpr size_t kStripBytes = 16 << 20;
-
-uint8_t ToByte(float v) {
-    if (!(v > 0)) return 0;
-    if (v >= 1) return 255;
-    return static_cast<uint8_t>(std::lround(v * 255.0f));
-}
 
 // One line: the libraries' messages may span several.
 std::string OneLine(std::string text) {
@@ -84,7 +79,8 @@ ourhost::Pixel StraightPixel(const float* p, const ChannelLayout& layout) {
     if (layout.associated) {
         for (float& v : rgb) v = alpha > 0 ? v / alpha : 0;
     }
-    return ourhost::Pixel{ToByte(alpha), ToByte(rgb[0]), ToByte(rgb[1]), ToByte(rgb[2])};
+    return ourhost::Pixel{ByteFromFraction(alpha), ByteFromFraction(rgb[0]), ByteFromFraction(rgb[1]),
+                          ByteFromFraction(rgb[2])};
 }
 
 // Refuses, from the header alone, what the effects cannot take.
@@ -414,7 +410,7 @@ bool DepthsHeld(const std::string& path, DepthSet& held, std::string& name, std:
 // 8-bit values widened: v * 257 in 16 bits.
 std::vector<uint16_t> Widened16(const std::vector<uint8_t>& bytes) {
     std::vector<uint16_t> wide(bytes.size());
-    std::transform(bytes.begin(), bytes.end(), wide.begin(), [](uint8_t v) { return static_cast<uint16_t>(v * 257); });
+    std::transform(bytes.begin(), bytes.end(), wide.begin(), WideFromByte);
     return wide;
 }
 
@@ -439,7 +435,7 @@ std::vector<float> Fractions(const ourhost::Image& image, bool alpha, bool premu
     if (!premultiply || !alpha) {
         const std::vector<uint8_t> bytes = Interleaved(image, alpha, false, background);
         std::vector<float> values(bytes.size());
-        std::transform(bytes.begin(), bytes.end(), values.begin(), [](uint8_t v) { return v / 255.0f; });
+        std::transform(bytes.begin(), bytes.end(), values.begin(), FractionFromByte);
         return values;
     }
     return PremultipliedFractions(image);

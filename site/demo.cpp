@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "cli/frame_request.h"
@@ -186,7 +188,8 @@ private:
     std::string PathOf(const std::string& file) const { return options_.folder + "/" + file; }
     int WriteLayer(const std::string& file, ourhost::Image image, const std::string& caption);
     int Render(const EffectEntry& effect, const RenderRequest& request, const std::string& file,
-               const std::string& caption, SitePicture& picture, ourhost::Image* kept = nullptr);
+               const std::string& caption, SitePicture& picture, ourhost::Image* kept = nullptr,
+               std::pair<int32_t, int32_t>* origin = nullptr);
     int Add(const EffectEntry& effect, const RenderRequest& request, const std::string& file,
             const std::string& caption, SiteSection& section);
     int BuildPage(const EffectEntry& effect, EffectPage& page);
@@ -194,6 +197,7 @@ private:
     int AddStills(const EffectEntry& effect, EffectPage& page);
     int AddMotion(const EffectEntry& effect, EffectPage& page);
     int AddFeatures();
+    int AddNotebook();
     int Report(int status);
 
     Session& session_;
@@ -218,7 +222,8 @@ int SiteBuilder::WriteLayer(const std::string& file, ourhost::Image image, const
 
 // A fresh instance for every picture, as each `zoka render` is a fresh run.
 int SiteBuilder::Render(const EffectEntry& effect, const RenderRequest& request, const std::string& file,
-                        const std::string& caption, SitePicture& picture, ourhost::Image* kept) {
+                        const std::string& caption, SitePicture& picture, ourhost::Image* kept,
+                        std::pair<int32_t, int32_t>* origin) {
     auto instance = SetUpEffect(session_, effect);
     if (!instance) return kModuleError;
     if (!ApplySettings(effect, *instance, request.sets)) {
@@ -249,6 +254,7 @@ int SiteBuilder::Render(const EffectEntry& effect, const RenderRequest& request,
         return kFileError;
     }
     picture = {file, caption, RenderCommandLine(effect.keys.effectKey, request, file), took.count()};
+    if (origin != nullptr) *origin = {frame.originX, frame.originY};
     if (kept != nullptr) *kept = std::move(frame.image);
     return 0;
 }
@@ -488,6 +494,42 @@ int SiteBuilder::AddFeatures() {
     return 0;
 }
 
+// A KEY=VALUE setting as a Python keyword argument: numbers as they are,
+// anything else as a string, both in the units --set takes.
+std::string PythonArgument(const std::string& set) {
+    const size_t equals = set.find('=');
+    const std::string value = set.substr(equals + 1);
+    char* end = nullptr;
+    std::strtod(value.c_str(), &end);
+    const bool number = !value.empty() && *end == '\0';
+    return set.substr(0, equals) + "=" + (number ? value : "\"" + value + "\"");
+}
+
+// The Python page's notebook: the photo-like sample before and after an
+// effect, rendered as zoka render renders it (and so as zoka.render does),
+// the call written from the very settings rendered.
+int SiteBuilder::AddNotebook() {
+    const EffectEntry* glow = session_.Find("Glow");
+    if (glow == nullptr) return kModuleError;
+    const RenderRequest request{kPhotoFile, {"Width=40", "Color=orange"}};
+    constexpr const char* kFile = "python-glow.png";
+    SitePicture picture;
+    ourhost::Image after;
+    std::pair<int32_t, int32_t> origin;
+    if (const int status = Render(*glow, request, kFile, "", picture, &after, &origin)) return status;
+    std::string call = "zoka.render(\"" + glow->name + "\", photo";
+    for (const std::string& set : request.sets) call += ", " + PythonArgument(set);
+    const auto pair = [](int32_t a, int32_t b) { return "(" + std::to_string(a) + ", " + std::to_string(b) + ")"; };
+    site_.notebook = {
+        {"import zoka\nfrom PIL import Image\n\nphoto = Image.open(\"" + std::string(kPhotoFile) + "\")\nphoto",
+         kPhotoFile, ""},
+        {"glowing, origin = " + call + ")\nglowing", kFile, ""},
+        {"origin  # where the photo's top-left lies in it", "", pair(origin.first, origin.second)},
+        {"glowing.size", "", pair(after.Width(), after.Height())},
+    };
+    return 0;
+}
+
 int SiteBuilder::Build() {
     site_.layerSize = std::to_string(width_) + "x" + std::to_string(height_);
     const ourhost::Image sample = SampleLayer(width_, height_);
@@ -506,7 +548,7 @@ int SiteBuilder::Build() {
         std::printf("%-20s %s\n", page.name.c_str(), EffectPageFile(page.key).c_str());
         site_.effects.push_back(std::move(page));
     }
-    if (Report(AddFeatures()) == kFileError) return kFileError;
+    if (Report(AddFeatures()) == kFileError || Report(AddNotebook()) == kFileError) return kFileError;
     std::vector<SheetCell> cells;
     for (const auto& [name, image] : sheet_) cells.push_back({name, &image});
     ourhost::Image sheet;

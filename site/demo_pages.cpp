@@ -20,7 +20,37 @@ constexpr const char* kStyle =
     ".time{color:#9098a4}\n"
     "section{margin:0 0 2em}\nh2{margin:.4em 0}\np{color:#b8bcc4;margin:.2em 0 .8em}\n"
     "table{border-collapse:collapse;margin:.5em 0 1.5em}\n"
-    "td,th{border-bottom:1px solid #444;padding:.2em .6em;text-align:left;vertical-align:top}\n";
+    "td,th{border-bottom:1px solid #444;padding:.2em .6em;text-align:left;vertical-align:top}\n"
+    "p code{display:inline;margin:0}\n"
+    "pre{color:#c8e0a0;background:#16181b;padding:.5em .8em;margin:.2em 0 .8em;overflow-x:auto}\n"
+    ".cell{display:flex;gap:.8em;align-items:flex-start}\n"
+    ".prompt{color:#8cc4ff;font-family:monospace;min-width:5.5em;padding-top:.5em}\n";
+
+// The Python page's examples beyond its notebook.
+constexpr const char* kPythonExamples = R"py(import numpy as np
+import zoka
+
+layer = np.asarray(photo)          # H x W x 4 (RGBA) or x 3 (RGB); uint8, uint16 or float32
+trail, origin = zoka.render("Motion Trail", layer, time=1.0, fps=24,
+                            Length={0: 0, 2: 120}, Direction=120)   # keyframes {seconds: value}
+draft, _ = zoka.render("Glass", layer, downsample=4, **{"Bevel Width (pixels)": 12})  # by label
+mask = Image.open("selection-half.png")                           # a selection layer
+masked, _ = zoka.render("Antimatter", layer, selection=mask, selection_origin=(20, 10))
+
+for frame in zoka.animate("HSB Noise", layer, range(48), fps=24, FlowVelocity=40):
+    Image.fromarray(frame.image).save(f"noise_{frame.number:04d}.png")   # one canvas for all
+
+steps = zoka.chain(("Glow", {"Width": 40}), ("Gaussian Blur", {"Width": 5}), "Squint")
+result, origin = zoka.render(steps, layer)                        # as --then
+
+try:
+    zoka.render("Glow", layer, Width=1000)
+except zoka.RequestError as error:        # a ValueError; RenderError and OutOfMemory for the module's
+    print(error)   # Glow: "Width (pixels)" takes a number from 0 to 999, not "1000"
+
+zoka.effects()        # name, key, index, registered, moves (by itself)
+zoka.params("Glow")   # what zoka params Glow --json prints
+help(zoka.render)     # every argument, and every effect's settings with their ranges)py";
 
 std::string Html(const std::string& text) {
     std::string out;
@@ -155,7 +185,8 @@ std::string IndexHtml(const Site& site) {
                        "<p><a href=\"" +
                        std::string(kFeaturesPage) +
                        "\">The selection layer (&ldquo;Alpha Layer&rdquo;) and keyframes</a> &middot; <a href=\"" +
-                       kContactSheet + "\">Contact sheet</a></p>\n<section><h2>The sample layers</h2>\n";
+                       kContactSheet + "\">Contact sheet</a> &middot; <a href=\"" + kPythonPage +
+                       "\">zoka for Python</a></p>\n<section><h2>The sample layers</h2>\n";
     for (const SitePicture& sample : site.samples) html += Figure(sample);
     html += "</section>\n<table><tr><th>effect</th><th>key</th><th>what it does</th><th>default, synthetic"
             "</th><th>default, photo</th><th>moves by itself</th></tr>\n";
@@ -167,6 +198,47 @@ std::string IndexHtml(const Site& site) {
                 "</td></tr>\n";
     }
     return html + "</table>\n</body></html>\n";
+}
+
+std::string NotebookHtml(const std::vector<NotebookCell>& cells) {
+    std::string html;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        html += "<div class=\"cell\"><span class=\"prompt\">In [" + n + "]:</span><pre class=\"code\">" +
+                Html(cells[i].code) + "</pre></div>\n<div class=\"cell\"><span class=\"prompt\">Out[" + n +
+                "]:</span>" +
+                (cells[i].picture.empty() ? "<pre class=\"text\">" + Html(cells[i].text) + "</pre>"
+                                          : "<img src=\"" + Html(cells[i].picture) + "\" alt=\"Out[" + n + "]\">") +
+                "</div>\n";
+    }
+    return html;
+}
+
+std::string PythonHtml(const Site& site) {
+    return Header("zoka for Python: Lumetta AE Demo") +
+           "<p><a href=\"index.html\">All effects</a></p>\n<h1>zoka for Python</h1>\n"
+           "<p>The Python module <code>zoka</code> renders the effects on numpy arrays and Pillow images: "
+           "every frame, origin and error is what <code>zoka render</code> and <code>zoka animate</code> "
+           "give. The release build makes it in <code>build/release/python</code> for Debian's "
+           "<code>python3</code> (<code>PYTHONPATH=build/release/python /usr/bin/python3</code>); the "
+           "Debian package installs it where that <code>python3</code> finds it.</p>\n"
+           "<h2>Before and after, in a notebook</h2>\n<p>In this folder (a Pillow image comes back as "
+           "one):</p>\n" +
+           NotebookHtml(site.notebook) +
+           "<h2>Arrays, animations, chains, errors</h2>\n<pre>" + Html(kPythonExamples) +
+           "</pre>\n<h2>How it behaves</h2>\n"
+           "<p>Settings go by key, label or number, in the units <code>--set</code> takes. The effects "
+           "work on 8-bit straight RGBA: uint16 samples are rounded to 8 bits and float32 ones clamped to "
+           "0..1 and rounded, as 16-bit and float files are, and results come back in the input's type "
+           "(RGB when the input was RGB and the result is opaque). Arrays that no layer can be made of "
+           "(another dtype or shape, not C-contiguous, empty, beyond 30000 pixels a side or 2<sup>27</sup> "
+           "in all) raise <code>TypeError</code> or <code>ValueError</code> saying what is wrong.</p>\n"
+           "<p>Renders are serialised: one at a time in a process, whichever thread asks, as the module is "
+           "not reentrant. The GIL is released while a frame renders or waits its turn, so other Python "
+           "threads run; to render frames at once, use processes: <code>python/examples/dask_frames.py</code> "
+           "renders a sequence across a Dask cluster, one frame per task, on the canvas "
+           "<code>zoka.range_canvas</code> gives, so that its frames are those of one <code>zoka "
+           "animate</code> run.</p>\n</body></html>\n";
 }
 
 std::string FeaturesHtml(const Site& site) {
@@ -204,6 +276,7 @@ bool WriteSitePages(const std::string& folder, const Site& site, std::string& er
         if (!WriteText(folder + "/" + EffectPageFile(page.key), EffectPageHtml(page), error)) return false;
     }
     return WriteText(folder + "/" + kFeaturesPage, FeaturesHtml(site), error) &&
+           WriteText(folder + "/" + kPythonPage, PythonHtml(site), error) &&
            WriteText(folder + "/index.html", IndexHtml(site), error);
 }
 

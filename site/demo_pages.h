@@ -43,17 +43,28 @@ struct EffectPage {
     double photoMilliseconds = 0;
 };
 
+// A cell of the Python page, as a notebook shows one: its code, and what
+// its last line gives: a picture of the site's folder, or text.
+struct NotebookCell {
+    std::string code;
+    std::string picture;
+    std::string text;
+};
+
 struct Site {
     std::string layerSize;  // "400x300"
     std::vector<SitePicture> samples;
     std::vector<EffectPage> effects;
     std::vector<SiteSection> features;  // the selection layer and keyframes
+    std::vector<NotebookCell> notebook;  // the Python page's before and after
 };
 
 inline constexpr const char* kFeaturesPage = "features.html";
+inline constexpr const char* kPythonPage = "python.html";
 inline constexpr const char* kContactSheet = "contact-sheet.png";
 
-// index.html, <KEY>.html for every effect, features.html and style.css.
+// index.html, <KEY>.html for every effect, features.html, python.html and
+// style.css.
 bool WriteSitePages(const std::string& folder, const Site& site, std::string& error);
 
 // The page file of an effect.

@@ -119,7 +119,7 @@ TEST_F(DemoSite, EveryImageAndLinkOfEveryPageExists) {
             ++checked;
         }
     }
-    EXPECT_EQ(pages, 23u) << "the index, the features page and 21 effects";
+    EXPECT_EQ(pages, 24u) << "the index, the features page, the Python page and 21 effects";
     EXPECT_GT(checked, 300u);
 }
 
@@ -144,6 +144,7 @@ TEST_F(DemoSite, EveryEffectHasItsPageWithItsParametersLinkedFromTheIndex) {
         EXPECT_NE(page.find("ms)"), std::string::npos) << key << ": a render time";
     }
     EXPECT_NE(index.find("href=\"features.html\""), std::string::npos);
+    EXPECT_NE(index.find("href=\"python.html\""), std::string::npos);
 }
 
 TEST_F(DemoSite, PicturesAreImagesAndAnimationsHaveTheirFrames) {

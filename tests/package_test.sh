@@ -10,13 +10,13 @@ trap 'rm -rf "$work"' EXIT
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" > "$work/cpack.log" || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/out/*.deb)
-dpkg-deb --field "$deb" Package Depends
+dpkg-deb --field "$deb" Package Depends Recommends
 dpkg -x "$deb" "$work/root"
 usr=$work/root/usr
 
 test -L "$usr/bin/zoka"
 for file in lib/zoka/ZOKA-ENG.so lib/zoka/zoka-images.so lib/zoka/libzoka-frei0r.so \
-            lib/frei0r-1/zoka_glow.so share/man/man1/zoka.1 \
+            lib/frei0r-1/zoka_glow.so lib/python3/dist-packages/zoka/__init__.py share/man/man1/zoka.1 \
             share/bash-completion/completions/zoka share/zsh/vendor-completions/_zoka; do
     test -f "$usr/$file" || { echo "missing: $file"; exit 1; }
 done
@@ -24,6 +24,16 @@ grep -q '^\.SS render$' "$usr/share/man/man1/zoka.1"
 
 # No environment: nothing of the build folder on its paths.
 env -i "$usr/bin/zoka" list | grep -E '^21  Gaussian Blur +GaussianBlur +registered +renders$'
+
+# The Python module from the package, with the module beside zoka, found
+# with no environment but where Debian's python3 would find the package.
+dpkg-deb --field "$deb" Recommends | grep -q python3-numpy
+env -i PYTHONPATH="$usr/lib/python3/dist-packages" /usr/bin/python3 -c '
+import os, sys, numpy, zoka
+assert zoka._module_path() == os.path.join(sys.argv[1], "lib/zoka/ZOKA-ENG.so"), zoka._module_path()
+image, origin = zoka.render("Glow", numpy.full((10, 10, 4), 255, numpy.uint8), Width=3)
+assert image.shape == (18, 18, 4) and origin == (4, 4), (image.shape, origin)
+' "$usr"
 
 # Completion, as bash asks for it, with the installed zoka on the path.
 PATH="$usr/bin:$PATH" bash -c '

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Each room of the tools includes headers only from itself and the rooms
 # below it: the images know no command, the command line no site or studio
-# (but for its program, main.cpp, which offers their commands), and no tool
+# (but for its program, main.cpp, which offers their commands), the Python
+# module the command line's requests but no site or studio, and no tool
 # reaches inside the module. Prints every include that breaks the rule.
 cd "$(dirname "$0")/.." || exit 2
 status=0
@@ -23,4 +24,5 @@ check cli/main.cpp "cli images site studio ourhost interface"
 check site "site cli images ourhost interface"
 check studio "studio cli images ourhost interface"
 check frei0r "frei0r ourhost interface"
+check python "python cli images ourhost interface"
 exit $status
