@@ -23,4 +23,5 @@ check cli/main.cpp "cli images site studio ourhost interface"
 check site "site cli images ourhost interface"
 check studio "studio cli images ourhost interface"
 check frei0r "frei0r ourhost interface"
+check gegl "gegl ourhost interface"
 exit $status
