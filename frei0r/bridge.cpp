@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "frei0r/param_map.h"
+#include "ourhost/client_names.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
 #include "ourhost/module.h"
@@ -136,7 +137,7 @@ Effect Describe(Bridge& bridge, const ZokaEffectKeys& keys) {
     effect.name = DisplayName(*bridge.module, keys);
     // GStreamer names its elements frei0r-filter-<name>: "zoka Glow" makes
     // frei0r-filter-zoka-glow, clashing with no other frei0r plug-in's.
-    effect.pluginName = "zoka " + effect.name;
+    effect.pluginName = ourhost::Frei0rTitle(effect.name);
     ourhost::EffectInstance probe(*bridge.host, effect.entry);
     std::string about;
     probe.About(about);

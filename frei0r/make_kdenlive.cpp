@@ -21,6 +21,7 @@
 #include <string>
 
 #include "frei0r/param_map.h"
+#include "ourhost/client_names.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/effect_texts.h"
 #include "ourhost/host.h"
@@ -50,11 +51,6 @@ std::string Xml(const std::string& text) {
         }
     }
     return out;
-}
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
 }
 
 double FromFixed(HostFixed v) { return v / 65536.0; }
@@ -117,11 +113,11 @@ std::string Description(ourhost::Host& host, const ourhost::Module& module, cons
     instance.About(about);
     instance.GlobalSetup();
     instance.SetupParams();
-    const std::string service = "frei0r.zoka_" + Lower(keys.effectKey);
+    const std::string service = "frei0r." + ourhost::Frei0rPluginName(keys.effectKey);
     std::ostringstream xml;
     xml << "<?xml version=\"1.0\"?>\n<!DOCTYPE kpartgui>\n"
         << "<effect LC_NUMERIC=\"C\" tag=\"" << service << "\" id=\"" << service << "\">\n"
-        << "    <name>" << Xml("zoka " + ourhost::DisplayName(module, keys)) << "</name>\n"
+        << "    <name>" << Xml(ourhost::Frei0rTitle(ourhost::DisplayName(module, keys))) << "</name>\n"
         << "    <description>" << Xml(ourhost::AboutDescription(about)) << "</description>\n"
         << "    <author>ZOKA-ENG</author>\n";
     for (const ourhost::ParamName& p : ourhost::ParamNames(instance, keys)) {
@@ -168,7 +164,7 @@ int main(int argc, char** argv) {
     }
     std::set<std::string> written;
     for (const ZokaEffectKeys& keys : module->AllEffects()) {
-        const std::string name = "frei0r_zoka_" + Lower(keys.effectKey) + ".xml";
+        const std::string name = "frei0r_" + ourhost::Frei0rPluginName(keys.effectKey) + ".xml";
         if (!Place(Description(*host, *module, keys), folder / name)) {
             std::fprintf(stderr, "zoka-kdenlive-effects: cannot write %s\n", (folder / name).c_str());
             return 1;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "interface/module_exports.h"
+#include "ourhost/client_names.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/effect_texts.h"
 #include "ourhost/host.h"
@@ -65,25 +66,6 @@ std::string CString(const std::string& text) {
     return out + "\"";
 }
 
-// "DropoffType" names the property dropoff_type, as GEGL names properties.
-std::string PropertyName(const std::string& key) {
-    std::string name;
-    for (size_t i = 0; i < key.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(key[i]);
-        if (!std::isalnum(c)) {
-            if (!name.empty() && name.back() != '_') name += '_';
-            continue;
-        }
-        const bool wordStarts = std::isupper(c) && i > 0 &&
-                                (std::islower(static_cast<unsigned char>(key[i - 1])) ||
-                                 (i + 1 < key.size() && std::islower(static_cast<unsigned char>(key[i + 1]))));
-        if (wordStarts && !name.empty() && name.back() != '_') name += '_';
-        name += static_cast<char>(std::tolower(c));
-    }
-    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) name = "p_" + name;
-    return name;
-}
-
 std::string Upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
     return s;
@@ -96,21 +78,6 @@ std::string TypeWord(const std::string& key) {
         if (std::isalnum(static_cast<unsigned char>(c))) word += c;
     }
     return word;
-}
-
-// An item's nickname, as GEGL's command line and files give enumerations:
-// "Fat" is fat, "Sharp Corners" sharp-corners.
-std::string Nick(const std::string& item) {
-    std::string nick;
-    for (const unsigned char c : item) {
-        if (std::isalnum(c)) {
-            nick += static_cast<char>(std::tolower(c));
-        } else if (!nick.empty() && nick.back() != '-') {
-            nick += '-';
-        }
-    }
-    while (!nick.empty() && nick.back() == '-') nick.pop_back();
-    return nick.empty() ? "item" : nick;
 }
 
 struct Operation {
@@ -208,13 +175,13 @@ void AddPopup(Operation& op, const std::string& effectKey, const std::string& na
               const std::string& label, const ourhost::ParamSlot& slot) {
     const std::vector<std::string> items = ourhost::PopupItems(slot);
     const std::string type = "Zoka" + TypeWord(effectKey) + TypeWord(key);
-    const std::string function = "zoka_" + PropertyName(effectKey) + "_" + name;
+    const std::string function = "zoka_" + ourhost::GeglPropertyName(effectKey) + "_" + name;
     const std::string value = Upper(function);
     std::ostringstream p;
     p << "enum_start (" << function << ")\n";
     std::set<std::string> nicks;
     for (size_t i = 0; i < items.size(); ++i) {
-        std::string nick = Nick(items[i]);
+        std::string nick = ourhost::GeglItemNick(items[i]);
         if (!nicks.insert(nick).second) nick += '-' + std::to_string(i + 1);
         nicks.insert(nick);
         p << "  enum_value (" << value << "_" << i << ", " << CString(nick) << ", " << CString(items[i]) << ")\n";
@@ -250,11 +217,6 @@ struct Effect {
     Operation operation;
 };
 
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
 // An effect's operation, from one instance's parameter setup.
 Effect Describe(ourhost::Host& host, const ourhost::Module& module, const ZokaEffectKeys& keys) {
     Effect effect{keys, ourhost::DisplayName(module, keys), {}, false, {}};
@@ -270,7 +232,7 @@ Effect Describe(ourhost::Host& host, const ourhost::Module& module, const ZokaEf
         if (p.number < 0) continue;  // the selection layer: a filter has one input
         const ourhost::ParamSlot& slot = instance.Params()[p.hostIndex];
         const std::string key = p.key.empty() ? p.label : p.key;
-        std::string name = PropertyName(key);
+        std::string name = ourhost::GeglPropertyName(key);
         while (!names.insert(name).second) name += "_";
         const std::string label = ourhost::VisibleLabel(slot);
         Operation& op = effect.operation;
@@ -299,7 +261,7 @@ std::string FileStem(int index) {
 std::string OperationFile(int index, const Effect& e) {
     const std::string stem = FileStem(index);
     std::ostringstream f;
-    f << "/* " << e.name << " (zoka:" << Lower(e.keys.effectKey)
+    f << "/* " << e.name << " (" << ourhost::GeglOperationName(e.keys.effectKey)
       << "), written by zoka-gegl-operations from the module's parameter table. */\n"
       << "#ifdef GEGL_PROPERTIES\n\n"
       << e.operation.properties << "\n#else\n\n"
@@ -310,7 +272,7 @@ std::string OperationFile(int index, const Effect& e) {
       << "#define GEGL_OP_NAME " << stem << "\n#define GEGL_OP_C_SOURCE " << stem << ".c\n"
       << "#include \"gegl-op.h\"\n\n"
       << "#define ZOKA_EFFECT_KEY " << CString(e.keys.effectKey) << "\n"
-      << "#define ZOKA_OP_NAME " << CString("zoka:" + Lower(e.keys.effectKey)) << "\n"
+      << "#define ZOKA_OP_NAME " << CString(ourhost::GeglOperationName(e.keys.effectKey)) << "\n"
       << "#define ZOKA_OP_TITLE " << CString(e.name) << "\n"
       << "#define ZOKA_OP_DESCRIPTION " << CString(e.description) << "\n"
       << "#define ZOKA_MOVES " << (e.moves ? 1 : 0) << "\n"

@@ -1,5 +1,6 @@
 // The documentation site's pages: what `zoka demo` rendered, laid out as an
-// index, a page per effect and a page on the selection layer and keyframes.
+// index, a page per effect, a page on the selection layer and keyframes and
+// one on using the effects in other programs.
 // Every picture is shown with the command that renders it and its time.
 #pragma once
 
@@ -51,9 +52,12 @@ struct Site {
 };
 
 inline constexpr const char* kFeaturesPage = "features.html";
+// Using the effects in GIMP, Kdenlive, ffmpeg, melt and GStreamer.
+inline constexpr const char* kProgramsPage = "programs.html";
 inline constexpr const char* kContactSheet = "contact-sheet.png";
 
-// index.html, <KEY>.html for every effect, features.html and style.css.
+// index.html, <KEY>.html for every effect, features.html, programs.html and
+// style.css.
 bool WriteSitePages(const std::string& folder, const Site& site, std::string& error);
 
 // The page file of an effect.
