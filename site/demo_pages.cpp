@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ourhost/client_names.h"
+#include "site/assets.h"
 
 namespace zoka_site {
 
@@ -284,7 +285,11 @@ std::string ProgramsHtml(const Site& site) {
                 "</b> (or any <b>zoka:</b> operation): its controls are the effect's parameters, with their "
                 "labels, ranges and defaults, popups as menus, points picked on the canvas; the canvas "
                 "previews the effect, and effects that grow the layer grow it. Effects that move by "
-                "themselves take a time in seconds and a frame rate.</p>\n</section>\n"
+                "themselves take a time in seconds and a frame rate.</p>\n"
+                "<figure><img src=\"" + std::string(kGimpScreenshot) + "\" alt=\"GIMP's GEGL Operation tool with "
+                "zoka:glow\" style=\"max-width:48em\"><figcaption>GIMP 2.10's GEGL Operation tool with Glow "
+                "(zoka:glow) previewed on the canvas <span class=\"time\">(taken by "
+                "<code>scripts/gimp-screenshot</code>)</span></figcaption></figure>\n</section>\n"
                 "<section><h2>The gegl command line</h2>\n<p>" + Html(example->name) +
                 " at its defaults, every property named (<code>gegl --info " + Html(operation) +
                 "</code> lists them):</p>\n" +
@@ -349,6 +354,13 @@ std::string ShellWord(const std::string& word) {
 
 bool WriteSitePages(const std::string& folder, const Site& site, std::string& error) {
     if (!WriteText(folder + "/style.css", kStyle, error)) return false;
+    for (size_t i = 0; i < kSiteAssetCount; ++i) {
+        const SiteAsset& asset = kSiteAssets[i];
+        if (!WriteText(folder + "/" + asset.name, std::string(reinterpret_cast<const char*>(asset.bytes), asset.size),
+                       error)) {
+            return false;
+        }
+    }
     for (const EffectPage& page : site.effects) {
         if (!WriteText(folder + "/" + EffectPageFile(page.key), EffectPageHtml(page), error)) return false;
     }

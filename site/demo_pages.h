@@ -54,6 +54,8 @@ struct Site {
 inline constexpr const char* kFeaturesPage = "features.html";
 // Using the effects in GIMP, Kdenlive, ffmpeg, melt and GStreamer.
 inline constexpr const char* kProgramsPage = "programs.html";
+// Its screenshot of GIMP, built into the program.
+inline constexpr const char* kGimpScreenshot = "gimp-gegl.png";
 inline constexpr const char* kContactSheet = "contact-sheet.png";
 
 // index.html, <KEY>.html for every effect, features.html, programs.html and

@@ -167,7 +167,7 @@ TEST_F(DemoSite, TheProgramsPageNamesEveryEffectAsEachProgramKnowsIt) {
           "<code>ffmpeg -i in.png -vf \"frei0r=zoka_glow:0.2|1|1/1/1|Fat|n\" -pix_fmt rgba out.png</code>",
           "<code>melt clip.mp4 -filter frei0r.zoka_glow Width=0.2 Opacity=1 Color=#FFFFFF DropoffType=Fat "
           "DrawEverywhere=0 -consumer avformat:out.mp4</code>",
-          "! frei0r-filter-zoka-glow !", "Tools &rarr; GEGL Operation"}) {
+          "! frei0r-filter-zoka-glow !", "Tools &rarr; GEGL Operation", "<img src=\"gimp-gegl.png\""}) {
         EXPECT_NE(page.find(command), std::string::npos) << command;
     }
 }
