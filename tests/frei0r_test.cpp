@@ -528,4 +528,30 @@ TEST_F(Frei0rPlugins, HostilePointsAnglesAndTimesAreHeldInRange) {
     EXPECT_EQ(ZokaFrei0rStatistics().hostFaults, 0u);
 }
 
+// GStreamer reads a point's default from an instance of one size and sets
+// it on instances of others: that value means the default in pixels there,
+// while any other fraction still places the point by the frame.
+TEST_F(Frei0rPlugins, APointSetBackAtTheDefaultItWasReadAsKeepsItInPixels) {
+    Plugin plugin("Star");  // Position, 50,50 pixels by default
+    ASSERT_TRUE(plugin.Ready());
+    const f0r_instance_t probe = plugin.construct(640, 480);
+    f0r_param_position_t handedOut{};
+    plugin.getParam(probe, &handedOut, 3);
+    plugin.destruct(probe);
+    EXPECT_DOUBLE_EQ(handedOut.x, 50.0 / 640);
+
+    const f0r_instance_t small = plugin.construct(96, 64);
+    plugin.setParam(small, &handedOut, 3);
+    f0r_param_position_t got{};
+    plugin.getParam(small, &got, 3);
+    EXPECT_DOUBLE_EQ(got.x * 96, 50);
+    EXPECT_DOUBLE_EQ(got.y * 64, 50);
+    f0r_param_position_t elsewhere{0.25, 0.5};
+    plugin.setParam(small, &elsewhere, 3);
+    plugin.getParam(small, &got, 3);
+    EXPECT_DOUBLE_EQ(got.x * 96, 24);
+    EXPECT_DOUBLE_EQ(got.y * 64, 32);
+    plugin.destruct(small);
+}
+
 }  // namespace

@@ -21,6 +21,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "images/png_files.h"
@@ -395,6 +396,71 @@ TEST_F(GeglOperations, ValuesGeglRefusesKeepTheDefaultAndOursLeaveTheLayer) {
     EXPECT_NE(late.err.find("zoka:fire: the time must be within"), std::string::npos) << late.err;
     EXPECT_NE(late.err.find("the layer is left as it was"), std::string::npos) << late.err;
     EXPECT_TRUE(Read("late.png") == Read("in.png"));
+}
+
+// ---- In a program's own threads ------------------------------------------
+
+// An operation's frame rendered in this process: the layer through GEGL's
+// own graph, read back as straight RGBA over its bounding box.
+std::vector<uint8_t> RenderedInProcess(const Image& layer, const std::string& operation, double width) {
+    std::vector<uint8_t> rgba(layer.Bytes().size());
+    for (size_t i = 0; i < rgba.size(); i += 4) {  // the host's ARGB to RGBA
+        rgba[i] = layer.Bytes()[i + 1];
+        rgba[i + 1] = layer.Bytes()[i + 2];
+        rgba[i + 2] = layer.Bytes()[i + 3];
+        rgba[i + 3] = layer.Bytes()[i];
+    }
+    const Babl* format = babl_format("R'G'B'A u8");
+    const GeglRectangle area{0, 0, layer.Width(), layer.Height()};
+    GeglBuffer* buffer = gegl_buffer_new(&area, format);
+    gegl_buffer_set(buffer, &area, 0, format, rgba.data(), GEGL_AUTO_ROWSTRIDE);
+    GeglNode* graph = gegl_node_new();
+    GeglNode* source = gegl_node_create_child(graph, "gegl:buffer-source");
+    GValue value = G_VALUE_INIT;
+    g_value_init(&value, GEGL_TYPE_BUFFER);
+    g_value_set_object(&value, buffer);
+    gegl_node_set_property(source, "buffer", &value);
+    g_value_unset(&value);
+    GeglNode* effect = gegl_node_create_child(graph, operation.c_str());
+    g_value_init(&value, G_TYPE_DOUBLE);
+    g_value_set_double(&value, width);
+    gegl_node_set_property(effect, "width", &value);
+    g_value_unset(&value);
+    gegl_node_link(source, effect);
+    const GeglRectangle box = gegl_node_get_bounding_box(effect);
+    std::vector<uint8_t> out(static_cast<size_t>(box.width) * static_cast<size_t>(box.height) * 4);
+    gegl_node_blit(effect, 1.0, &box, format, out.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
+    g_object_unref(graph);
+    g_object_unref(buffer);
+    return out;
+}
+
+// GIMP and other programs render from several threads: the operations'
+// lock lets one at a time into the module, so each frame is the one it
+// makes alone.
+TEST_F(GeglOperations, OperationsRenderedFromSeveralThreadsAtOnceGiveTheirFramesAlone) {
+    GeglLoaded();
+    const Image layer = zoka_site::SampleLayer(kWidth, kHeight);
+    const std::vector<std::pair<std::string, double>> jobs = {
+        {"zoka:glow", 12}, {"zoka:gaussianblur", 6}, {"zoka:glow", 30}, {"zoka:gaussianblur", 15}};
+    std::vector<std::vector<uint8_t>> alone;
+    for (const auto& [operation, width] : jobs) alone.push_back(RenderedInProcess(layer, operation, width));
+    std::vector<std::vector<uint8_t>> together(jobs.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round) {
+                together[i] = RenderedInProcess(layer, jobs[i].first, jobs[i].second);
+                if (together[i] != alone[i]) return;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        EXPECT_FALSE(alone[i].empty());
+        EXPECT_TRUE(together[i] == alone[i]) << jobs[i].first << " " << jobs[i].second;
+    }
+    EXPECT_FALSE(alone[0] == alone[2]) << "the width made no difference";
 }
 
 }  // namespace

@@ -50,4 +50,12 @@ PATH="$usr/bin:$PATH" bash -c '
     [[ $(complete zoka render Glow in.png out.png --then Gaus) == "GaussianBlur" ]]
     [[ $(complete zoka render Glow in.png out.png --then Squint --set Ra) == "Radius=" ]]
 ' completion "$usr"
+# cmake --install below a user's prefix puts the GEGL plug-in where GEGL
+# looks in a user's own folders, finding the module from there.
+cmake --install "$build" --prefix "$work/home/.local" > /dev/null
+test -f "$work/home/.local/share/gegl-0.4/plug-ins/zoka-gegl.so"
+test -f "$work/home/.local/share/kdenlive/effects/frei0r_zoka_glow.xml"
+if command -v gegl > /dev/null; then
+    XDG_DATA_HOME="$work/home/.local/share" gegl --list-all 2> /dev/null | grep -qx 'zoka:glow'
+fi
 echo "package: installed and ran from $deb"
