@@ -35,6 +35,41 @@ struct Bridge {
 Bridge* gBridge = nullptr;
 bool gLoadFailed = false;
 
+// GEGL asks an operation's area many times over (its bounding box, cached
+// and invalidated regions, before each render), so the last answers are
+// kept: asking the module means a setup and a layer of the input's size.
+struct AreaAnswer {
+    int effect;
+    std::vector<std::string> settings;
+    double time, fps;
+    int32_t width, height;
+    ZokaGeglArea area;
+};
+constexpr size_t kAreasKept = 16;
+std::vector<AreaAnswer> gAreas;  // under the module lock, the newest last
+
+std::vector<std::string> SettingsOf(const ZokaGeglFrame& frame) {
+    std::vector<std::string> settings;
+    for (int i = 0; i < frame.count; ++i) settings.emplace_back(frame.settings[i] != nullptr ? frame.settings[i] : "");
+    return settings;
+}
+
+const AreaAnswer* KnownArea(int effect, const ZokaGeglFrame& frame) {
+    const std::vector<std::string> settings = SettingsOf(frame);
+    for (const AreaAnswer& a : gAreas) {
+        if (a.effect == effect && a.settings == settings && a.time == frame.time && a.fps == frame.fps &&
+            a.width == frame.width && a.height == frame.height) {
+            return &a;
+        }
+    }
+    return nullptr;
+}
+
+void KeepArea(int effect, const ZokaGeglFrame& frame, const ZokaGeglArea& area) {
+    if (gAreas.size() == kAreasKept) gAreas.erase(gAreas.begin());
+    gAreas.push_back(AreaAnswer{effect, SettingsOf(frame), frame.time, frame.fps, frame.width, frame.height, area});
+}
+
 // Where the module is: ZOKA_MODULE, or lib/zoka/ZOKA-ENG.so seen from the
 // plug-in's folder: lib/gegl-0.4 in the build tree, lib/<triplet>/gegl-0.4
 // in the Debian package, share/gegl-0.4/plug-ins below a user's prefix.
@@ -272,6 +307,10 @@ int zoka_gegl_find(const char* key) {
 int zoka_gegl_area(int effect, const ZokaGeglFrame* frame, ZokaGeglArea* area, char* message, size_t size) {
     if (frame == nullptr || area == nullptr) return 0;
     return WithEffect(effect, message, size, [&](FrameInstance& instance, std::string& why) {
+        if (const AreaAnswer* known = KnownArea(effect, *frame)) {
+            *area = known->area;
+            return true;
+        }
         if (!LayerAllowed(*frame, why) || !instance.Prepare(*frame, why)) return false;
         const ourhost::Image layer(frame->width, frame->height);
         const auto areas = instance.Instance().FrameAreas(layer, OptionsOf(*frame), {frame->time});
@@ -281,6 +320,7 @@ int zoka_gegl_area(int effect, const ZokaGeglFrame* frame, ZokaGeglArea* area, c
         }
         const ourhost::FrameArea& a = areas.front();
         *area = ZokaGeglArea{-a.originX, -a.originY, a.width, a.height};
+        KeepArea(effect, *frame, *area);
         return true;
     });
 }

@@ -220,13 +220,12 @@ process (GeglOperation *operation, GeglBuffer *input, GeglBuffer *output, const 
   guchar              *pixels;
   guchar              *rendered;
   gboolean             made;
-  (void) result;
   (void) level;
   if (in == NULL || gegl_rectangle_is_empty (in))
     return TRUE;
   if (!zoka_output_area (operation, &area, message))
     {
-      zoka_leave_unchanged (input, output, in, message);
+      zoka_leave_unchanged (input, output, result, message);
       return TRUE;
     }
   pixels = g_try_malloc ((gsize) in->width * (gsize) in->height * 4);
