@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstring>
 #include <map>
-#include <regex>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -398,34 +397,47 @@ std::string Unescaped(std::string text) {
     return text;
 }
 
+// The NAME="VALUE" pairs of a start tag's text.
 std::map<std::string, std::string> Attributes(const std::string& tag) {
     std::map<std::string, std::string> found;
-    static const std::regex attribute(R"re(([A-Za-z_]+)="([^"]*)")re");
-    for (auto it = std::sregex_iterator(tag.begin(), tag.end(), attribute); it != std::sregex_iterator(); ++it) {
-        found[(*it)[1]] = Unescaped((*it)[2]);
+    for (size_t equals = tag.find("=\""); equals != std::string::npos; equals = tag.find("=\"", equals + 1)) {
+        const size_t start = tag.find_last_of(' ', equals) + 1;
+        const size_t end = tag.find('"', equals + 2);
+        found[tag.substr(start, equals - start)] = Unescaped(tag.substr(equals + 2, end - equals - 2));
+        equals = end;
     }
     return found;
 }
 
+// The text of the first <name>...</name> in text.
 std::string Element(const std::string& text, const std::string& name) {
-    const std::regex element("<" + name + ">([^<]*)</" + name + ">");
-    std::smatch m;
-    return std::regex_search(text, m, element) ? Unescaped(m[1]) : std::string();
+    const size_t start = text.find("<" + name + ">");
+    if (start == std::string::npos) return {};
+    const size_t from = start + name.size() + 2;
+    return Unescaped(text.substr(from, text.find("</" + name + ">", from) - from));
+}
+
+// The text between "<tag " and the next ">" from at, moving at past it.
+std::string StartTag(const std::string& xml, const std::string& tag, size_t& at) {
+    at = xml.find("<" + tag + " ", at);
+    if (at == std::string::npos) return {};
+    const size_t end = xml.find('>', at);
+    const std::string attributes = xml.substr(at + tag.size() + 2, end - at - tag.size() - 2);
+    at = end;
+    return attributes;
 }
 
 KdenliveEffect ReadDescription(const fs::path& path) {
     std::ifstream in(path);
     const std::string xml(std::istreambuf_iterator<char>(in), {});
     KdenliveEffect effect;
-    std::smatch m;
-    if (std::regex_search(xml, m, std::regex("<effect ([^>]*)>"))) effect.attributes = Attributes(m[1]);
-    const std::string head = xml.substr(0, xml.find("<parameter"));
-    effect.name = Element(head, "name");
-    static const std::regex parameter(R"re(<parameter ([^>]*)>([\s\S]*?)</parameter>)re");
-    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), parameter); it != std::sregex_iterator(); ++it) {
-        const std::string body = (*it)[2];
+    size_t at = 0;
+    effect.attributes = Attributes(StartTag(xml, "effect", at));
+    effect.name = Element(xml.substr(0, xml.find("<parameter")), "name");
+    for (std::string tag; !(tag = StartTag(xml, "parameter", at)).empty();) {
+        const std::string body = xml.substr(at, xml.find("</parameter>", at) - at);
         effect.parameters.push_back(
-            KdenliveParameter{Attributes((*it)[1]), Element(body, "name"), Element(body, "paramlistdisplay")});
+            KdenliveParameter{Attributes(tag), Element(body, "name"), Element(body, "paramlistdisplay")});
     }
     return effect;
 }
