@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "frei0r/param_map.h"
+#include "ourhost/client_names.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
 #include "ourhost/module.h"
@@ -43,19 +44,29 @@ constexpr double kFramesPerSecond = 600;
 // Later times give the frame at this time (ten hours): the steps grow with
 // the time, and a wild time from a host must not stall it.
 constexpr double kLatestSeconds = 36000;
+// ffmpeg's frei0r filter hands over its frames' rows as it holds them,
+// padded to its alignment (up to 64 bytes), where frei0r promises rows of
+// the frame's width: only widths of a multiple of 16 pixels arrive intact.
+constexpr unsigned kFfmpegRowPixels = 16;
 
 struct EffectParam {
     size_t hostIndex;  // in the instance's parameter list
     std::string name;  // the parameter's key
     std::string explanation;
     int type;
+    // A point's default as get handed it out, as fractions of the frames of
+    // the instances asked: a host that sets it back (GStreamer, from an
+    // instance of another size) means the default in pixels.
+    mutable std::vector<f0r_param_position_t> defaultsHandedOut;  // under gLock
 };
 
 struct Effect {
     std::string key;
     EffectEntryPoint entry = nullptr;
     std::string name;
+    std::string pluginName;  // "zoka Glow": what hosts name their filters after
     std::string explanation;
+    bool refusalSaid = false;  // a frame refused at construction is said once
     int majorVersion = 0;
     int minorVersion = 0;
     std::vector<EffectParam> params;
@@ -124,6 +135,9 @@ Effect Describe(Bridge& bridge, const ZokaEffectKeys& keys) {
     effect.key = keys.effectKey;
     effect.entry = bridge.module->EntryPoint(keys.entryName);
     effect.name = DisplayName(*bridge.module, keys);
+    // GStreamer names its elements frei0r-filter-<name>: "zoka Glow" makes
+    // frei0r-filter-zoka-glow, clashing with no other frei0r plug-in's.
+    effect.pluginName = ourhost::Frei0rTitle(effect.name);
     ourhost::EffectInstance probe(*bridge.host, effect.entry);
     std::string about;
     probe.About(about);
@@ -136,7 +150,7 @@ Effect Describe(Bridge& bridge, const ZokaEffectKeys& keys) {
         const ourhost::ParamSlot& slot = probe.Params()[p.hostIndex];
         const int type = Frei0rType(slot.def.kind);
         if (p.number < 0 || type < 0) continue;  // the selection layer: frei0r filters take one input
-        effect.params.push_back(EffectParam{p.hostIndex, p.key.empty() ? p.label : p.key, Explanation(slot), type});
+        effect.params.push_back(EffectParam{p.hostIndex, p.key.empty() ? p.label : p.key, Explanation(slot), type, {}});
     }
     probe.GlobalSetdown();
     return effect;
@@ -194,7 +208,7 @@ void ReleaseIfUnused() {
 
 // The effect of that index, loading the module when a plug-in outlived an
 // unload. The caller holds gLock.
-const Effect* EffectAt(int effect) {
+Effect* EffectAt(int effect) {
     if (Loaded() == nullptr || effect < 0 || static_cast<size_t>(effect) >= gBridge->effects.size()) return nullptr;
     return &gBridge->effects[static_cast<size_t>(effect)];
 }
@@ -264,6 +278,35 @@ void WriteFrame(const ourhost::FrameResult& frame, FrameSize size, uint32_t* out
     }
 }
 
+// Points handed out at their default are remembered per parameter, so that
+// the same fractions set back on an instance of another frame size mean the
+// default in pixels, not a place scaled to that frame.
+constexpr size_t kDefaultsRemembered = 16;
+
+bool SamePosition(const f0r_param_position_t& a, const f0r_param_position_t& b) { return a.x == b.x && a.y == b.y; }
+
+bool AtDefault(const ZokaFrei0rInstance& instance, int index) {
+    const HostPointValue& now = instance.module->Params()[instance.effect->params[static_cast<size_t>(index)].hostIndex]
+                                    .def.u.point;
+    const HostPointValue& declared = instance.defaults[static_cast<size_t>(index)].point;
+    return now.x == declared.x && now.y == declared.y;
+}
+
+void RememberHandedOutDefault(const ZokaFrei0rInstance& instance, int index, const f0r_param_position_t& value) {
+    std::lock_guard lock(gLock);
+    auto& handed = instance.effect->params[static_cast<size_t>(index)].defaultsHandedOut;
+    if (std::none_of(handed.begin(), handed.end(), [&](const auto& p) { return SamePosition(p, value); }) &&
+        handed.size() < kDefaultsRemembered) {
+        handed.push_back(value);
+    }
+}
+
+bool HandedOutAsDefault(const ZokaFrei0rInstance& instance, int index, const f0r_param_position_t& value) {
+    std::lock_guard lock(gLock);
+    const auto& handed = instance.effect->params[static_cast<size_t>(index)].defaultsHandedOut;
+    return std::any_of(handed.begin(), handed.end(), [&](const auto& p) { return SamePosition(p, value); });
+}
+
 void LeaveUnchanged(const ZokaFrei0rInstance& instance, const uint32_t* in, uint32_t* out) {
     std::memmove(out, in, static_cast<size_t>(instance.frame.width) * static_cast<size_t>(instance.frame.height) * 4);
 }
@@ -283,17 +326,35 @@ void ReportOnce(ZokaFrei0rInstance& instance, const std::string& message) {
     Complain(instance.effect->name + ": " + message + "; the frame is left as it was");
 }
 
-// Whether the code calling the plug-in gives times in milliseconds:
-// ffmpeg's frei0r filter (in libavfilter) does, where frei0r asks for
-// seconds. ZOKA_FREI0R_TIME_UNIT=s or ms overrides the guess.
-bool CallerCountsMilliseconds(const void* caller) {
-    if (const char* unit = std::getenv("ZOKA_FREI0R_TIME_UNIT"); unit != nullptr && *unit != '\0') {
-        return std::strcmp(unit, "ms") == 0;
-    }
+// Whether the code at caller is ffmpeg's frei0r filter, in libavfilter.
+bool CalledFromFfmpeg(const void* caller) {
     Dl_info info{};
     if (caller == nullptr || dladdr(caller, &info) == 0 || info.dli_fname == nullptr) return false;
     const std::string file = info.dli_fname;
     return file.substr(file.find_last_of('/') + 1).rfind("libavfilter", 0) == 0;
+}
+
+// Whether the code calling the plug-in gives times in milliseconds:
+// ffmpeg's frei0r filter does, where frei0r asks for seconds.
+// ZOKA_FREI0R_TIME_UNIT=s or ms overrides the guess.
+bool CallerCountsMilliseconds(const void* caller) {
+    if (const char* unit = std::getenv("ZOKA_FREI0R_TIME_UNIT"); unit != nullptr && *unit != '\0') {
+        return std::strcmp(unit, "ms") == 0;
+    }
+    return CalledFromFfmpeg(caller);
+}
+
+// Why a frame of that size cannot be had, or empty: beyond our host's
+// layers, or rows ffmpeg would pad.
+std::string FrameRefusal(unsigned width, unsigned height, const void* caller) {
+    if (!ourhost::SizeAllowed(width, height)) return ourhost::SizeRefusal("the frame", width, height);
+    if (CalledFromFfmpeg(caller) && width % kFfmpegRowPixels != 0) {
+        const std::string w = std::to_string(width);
+        return "ffmpeg pads the rows of a frame " + w +
+               " pixels wide, which would shear it: pad the frame to a multiple of 16 pixels and crop it back "
+               "(pad=ceil(iw/16)*16:ih:color=black@0,frei0r=...,crop=" + w + ":ih:0:0)";
+    }
+    return {};
 }
 
 // The frame's time in seconds, within the bridge's reach.
@@ -302,11 +363,17 @@ double FrameTime(double time, double unitsPerSecond) {
     return std::clamp(time / unitsPerSecond, -kLatestSeconds, kLatestSeconds);
 }
 
-std::unique_ptr<ZokaFrei0rInstance> Construct(int effectIndex, unsigned width, unsigned height) {
-    if (width == 0 || height == 0 || !ourhost::SizeAllowed(width, height)) return nullptr;
+std::unique_ptr<ZokaFrei0rInstance> Construct(int effectIndex, unsigned width, unsigned height,
+                                              const void* caller) {
+    if (width == 0 || height == 0) return nullptr;
     std::lock_guard lock(gLock);
-    const Effect* effect = EffectAt(effectIndex);
+    Effect* effect = EffectAt(effectIndex);
     if (effect == nullptr) return nullptr;
+    if (const std::string refusal = FrameRefusal(width, height, caller); !refusal.empty()) {
+        if (!effect->refusalSaid) Complain(effect->name + ": " + refusal);
+        effect->refusalSaid = true;
+        return nullptr;
+    }
     Bridge* bridge = gBridge;
     auto instance = std::make_unique<ZokaFrei0rInstance>();
     instance->effect = effect;
@@ -397,7 +464,7 @@ void ZokaFrei0rPluginInfo(int effect, f0r_plugin_info_t* info) try {
     std::lock_guard lock(gLock);
     const Effect* e = EffectAt(effect);
     if (e == nullptr) return;
-    info->name = e->name.c_str();
+    info->name = e->pluginName.c_str();
     info->author = "ZOKA-ENG, Lumetta AE Demo";
     info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
     info->color_model = F0R_COLOR_MODEL_RGBA8888;
@@ -421,9 +488,9 @@ void ZokaFrei0rParamInfo(int effect, f0r_param_info_t* info, int index) try {
 } catch (...) {
 }
 
-ZokaFrei0rInstance* ZokaFrei0rConstruct(int effect, unsigned width, unsigned height) {
+ZokaFrei0rInstance* ZokaFrei0rConstruct(int effect, unsigned width, unsigned height, const void* caller) {
     try {
-        return Construct(effect, width, height).release();
+        return Construct(effect, width, height, caller).release();
     } catch (...) {
         return nullptr;
     }
@@ -447,7 +514,13 @@ void ZokaFrei0rSetParam(ZokaFrei0rInstance* instance, f0r_param_t param, int ind
     try {
         ourhost::ParamSlot* slot = instance->Slot(index);
         if (slot == nullptr) return;
-        slot->def.u = ValueFromFrei0r(*slot, instance->defaults[static_cast<size_t>(index)], param, instance->frame);
+        const HostParamValue& defaults = instance->defaults[static_cast<size_t>(index)];
+        if (slot->def.kind == kParamPoint && param != nullptr &&
+            HandedOutAsDefault(*instance, index, *static_cast<const f0r_param_position_t*>(param))) {
+            slot->def.u = defaults;
+            return;
+        }
+        slot->def.u = ValueFromFrei0r(*slot, defaults, param, instance->frame);
     } catch (...) {
     }
 }
@@ -456,7 +529,11 @@ void ZokaFrei0rGetParam(ZokaFrei0rInstance* instance, f0r_param_t param, int ind
     if (instance == nullptr) return;
     try {
         const ourhost::ParamSlot* slot = instance->Slot(index);
-        if (slot != nullptr) ValueToFrei0r(*slot, slot->def.u, param, instance->frame, instance->text);
+        if (slot == nullptr) return;
+        ValueToFrei0r(*slot, slot->def.u, param, instance->frame, instance->text);
+        if (slot->def.kind == kParamPoint && param != nullptr && AtDefault(*instance, index)) {
+            RememberHandedOutDefault(*instance, index, *static_cast<const f0r_param_position_t*>(param));
+        }
     } catch (...) {
     }
 }

@@ -35,7 +35,11 @@ ZOKA_FREI0R_API void ZokaFrei0rDeinit(int effect);
 ZOKA_FREI0R_API void ZokaFrei0rPluginInfo(int effect, f0r_plugin_info_t* info);
 ZOKA_FREI0R_API void ZokaFrei0rParamInfo(int effect, f0r_param_info_t* info, int index);
 
-ZOKA_FREI0R_API ZokaFrei0rInstance* ZokaFrei0rConstruct(int effect, unsigned width, unsigned height);
+/* caller: the address the plug-in's construct returns to. ffmpeg's filter
+ * (in libavfilter) hands over rows padded to its alignment: a frame whose
+ * rows it would pad is refused there with one line on standard error. */
+ZOKA_FREI0R_API ZokaFrei0rInstance* ZokaFrei0rConstruct(int effect, unsigned width, unsigned height,
+                                                        const void* caller);
 ZOKA_FREI0R_API void ZokaFrei0rDestruct(ZokaFrei0rInstance* instance);
 ZOKA_FREI0R_API void ZokaFrei0rSetParam(ZokaFrei0rInstance* instance, f0r_param_t param, int index);
 ZOKA_FREI0R_API void ZokaFrei0rGetParam(ZokaFrei0rInstance* instance, f0r_param_t param, int index);

@@ -21,13 +21,14 @@ std::string Number(double v) {
 
 double FromFixed(HostFixed v) { return v / 65536.0; }
 
-// A user's range as numbers, for both kinds of slider.
+// A user's range as numbers, for both kinds of slider. A frei0r value is
+// the user's over the slider's top (0 to 1 is 0 to the top), a plain scale
+// that editors such as Kdenlive can show in the user's units.
 struct Range {
     double sliderMin, sliderMax, validMin, validMax;
 
-    double Span() const { return sliderMax - sliderMin; }
-    double Fraction(double user) const { return Span() != 0 ? (user - sliderMin) / Span() : 0; }
-    double User(double fraction) const { return sliderMin + fraction * Span(); }
+    double Fraction(double user) const { return user / SliderScale(sliderMax); }
+    double User(double fraction) const { return fraction * SliderScale(sliderMax); }
 };
 
 Range RangeOf(const ourhost::ParamSlot& slot) {
@@ -51,8 +52,8 @@ std::string Label(const ourhost::ParamSlot& slot) {
 
 std::string SliderExplanation(const ourhost::ParamSlot& slot) {
     const Range r = RangeOf(slot);
-    std::string text = "0 to 1 is " + Number(r.sliderMin) + " to " + Number(r.sliderMax);
-    if (r.validMin < r.sliderMin || r.validMax > r.sliderMax) {
+    std::string text = "0 to 1 is 0 to " + Number(r.User(1));
+    if (r.validMin != 0 || r.validMax != r.User(1)) {
         text += "; the effect takes " + Number(r.validMin) + " to " + Number(r.validMax) + " (" +
                 Number(r.Fraction(r.validMin)) + " to " + Number(r.Fraction(r.validMax)) + ")";
     }
@@ -100,6 +101,17 @@ HostParamValue PopupValue(const ourhost::ParamSlot& slot, const HostParamValue& 
 }
 
 }  // namespace
+
+double SliderScale(double sliderMax) { return sliderMax > 0 ? sliderMax : 1; }
+
+double UserUnitsPerFrei0rUnit(const ourhost::ParamSlot& slot) {
+    switch (slot.def.kind) {
+        case kParamSlider:
+        case kParamFixedSlider: return RangeOf(slot).User(1);
+        case kParamAngle: return kDegreesPerTurn;
+        default: return 1;
+    }
+}
 
 int Frei0rType(int32_t kind) {
     switch (kind) {

@@ -1,5 +1,5 @@
-// The effects' parameters in frei0r's terms: numbers as 0..1 over the
-// slider's range, angles as 0..1 of a turn, points as fractions of the frame,
+// The effects' parameters in frei0r's terms: numbers as 0..1 from 0 to the
+// slider's top, angles as 0..1 of a turn, points as fractions of the frame,
 // popups as their item's text. Everything a frei0r host passes is checked
 // here before it reaches a parameter: not a number, out of range, unknown or
 // missing text fall back to the default or are clamped.
@@ -12,6 +12,14 @@
 #include "ourhost/effect_instance.h"
 
 namespace zoka_frei0r {
+
+// A slider's frei0r value is the user's over its scale: the slider's top (1
+// for a slider that does not reach above 0).
+double SliderScale(double sliderMax);
+
+// The user's units a frei0r value of 1 stands for: a slider's scale, 360
+// degrees for an angle; 1 for other kinds.
+double UserUnitsPerFrei0rUnit(const ourhost::ParamSlot& slot);
 
 // The frei0r type of a host parameter kind; -1 for kinds a frei0r filter
 // cannot offer (a layer).

@@ -65,7 +65,8 @@ PLUGIN_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
 }
 
 PLUGIN_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
-    return OwnEffect() >= 0 ? ZokaFrei0rConstruct(OwnEffect(), width, height) : nullptr;
+    return OwnEffect() >= 0 ? ZokaFrei0rConstruct(OwnEffect(), width, height, __builtin_return_address(0))
+                            : nullptr;
 }
 
 PLUGIN_EXPORT void f0r_destruct(f0r_instance_t instance) {

@@ -1,8 +1,14 @@
 #include "site/demo_pages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <utility>
+#include <vector>
+
+#include "ourhost/client_names.h"
+#include "site/assets.h"
 
 namespace zoka_site {
 
@@ -185,8 +191,9 @@ std::string IndexHtml(const Site& site) {
                        "<p><a href=\"" +
                        std::string(kFeaturesPage) +
                        "\">The selection layer (&ldquo;Alpha Layer&rdquo;) and keyframes</a> &middot; <a href=\"" +
-                       kContactSheet + "\">Contact sheet</a> &middot; <a href=\"" + kPythonPage +
-                       "\">zoka for Python</a></p>\n<section><h2>The sample layers</h2>\n";
+                       kProgramsPage + "\">The effects in GIMP, Kdenlive, ffmpeg, melt and GStreamer</a> &middot; <a href=\"" +
+                       kPythonPage + "\">zoka for Python</a> &middot; <a href=\"" +
+                       kContactSheet + "\">Contact sheet</a></p>\n<section><h2>The sample layers</h2>\n";
     for (const SitePicture& sample : site.samples) html += Figure(sample);
     html += "</section>\n<table><tr><th>effect</th><th>key</th><th>what it does</th><th>default, synthetic"
             "</th><th>default, photo</th><th>moves by itself</th></tr>\n";
@@ -249,6 +256,153 @@ std::string FeaturesHtml(const Site& site) {
     return html + "</body></html>\n";
 }
 
+// ---- The effects in other programs ----------------------------------------
+
+// The example effect of the programs page: Glow, or the first there is.
+const EffectPage* ExampleEffect(const Site& site) {
+    for (const EffectPage& page : site.effects) {
+        if (page.key == "Glow") return &page;
+    }
+    return site.effects.empty() ? nullptr : &site.effects.front();
+}
+
+std::string KeyOf(const json& p) { return p["key"].is_string() ? p["key"].get<std::string>() : p["label"].get<std::string>(); }
+
+double DefaultNumber(const json& p) { return std::stod(p["default"].get<std::string>()); }
+
+// What a frei0r value of 1 stands for: the top of a slider, a turn.
+double Frei0rScale(const json& p) {
+    if (p["kind"] == "angle") return 360;
+    const double top = p["slider"][1].get<double>();
+    return top > 0 ? top : 1;
+}
+
+// The parameters a program is given, each at its default: (name, value).
+using Arguments = std::vector<std::pair<std::string, std::string>>;
+
+std::string Joined(const Arguments& arguments, const std::string& between, const std::string& separator) {
+    std::string text;
+    for (const auto& [name, value] : arguments) {
+        text += (text.empty() ? "" : separator) + (name.empty() ? value : name + between + value);
+    }
+    return text;
+}
+
+Arguments GeglArguments(const json& params) {
+    Arguments arguments;
+    for (const json& p : params) {
+        if (p["number"].is_null()) continue;
+        std::string property = ourhost::GeglPropertyName(KeyOf(p));
+        std::replace(property.begin(), property.end(), '_', '-');
+        const std::string kind = p["kind"], value = p["default"];
+        if (kind == "point") {
+            arguments.push_back({property + "-x", value.substr(0, value.find(','))});
+            arguments.push_back({property + "-y", value.substr(value.find(',') + 1)});
+        } else if (kind == "checkbox") {
+            arguments.push_back({property, value == "on" ? "true" : "false"});
+        } else if (kind == "popup") {
+            arguments.push_back({property, ourhost::GeglItemNick(value)});
+        } else {
+            arguments.push_back({property, value});
+        }
+    }
+    return arguments;
+}
+
+// frei0r's values up to the first point (a fraction of a frame, which an
+// example cannot know): by key for melt, in order for ffmpeg.
+Arguments Frei0rArguments(const json& params, bool forFfmpeg) {
+    Arguments arguments;
+    for (const json& p : params) {
+        if (p["number"].is_null()) continue;
+        const std::string kind = p["kind"], value = p["default"];
+        std::string frei0r;
+        if (kind == "point") break;
+        if (kind == "checkbox") {
+            frei0r = value == "on" ? (forFfmpeg ? "y" : "1") : (forFfmpeg ? "n" : "0");
+        } else if (kind == "colour") {
+            unsigned rgb = 0;
+            std::sscanf(value.c_str(), "#%6x", &rgb);
+            frei0r = forFfmpeg ? Number((rgb >> 16 & 255) / 255.0) + "/" + Number((rgb >> 8 & 255) / 255.0) + "/" +
+                                     Number((rgb & 255) / 255.0)
+                               : value;
+        } else if (kind == "popup") {
+            frei0r = value;
+        } else {
+            frei0r = Number(DefaultNumber(p) / Frei0rScale(p));
+        }
+        arguments.push_back({forFfmpeg ? "" : KeyOf(p), frei0r});
+    }
+    return arguments;
+}
+
+std::string Code(const std::string& command) { return "<code>" + Html(command) + "</code>\n"; }
+
+std::string ProgramsHtml(const Site& site) {
+    std::string html = Header("The effects in GIMP, Kdenlive, ffmpeg, melt and GStreamer: Lumetta AE Demo") +
+                       "<p><a href=\"index.html\">All effects</a></p>\n"
+                       "<h1>The effects in GIMP, Kdenlive, ffmpeg, melt and GStreamer</h1>\n"
+                       "<p>The build makes every effect a GEGL operation (GIMP, the gegl command line and "
+                       "every GEGL program) and a frei0r plug-in (ffmpeg, melt and Kdenlive, GStreamer), "
+                       "with a Kdenlive description of each; the Debian package and <code>cmake --install "
+                       "--prefix ~/.local</code> put them where the programs look. Each program gives the "
+                       "frame <code>zoka render</code> makes with the same values.</p>\n";
+    const EffectPage* example = ExampleEffect(site);
+    if (example != nullptr) {
+        const std::string& key = example->key;
+        const std::string operation = ourhost::GeglOperationName(key);
+        const std::string plugin = ourhost::Frei0rPluginName(key);
+        const std::string element = ourhost::GstreamerElementName(example->name);
+        html += "<section><h2>GIMP</h2>\n<p>Tools &rarr; GEGL Operation&hellip;, then pick <b>" + Html(operation) +
+                "</b> (or any <b>zoka:</b> operation): its controls are the effect's parameters, with their "
+                "labels, ranges and defaults, popups as menus, points picked on the canvas; the canvas "
+                "previews the effect, and effects that grow the layer grow it. Effects that move by "
+                "themselves take a time in seconds and a frame rate.</p>\n"
+                "<figure><img src=\"" + std::string(kGimpScreenshot) + "\" alt=\"GIMP's GEGL Operation tool with "
+                "zoka:glow\" style=\"max-width:48em\"><figcaption>GIMP 2.10's GEGL Operation tool with Glow "
+                "(zoka:glow) previewed on the canvas <span class=\"time\">(taken by "
+                "<code>scripts/gimp-screenshot</code>)</span></figcaption></figure>\n</section>\n"
+                "<section><h2>The gegl command line</h2>\n<p>" + Html(example->name) +
+                " at its defaults, every property named (<code>gegl --info " + Html(operation) +
+                "</code> lists them):</p>\n" +
+                Code("gegl -i layer.png -o out.png -- " + operation + " " + Joined(GeglArguments(example->params), "=", " ")) +
+                "</section>\n<section><h2>Kdenlive</h2>\n<p>Search the effects for &ldquo;zoka&rdquo;: <b>" +
+                Html(ourhost::Frei0rTitle(example->name)) +
+                "</b> &hellip;, with controls in the host's units (numbers keyframable), from the "
+                "description <code>share/kdenlive/effects/frei0r_" + Html(plugin) +
+                ".xml</code>. Points keep their defaults: MLT passes none to frei0r filters.</p>\n</section>\n"
+                "<section><h2>ffmpeg</h2>\n<p>The parameters in their order; numbers as a fraction of the "
+                "slider's top (or of a turn), colours as R/G/B fractions, popups as an item. ffmpeg hands "
+                "over rows padded to 16 pixels: a frame of another width is refused, so pad it and crop "
+                "back, or let zoka render the frames between two ffmpeg pipes.</p>\n" +
+                Code("ffmpeg -i in.png -vf \"frei0r=" + plugin + ":" + Joined(Frei0rArguments(example->params, true), "", "|") +
+                     "\" -pix_fmt rgba out.png") +
+                Code("ffmpeg -i in854.png -vf \"pad=ceil(iw/16)*16:ih:color=black@0,frei0r=" + plugin +
+                     ",crop=854:ih:0:0\" -pix_fmt rgba out.png") +
+                Code("ffmpeg -i in.png -f image2pipe -c:v png - | zoka animate " + key +
+                     " - - --format png --frames 0-47 --fps 24 | ffmpeg -f image2pipe -framerate 24 -i - out.mp4") +
+                "</section>\n<section><h2>melt</h2>\n<p>The same values, by key:</p>\n" +
+                Code("melt clip.mp4 -filter frei0r." + plugin + " " + Joined(Frei0rArguments(example->params, false), "=", " ") +
+                     " -consumer avformat:out.mp4") +
+                "</section>\n<section><h2>GStreamer</h2>\n<p>Elements named <b>" + Html(element) +
+                "</b> &hellip; (<code>gst-inspect-1.0 frei0r</code> lists them); properties by key in lower "
+                "case, numbers from 0 to 1 over the slider:</p>\n" +
+                Code("gst-launch-1.0 filesrc location=in.png ! pngdec ! videoconvert ! " + element +
+                     " ! videoconvert ! pngenc ! filesink location=out.png") +
+                "</section>\n";
+    }
+    html += "<section><h2>Every effect</h2>\n<table><tr><th>effect</th><th>GEGL operation</th><th>ffmpeg filter, "
+            "MLT service</th><th>GStreamer element</th><th>time and frame rate</th></tr>\n";
+    for (const EffectPage& page : site.effects) {
+        const std::string plugin = ourhost::Frei0rPluginName(page.key);
+        html += "<tr><td><a href=\"" + Html(EffectPageFile(page.key)) + "\">" + Html(page.name) + "</a></td><td>" +
+                Html(ourhost::GeglOperationName(page.key)) + "</td><td>" + Html(plugin) + ", frei0r." + Html(plugin) +
+                "</td><td>" + Html(ourhost::GstreamerElementName(page.name)) + "</td><td>" +
+                (page.motion.empty() ? "" : "time, fps") + "</td></tr>\n";
+    }
+    return html + "</table>\n</section>\n</body></html>\n";
+}
+
 bool WriteText(const std::string& path, const std::string& text, std::string& error) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
@@ -272,11 +426,19 @@ std::string ShellWord(const std::string& word) {
 
 bool WriteSitePages(const std::string& folder, const Site& site, std::string& error) {
     if (!WriteText(folder + "/style.css", kStyle, error)) return false;
+    for (size_t i = 0; i < kSiteAssetCount; ++i) {
+        const SiteAsset& asset = kSiteAssets[i];
+        if (!WriteText(folder + "/" + asset.name, std::string(reinterpret_cast<const char*>(asset.bytes), asset.size),
+                       error)) {
+            return false;
+        }
+    }
     for (const EffectPage& page : site.effects) {
         if (!WriteText(folder + "/" + EffectPageFile(page.key), EffectPageHtml(page), error)) return false;
     }
     return WriteText(folder + "/" + kFeaturesPage, FeaturesHtml(site), error) &&
            WriteText(folder + "/" + kPythonPage, PythonHtml(site), error) &&
+           WriteText(folder + "/" + kProgramsPage, ProgramsHtml(site), error) &&
            WriteText(folder + "/index.html", IndexHtml(site), error);
 }
 

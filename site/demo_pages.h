@@ -1,5 +1,6 @@
 // The documentation site's pages: what `zoka demo` rendered, laid out as an
-// index, a page per effect and a page on the selection layer and keyframes.
+// index, a page per effect, a page on the selection layer and keyframes and
+// one on using the effects in other programs.
 // Every picture is shown with the command that renders it and its time.
 #pragma once
 
@@ -61,9 +62,14 @@ struct Site {
 
 inline constexpr const char* kFeaturesPage = "features.html";
 inline constexpr const char* kPythonPage = "python.html";
+// Using the effects in GIMP, Kdenlive, ffmpeg, melt and GStreamer.
+inline constexpr const char* kProgramsPage = "programs.html";
+// Its screenshot of GIMP, built into the program.
+inline constexpr const char* kGimpScreenshot = "gimp-gegl.png";
 inline constexpr const char* kContactSheet = "contact-sheet.png";
 
-// index.html, <KEY>.html for every effect, features.html, python.html and
+// index.html, <KEY>.html for every effect, features.html, python.html,
+// programs.html and
 // style.css.
 bool WriteSitePages(const std::string& folder, const Site& site, std::string& error);
 

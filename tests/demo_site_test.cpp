@@ -119,7 +119,7 @@ TEST_F(DemoSite, EveryImageAndLinkOfEveryPageExists) {
             ++checked;
         }
     }
-    EXPECT_EQ(pages, 24u) << "the index, the features page, the Python page and 21 effects";
+    EXPECT_EQ(pages, 25u) << "the index, the features, Python and programs pages and 21 effects";
     EXPECT_GT(checked, 300u);
 }
 
@@ -145,6 +145,32 @@ TEST_F(DemoSite, EveryEffectHasItsPageWithItsParametersLinkedFromTheIndex) {
     }
     EXPECT_NE(index.find("href=\"features.html\""), std::string::npos);
     EXPECT_NE(index.find("href=\"python.html\""), std::string::npos);
+}
+
+// The page on other programs names every effect as each program knows it,
+// and gives a command for each program.
+TEST_F(DemoSite, TheProgramsPageNamesEveryEffectAsEachProgramKnowsIt) {
+    int status = 0;
+    const auto effects = nlohmann::json::parse(Shell(std::string(ZOKA_CLI_PATH) + " list --json", status));
+    EXPECT_NE(Page("index.html").find("href=\"programs.html\""), std::string::npos);
+    const std::string page = Unescape(Page("programs.html"));
+    for (const auto& effect : effects) {
+        std::string key = effect["key"];
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_NE(page.find("<td>zoka:" + key + "</td><td>zoka_" + key + ", frei0r.zoka_" + key + "</td>"),
+                  std::string::npos)
+            << key;
+    }
+    EXPECT_NE(page.find("<td>frei0r-filter-zoka-hsb-noise</td>"), std::string::npos);
+    for (const char* command :
+         {"<code>gegl -i layer.png -o out.png -- zoka:glow width=20 opacity=100 color=#FFFFFF dropoff-type=fat "
+          "draw-everywhere=false</code>",
+          "<code>ffmpeg -i in.png -vf \"frei0r=zoka_glow:0.2|1|1/1/1|Fat|n\" -pix_fmt rgba out.png</code>",
+          "<code>melt clip.mp4 -filter frei0r.zoka_glow Width=0.2 Opacity=1 Color=#FFFFFF DropoffType=Fat "
+          "DrawEverywhere=0 -consumer avformat:out.mp4</code>",
+          "! frei0r-filter-zoka-glow !", "Tools &rarr; GEGL Operation", "<img src=\"gimp-gegl.png\""}) {
+        EXPECT_NE(page.find(command), std::string::npos) << command;
+    }
 }
 
 TEST_F(DemoSite, PicturesAreImagesAndAnimationsHaveTheirFrames) {

@@ -17,10 +17,24 @@ usr=$work/root/usr
 test -L "$usr/bin/zoka"
 for file in lib/zoka/ZOKA-ENG.so lib/zoka/zoka-images.so lib/zoka/libzoka-frei0r.so \
             lib/frei0r-1/zoka_glow.so lib/python3/dist-packages/zoka/__init__.py share/man/man1/zoka.1 \
-            share/bash-completion/completions/zoka share/zsh/vendor-completions/_zoka; do
+            share/bash-completion/completions/zoka share/zsh/vendor-completions/_zoka \
+            share/kdenlive/effects/frei0r_zoka_glow.xml; do
     test -f "$usr/$file" || { echo "missing: $file"; exit 1; }
 done
 grep -q '^\.SS render$' "$usr/share/man/man1/zoka.1"
+grep -q 'tag="frei0r.zoka_glow"' "$usr/share/kdenlive/effects/frei0r_zoka_glow.xml"
+test "$(ls "$usr"/share/kdenlive/effects/frei0r_zoka_*.xml | wc -l)" -eq 21
+
+# The GEGL operations in the system's plug-in folder, finding the module in
+# lib/zoka from there: the gegl command line renders through one.
+gegl_plugins=$(pkg-config --variable=pluginsdir gegl-0.4)
+test -f "$work/root$gegl_plugins/zoka-gegl.so" || { echo "missing: $gegl_plugins/zoka-gegl.so"; exit 1; }
+if command -v gegl > /dev/null; then
+    GEGL_PATH="$work/root$gegl_plugins:$gegl_plugins" gegl -o "$work/star.png" -- \
+        gegl:rectangle width=64 height=48 color=red zoka:star > "$work/gegl.log" 2>&1
+    ! grep -q 'zoka' "$work/gegl.log" || { cat "$work/gegl.log"; exit 1; }
+    test -s "$work/star.png"
+fi
 
 # No environment: nothing of the build folder on its paths.
 env -i "$usr/bin/zoka" list | grep -E '^21  Gaussian Blur +GaussianBlur +registered +renders$'
@@ -46,4 +60,12 @@ PATH="$usr/bin:$PATH" bash -c '
     [[ $(complete zoka render Glow in.png out.png --then Gaus) == "GaussianBlur" ]]
     [[ $(complete zoka render Glow in.png out.png --then Squint --set Ra) == "Radius=" ]]
 ' completion "$usr"
+# cmake --install below a user's prefix puts the GEGL plug-in where GEGL
+# looks in a user's own folders, finding the module from there.
+cmake --install "$build" --prefix "$work/home/.local" > /dev/null
+test -f "$work/home/.local/share/gegl-0.4/plug-ins/zoka-gegl.so"
+test -f "$work/home/.local/share/kdenlive/effects/frei0r_zoka_glow.xml"
+if command -v gegl > /dev/null; then
+    XDG_DATA_HOME="$work/home/.local/share" gegl --list-all 2> /dev/null | grep -qx 'zoka:glow'
+fi
 echo "package: installed and ran from $deb"

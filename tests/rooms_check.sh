@@ -25,4 +25,5 @@ check site "site cli images ourhost interface"
 check studio "studio cli images ourhost interface"
 check frei0r "frei0r ourhost interface"
 check python "python cli images ourhost interface"
+check gegl "gegl ourhost interface"
 exit $status
