@@ -69,6 +69,13 @@ std::optional<std::vector<int32_t>> ParseFrameList(const std::string& text) {
     return frames;
 }
 
+std::string FrameListRefusal(const std::string& text) {
+    const auto frames = ParseFrameList(text);
+    if (frames && !frames->empty()) return {};
+    return "--frames takes A or A-B, A-BxN (every N-th) or a comma list of these, whole numbers with A <= B <= " +
+           std::to_string(kLastFrame) + ", not \"" + text + "\"";
+}
+
 std::optional<Shard> ParseShard(const std::string& text) {
     const size_t slash = text.find('/');
     if (slash == std::string::npos) return std::nullopt;
@@ -120,6 +127,12 @@ bool IsFramePattern(const std::string& pattern) {
 double FrameTime(int32_t n, double fps, std::optional<double> start, int32_t first) {
     if (!start) return n / fps;
     return *start + (n - first) / fps;
+}
+
+std::string PatternRefusal(const std::string& pattern) {
+    if (IsFramePattern(pattern)) return {};
+    return "the output pattern needs one %d (for example out_%04d.png) or one # (for %04d), not \"" + pattern +
+           "\"";
 }
 
 std::string PathOfFrame(const std::string& name, int32_t frame) {

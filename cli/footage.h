@@ -16,6 +16,9 @@ inline constexpr int32_t kLastFrame = 1000000;
 // "A", "A-B", "A-BxN" (every N-th from A) and comma lists of these; whole
 // numbers, A <= B <= kLastFrame. Sorted, each frame once.
 std::optional<std::vector<int32_t>> ParseFrameList(const std::string& text);
+// Why --frames cannot take text (it is none of those, or names no frame),
+// or empty when it can.
+std::string FrameListRefusal(const std::string& text);
 
 // "I/N", 1 <= I <= N: the I-th of every N frames of a list.
 struct Shard {
@@ -32,6 +35,8 @@ double FrameTime(int32_t n, double fps, std::optional<double> start, int32_t fir
 // A frame-number pattern: one %d (zero padding and a width allowed), or
 // one '#' standing for %04d.
 bool IsFramePattern(const std::string& pattern);
+// Why pattern cannot name a range's files, or empty when it can.
+std::string PatternRefusal(const std::string& pattern);
 // The pattern with the frame's number; false when it is no pattern.
 bool FramePath(const std::string& pattern, int32_t frame, std::string& path);
 // A pattern's path for the frame, or the name itself when it is no pattern.

@@ -126,7 +126,9 @@ int ApplyRequest(const EffectEntry& effect, ourhost::EffectInstance& instance,
             return kUsageError;
         }
     }
-    for (const std::string& set : request.sets) sets.push_back(KeyframesInSeconds(set, request.fps));
+    sets.insert(sets.end(), request.sets.begin(), request.sets.end());
+    // Keyframes at frame numbers, in a preset as on the command line.
+    for (std::string& set : sets) set = KeyframesInSeconds(set, request.fps);
     return ApplySettings(effect, instance, sets) ? 0 : kUsageError;
 }
 

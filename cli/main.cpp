@@ -11,6 +11,7 @@
 #include "cli/render.h"
 #include "cli/session.h"
 #include "images/signal_cleanup.h"
+#include "images/standard_streams.h"
 #include "ourhost/module.h"
 #include "site/demo.h"
 #include "studio/server.h"
@@ -268,6 +269,7 @@ int Main(int argc, char** argv) {
 }  // namespace zoka_cli
 
 int main(int argc, char** argv) {
+    if (!zoka_cli::HoldClosedStandardStreams()) return zoka_cli::kFileError;
     zoka_cli::InstallSignalCleanup();
     try {
         return zoka_cli::Main(argc, argv);

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <streambuf>
 #include <thread>
 
 #include "cli/chain.h"
@@ -230,12 +231,18 @@ long Milliseconds(Clock::duration d) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
-// --format goes with "-" as the output, and standard input can be read once.
+// --format goes with "-" as the output and names a format zoka writes, and
+// standard input can be read once.
 int CheckStandardStreams(const RenderFiles& files) {
     const bool toStream = IsStandardStream(files.output);
     if (toStream == files.format.empty()) {
         std::cerr << (toStream ? "zoka: writing to standard output (-) needs --format, e.g. --format png\n"
                                : "zoka: --format is for standard output (-); a file's format is its extension\n");
+        return kUsageError;
+    }
+    std::string error;
+    if (toStream && FormatForStandardOutput(files.format, error).empty()) {
+        std::cerr << "zoka: " << error << "\n";
         return kUsageError;
     }
     if (IsStandardStream(files.input) && IsStandardStream(files.selection)) {
@@ -272,7 +279,7 @@ int TakeStandardStreams(RenderFiles& files, std::unique_ptr<StandardInput>& inpu
         output = StandardOutput::Create(files.format, error);
         if (!output) {
             std::cerr << "zoka: " << error << "\n";
-            return kUsageError;
+            return kFileError;  // the format is checked: its temporary file could not be made
         }
         files.output = output->Path();
     }
@@ -295,7 +302,7 @@ int TakeAnimationStreams(RenderFiles& files, const Animation& animation, std::ve
         frames = StreamedFrames::Create(files.format, error);
         if (!frames) {
             std::cerr << "zoka: " << error << "\n";
-            return kUsageError;
+            return kFileError;  // the format is checked: its temporary file could not be made
         }
         files.output = frames->Pattern();
         workerCommand.insert(workerCommand.end(), {kStreamedOutputOption, files.output});
@@ -315,10 +322,52 @@ RenderFiles WorkerFiles(RenderFiles files, const Animation& animation) {
     return files;
 }
 
-}  // namespace
+// The last line zoka printed on standard error while this lives, every
+// line still going there: a render's --json report names why it failed,
+// which is printed where it is found.
+class LastErrorLine final : private std::streambuf {
+public:
+    LastErrorLine() : shown_(std::cerr.rdbuf(this)) {}
+    ~LastErrorLine() override { std::cerr.rdbuf(shown_); }
+    LastErrorLine(const LastErrorLine&) = delete;
+    LastErrorLine& operator=(const LastErrorLine&) = delete;
 
-int RenderCommand(Session& session, const std::string& effect, const RenderFiles& given,
-                  const FrameRequest& request, bool json) {
+    // The line without "zoka: ".
+    std::string Text() const {
+        const std::string prefix = "zoka: ";
+        return last_.rfind(prefix, 0) == 0 ? last_.substr(prefix.size()) : last_;
+    }
+
+private:
+    int overflow(int c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        Keep(static_cast<char>(c));
+        return shown_->sputc(static_cast<char>(c));
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        for (std::streamsize i = 0; i < count; ++i) Keep(text[i]);
+        return shown_->sputn(text, count);
+    }
+    int sync() override { return shown_->pubsync(); }
+
+    void Keep(char c) {
+        if (c != '\n') {
+            line_ += c;
+            return;
+        }
+        last_ = std::move(line_);
+        line_.clear();
+    }
+
+    std::streambuf* shown_;
+    std::string line_, last_;
+};
+
+// Renders one frame into its file, or through a temporary file to standard
+// output; 0, or an exit status after one error line. The path written is
+// the output's, a pattern filled in with the frame at --time.
+int RenderAndSend(Session& session, const std::string& effect, const RenderFiles& given,
+                  const FrameRequest& request, PreparedEffect& prepared, Written& written, std::string& output) {
     RenderFiles files = given;
     std::unique_ptr<StandardInput> standardInput;
     std::unique_ptr<StandardOutput> standardOutput;
@@ -327,20 +376,32 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
     if (!choice) return kUsageError;
     // Patterns take the number of the frame at --time.
     const auto frameNumber = static_cast<int32_t>(std::lround(request.time * request.fps));
-    const std::string output = PathOfFrame(files.output, frameNumber);
+    output = PathOfFrame(files.output, frameNumber);
     if (const int status = RefuseInputAsOutput(files, frameNumber, output)) return status;
     if (const int status = RefuseDepthNotHeld(files, output)) return status;
-    PreparedEffect prepared;
     if (const int status = Prepare(session, effect, files, request, frameNumber, prepared)) return status;
-    Written written;
-    int status = RenderOne(prepared, request, request.time, output, files, *choice, std::nullopt, written);
+    const int status = RenderOne(prepared, request, request.time, output, files, *choice, std::nullopt, written);
     Finish(prepared);
     if (status == 0 && standardOutput && !standardOutput->Send(prepared.failure)) {
         std::cerr << "zoka: " << prepared.failure << "\n";
-        status = kFileError;
+        return kFileError;
     }
+    return status;
+}
+
+}  // namespace
+
+int RenderCommand(Session& session, const std::string& effect, const RenderFiles& given,
+                  const FrameRequest& request, bool json) {
+    std::optional<LastErrorLine> errors;
+    if (json) errors.emplace();
+    PreparedEffect prepared;
+    Written written;
+    std::string output;
+    const int status = RenderAndSend(session, effect, given, request, prepared, written, output);
     // With the image on standard output, what zoka says goes to standard error.
-    FILE* says = standardOutput ? stderr : stdout;
+    const bool toStream = IsStandardStream(given.output);
+    FILE* says = toStream ? stderr : stdout;
     if (json) {
         nlohmann::json report{{"width", written.canvas.width},
                               {"height", written.canvas.height},
@@ -349,14 +410,14 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
                               {"code", written.code},
                               {"message", written.message},
                               {"written", status == 0}};
-        if (status != 0) report["error"] = prepared.failure;
+        if (status != 0) report["error"] = errors->Text();
         std::fprintf(says, "%s\n", report.dump(2).c_str());
-    } else if (status == 0 && files.verbosity != Verbosity::kQuiet) {
+    } else if (status == 0 && given.verbosity != Verbosity::kQuiet) {
         std::fprintf(says, "%s: %dx%d, the layer's top-left at %d,%d\n",
-                     standardOutput ? "standard output" : output.c_str(), written.canvas.width,
+                     toStream ? "standard output" : output.c_str(), written.canvas.width,
                      written.canvas.height, -written.canvas.x, -written.canvas.y);
     }
-    if (status == 0 && files.verbosity == Verbosity::kVerbose) {
+    if (status == 0 && given.verbosity == Verbosity::kVerbose) {
         std::fprintf(stderr, "zoka: %s: rendered in %ld ms, written in %ld ms\n", ChainName(prepared).c_str(),
                      Milliseconds(written.rendering), Milliseconds(written.writing));
     }
@@ -364,14 +425,12 @@ int RenderCommand(Session& session, const std::string& effect, const RenderFiles
 }
 
 bool ChooseFrames(Animation& animation) {
-    const auto range = ParseFrameList(animation.frameList);
-    if (!range || range->empty()) {
-        std::cerr << "zoka: --frames takes A or A-B, A-BxN (every N-th) or a comma list of these, whole "
-                     "numbers with A <= B <= 1000000, not \""
-                  << animation.frameList << "\"\n";
+    const std::string refusal = FrameListRefusal(animation.frameList);
+    if (!refusal.empty()) {
+        std::cerr << "zoka: " << refusal << "\n";
         return false;
     }
-    animation.range = *range;
+    animation.range = *ParseFrameList(animation.frameList);
     Shard shard;
     if (!animation.shard.empty()) {
         const auto parsed = ParseShard(animation.shard);
@@ -405,9 +464,8 @@ int AnimateCommand(const std::string& modulePath, const std::string& effect,
         return status;
     }
     plan.sink = streamed.get();
-    if (!IsFramePattern(files.output)) {
-        std::cerr << "zoka: the output pattern needs one %d (for example out_%04d.png) or one # (for %04d), not \""
-                  << files.output << "\"\n";
+    if (const std::string refusal = PatternRefusal(files.output); !refusal.empty()) {
+        std::cerr << "zoka: " << refusal << "\n";
         return kUsageError;
     }
     if (animation.jobs > MaxJobs()) {

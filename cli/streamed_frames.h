@@ -16,8 +16,8 @@ namespace zoka_cli {
 // copied out once every frame before it has been, then removed.
 class StreamedFrames : public FrameSink {
 public:
-    // Null with error set when the format is unknown or standard output is a
-    // terminal.
+    // Null with error set when the format is unknown, standard output is a
+    // terminal, or the placeholder cannot be made in $TMPDIR.
     static std::unique_ptr<StreamedFrames> Create(const std::string& format, std::string& error);
     // The files the workers write, a %08d pattern in $TMPDIR.
     const std::string& Pattern() const { return pattern_; }

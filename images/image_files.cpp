@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "images/image_library.h"
 #include "images/png_files.h"
@@ -59,6 +60,20 @@ bool IsPngName(const std::string& path) {
     const size_t dot = path.find_last_of('.');
     return dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
            strcasecmp(path.c_str() + dot, ".png") == 0;
+}
+
+// GIF's reader paints the first frame onto a canvas of the logical screen's
+// size as the file is opened, before it tells that size: a screen too large
+// is refused from the header first, as every other format is. The screen's
+// width and height follow the signature, two bytes each, lowest first.
+bool GifScreenUsable(const std::string& path, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    unsigned char header[10] = {};
+    if (!file.read(reinterpret_cast<char*>(header), sizeof header) ||
+        (std::memcmp(header, "GIF87a", 6) != 0 && std::memcmp(header, "GIF89a", 6) != 0)) {
+        return true;  // no GIF's header: the readers say what it is
+    }
+    return SizeUsable(path, header[6] | header[7] << 8, header[8] | header[9] << 8, error);
 }
 
 constexpr std::array<const char*, 4> kDepthNames = {"uint8", "uint16", "half", "float"};
@@ -153,6 +168,7 @@ bool ReadImage(const std::string& path, ourhost::Image& image, std::string& erro
         case PngRead::kFailed: return false;
         case PngRead::kNotPng: break;
     }
+    if (!GifScreenUsable(path, error)) return false;
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->read(path, image, error, info);
 }

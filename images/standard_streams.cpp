@@ -35,6 +35,15 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
 
 }  // namespace
 
+bool HoldClosedStandardStreams() {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) >= 0 || errno != EBADF) continue;
+        // The lowest free number is this one: those below it are open by now.
+        if (open("/dev/null", stream == STDIN_FILENO ? O_WRONLY : O_RDONLY) != stream) return false;
+    }
+    return true;
+}
+
 std::string TemporaryFolder() {
     const char* folder = std::getenv("TMPDIR");
     return folder != nullptr && folder[0] != '\0' ? folder : "/tmp";

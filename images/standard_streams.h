@@ -39,7 +39,8 @@ class StandardOutput {
 public:
     // A place to write an image of the format (an extension zoka writes,
     // "png", "exr", ...). Null with error set when standard output is a
-    // terminal (binary would garble it) or the format is unknown.
+    // terminal (binary would garble it), the format is unknown, or the
+    // temporary file cannot be made in TemporaryFolder().
     static std::unique_ptr<StandardOutput> Create(const std::string& format, std::string& error);
     // Where the image is written; removed with this object.
     const std::string& Path() const { return file_->TemporaryPath(); }
@@ -54,6 +55,14 @@ private:
     explicit StandardOutput(std::unique_ptr<OutputFile> file);
     std::unique_ptr<OutputFile> file_;
 };
+
+// At the start of the program: each of standard input, output and error
+// that the caller left closed is held by /dev/null opened the other way
+// round, so that no file zoka opens takes its number (an image written
+// into it, or messages into an image), and its use fails as it would on a
+// closed stream: reading standard input or writing standard output gives
+// EBADF. False when /dev/null cannot be opened.
+bool HoldClosedStandardStreams();
 
 // The folder temporary files go in: $TMPDIR, else /tmp.
 std::string TemporaryFolder();

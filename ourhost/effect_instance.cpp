@@ -21,6 +21,16 @@ constexpr HostError kSystemOutOfMemory = 8;
 
 EffectInstance* Instance(HostEffectRef ref) { return reinterpret_cast<EffectInstance*>(ref); }
 
+// How far to move the selection layer so that the area frame setup gave for
+// it on a 1x1 input, [low, high) along one axis, covers the input's pixel:
+// an area reaching left of the pixel has its own left edge, one reaching
+// right its own right edge, and one that does neither is the pixel.
+int64_t CoveringShift(int64_t low, int64_t high) {
+    if (low < 0) return -low;
+    if (high > 1) return 1 - high;
+    return 0;
+}
+
 HostError HOST_CALL CheckoutCallback(HostEffectRef ref, int32_t index, int32_t time,
                                      int32_t timeStep, uint32_t timeScale, HostParamDef* param) {
     return Instance(ref)->Checkout(index, time, timeStep, timeScale, param);
@@ -241,6 +251,7 @@ std::vector<FrameArea> EffectInstance::FrameAreas(const Image& input, FrameOptio
             area.message = SizeRefusal("the output", area.width, area.height);
         }
         FrameSetdown();
+        TellFrameTooLarge(draft, options, area.code, area.message);
         areas.push_back(area);
         if (area.code != kHostNoError) break;
     }
@@ -251,7 +262,8 @@ FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& 
     Image shrunk;
     const Image& draft = Draft(input, options, shrunk);
     FrameResult frame;
-    frame.code = FrameSetup(draft, options);
+    const HostError setup = FrameSetup(draft, options);
+    frame.code = setup;
     const bool expands = (globalFlags_ & kOutFlagExpandsOutput) != 0;
     if (frame.code == kHostNoError && expands && !SizeAllowed(out_.width, out_.height)) {
         FrameSetdown();
@@ -269,7 +281,63 @@ FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& 
     frame.message = out_.message;
     frame.displayError = (out_.flags & kOutFlagDisplayError) != 0;
     FrameSetdown();
+    if (setup != kHostNoError && TellFrameTooLarge(draft, options, frame.code, frame.message)) {
+        frame.displayError = true;
+    }
     return frame;
+}
+
+bool EffectInstance::TellFrameTooLarge(const Image& draft, const FrameOptions& options, HostError& code,
+                                       std::string& message) {
+    if (code != kSystemOutOfMemory || (globalFlags_ & kOutFlagExpandsOutput) == 0 || !selection_ ||
+        params_.size() < 3 || params_[2].def.kind != kParamPoint) {
+        return false;
+    }
+    const auto output = OutputWithSelection(draft, options);
+    // A frame our host would make: the module ran out of memory indeed.
+    if (!output || SizeAllowed(output->right - output->left, output->bottom - output->top)) return false;
+    code = kHostErrorFrameTooLarge;
+    message = SizeRefusal("the output", output->right - output->left, output->bottom - output->top);
+    return true;
+}
+
+std::optional<EffectInstance::Area> EffectInstance::OutputWithSelection(const Image& draft,
+                                                                        const FrameOptions& options) {
+    // The selection's origin at the frame's resolution, whole pixels as the
+    // module takes them (an arithmetic shift: -0.5 is -1).
+    PrepareTime(options);
+    PrepareParams(draft.Layer(), options.time);
+    const int64_t wholeX = current_[2].u.point.x >> 16;
+    const int64_t wholeY = current_[2].u.point.y >> 16;
+    Area first;
+    if (!SelectionArea(options, -wholeX, -wholeY, first)) return std::nullopt;
+    const int64_t moveX = CoveringShift(first.left, first.right);
+    const int64_t moveY = CoveringShift(first.top, first.bottom);
+    Area area;
+    if (!SelectionArea(options, moveX - wholeX, moveY - wholeY, area)) return std::nullopt;
+    // Back where the selection lies, with the input.
+    const int64_t backX = wholeX - moveX;
+    const int64_t backY = wholeY - moveY;
+    return Area{std::min<int64_t>(0, area.left + backX), std::min<int64_t>(0, area.top + backY),
+                std::max<int64_t>(draft.Width(), area.right + backX),
+                std::max<int64_t>(draft.Height(), area.bottom + backY)};
+}
+
+bool EffectInstance::SelectionArea(const FrameOptions& options, int64_t moveX, int64_t moveY, Area& area) {
+    const Image pixel(1, 1);
+    PrepareTime(options);
+    PrepareParams(pixel.Layer(), options.time);
+    HostPointValue& origin = current_[2].u.point;
+    const int64_t x = origin.x + moveX * 65536;
+    const int64_t y = origin.y + moveY * 65536;
+    if (x < INT32_MIN || x > INT32_MAX || y < INT32_MIN || y > INT32_MAX) return false;
+    origin.x = static_cast<HostFixed>(x);
+    origin.y = static_cast<HostFixed>(y);
+    const HostError code = CallClean(kCmdFrameSetup);
+    area = Area{-int64_t{out_.originH}, -int64_t{out_.originV}, int64_t{out_.width} - out_.originH,
+                int64_t{out_.height} - out_.originV};
+    FrameSetdown();
+    return code == kHostNoError;
 }
 
 void EffectInstance::SetSelection(const Image& selection, double originX, double originY) {

@@ -145,6 +145,28 @@ public:
     void PrepareTime(const FrameOptions& options);
 
 private:
+    // A rectangle in the input's coordinates, of any size.
+    struct Area {
+        int64_t left = 0, top = 0, right = 0, bottom = 0;
+    };
+
+    // The module refuses a frame no host layer holds (a selection layer
+    // placed far out can ask for one) with the code it gives when memory
+    // runs out, and says nothing of its size. After frame setup failed so,
+    // our host's refusal of a frame too large, with the size it would have
+    // been (true); nothing changes when the frame is one our host would
+    // make, since then the module did run out of memory.
+    bool TellFrameTooLarge(const Image& draft, const FrameOptions& options, HostError& code,
+                           std::string& message);
+    // The output frame setup would give with the selection where it is,
+    // found from frames with the selection moved to where they can be made:
+    // the selection's area moves with it, and on a 1x1 input frame setup
+    // gives that area alone once the area covers the input's pixel. Nothing
+    // when those frames cannot be made either.
+    std::optional<Area> OutputWithSelection(const Image& draft, const FrameOptions& options);
+    // Frame setup on a 1x1 input with the selection moved by whole pixels:
+    // where its output lies; false when it fails.
+    bool SelectionArea(const FrameOptions& options, int64_t moveX, int64_t moveY, Area& area);
     // The input and selection at the frame's resolution.
     const Image& Draft(const Image& input, const FrameOptions& options, Image& shrunk);
     HostParamDef ValueAt(size_t index, double seconds) const;

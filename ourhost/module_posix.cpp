@@ -4,6 +4,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,11 @@ constexpr unsigned char kOwnClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32
 // error) on first touch instead of failing to load.
 bool SegmentsPresent(const std::string& path, std::string& error) {
     std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        // Missing or unreadable: said so, not taken for another machine's file.
+        error = std::strerror(errno);
+        return false;
+    }
     ElfW(Ehdr) header{};
     if (!file.read(reinterpret_cast<char*>(&header), sizeof header) ||
         std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != kOwnClass ||

@@ -22,8 +22,10 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "cli/footage.h"
 #include "cli/session.h"
 #include "studio/assets.h"
+#include "studio/deadline_server.h"
 #include "studio/request.h"
 #include "studio/worker.h"
 
@@ -37,6 +39,11 @@ using nlohmann::json;
 namespace {
 
 constexpr size_t kMaxBodyBytes = 64 * 1024;
+// A request's line, headers and body arrive within this time (the page
+// sends them at once), and this many connections are served at once: a
+// browser opens six, and a few slow clients must leave the page some.
+constexpr std::chrono::seconds kRequestDeadline{10};
+constexpr size_t kConnections = 32;
 // A preview longer than this is taken as hung; listing and parameters are quick.
 constexpr std::chrono::seconds kRenderLimit{300};
 constexpr std::chrono::seconds kQueryLimit{60};
@@ -457,6 +464,12 @@ private:
         const PathVerdict target = OutputUnder(root_, output->get<std::string>());
         if (target.status != 0) return SendError(res, target.status, "the output: " + target.error);
         const std::string range = frames == body.end() ? "" : frames->get<std::string>();
+        // What zoka animate would refuse is refused here, not by the job later.
+        if (!range.empty()) {
+            for (const std::string& refusal : {FrameListRefusal(range), PatternRefusal(output->get<std::string>())}) {
+                if (!refusal.empty()) return SendError(res, 400, refusal);
+            }
+        }
         const WorkerReply check = worker_.Ask(json{{"op", "params"}, {"values", ValuesToJson(absolute)}}, kQueryLimit);
         if (const int status = StatusOf(check, json()); status != 200) {
             return SendError(res, status, check.kind == WorkerReply::Kind::kRan ? MessageOf(check.err) : check.err);
@@ -474,16 +487,9 @@ private:
             return SendError(res, 503, "cannot start zoka: " + std::string(std::strerror(errno)));
         }
         job_.reset();
-        job_ = std::make_unique<FileJob>(pid, pipe[0], Line(words), range.empty() ? 1 : FrameCount(range));
+        job_ = std::make_unique<FileJob>(pid, pipe[0], Line(words),
+                                         range.empty() ? 1 : static_cast<int>(ParseFrameList(range)->size()));
         SendJson(res, job_->State());
-    }
-
-    // Frames of A-B (for the progress bar); 0 when the range is another form.
-    static int FrameCount(const std::string& range) {
-        int first = 0, last = 0;
-        char end = 0;
-        if (std::sscanf(range.c_str(), "%d-%d%c", &first, &last, &end) == 2 && last >= first) return last - first + 1;
-        return std::sscanf(range.c_str(), "%d%c", &first, &end) == 1 ? 1 : 0;
     }
 
     void Job(httplib::Response& res) {
@@ -505,7 +511,7 @@ private:
     const StudioOptions options_;
     const fs::path root_;
     const std::string exe_;
-    httplib::Server server_;
+    DeadlineServer server_{kRequestDeadline, kConnections};
     StudioWorker worker_;
     int port_ = 0;
     std::mutex cacheMutex_;

@@ -141,7 +141,9 @@ private:
         } else if (!values) {
             std::cerr << "zoka: " << error << "\n";
         } else if (op == "params") {
-            status = ShowParams(session_, values->effect, FrameRequestOf(*values), true);
+            // The time and rate are checked too: a file render is checked by this request.
+            const FrameRequest frame = FrameRequestOf(*values);
+            status = CheckFrameRequest(frame) ? ShowParams(session_, values->effect, frame, true) : kUsageError;
         } else if (op == "render") {
             status = Render(*values, image);
         } else {

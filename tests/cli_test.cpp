@@ -1,12 +1,35 @@
 // The command line as a user runs it: effects found by name, values refused
 // in one line, presets, chains, frames as footage, the standard streams.
 
+#include <optional>
+
 #include "tests/support/cli_fixtures.h"
 
 namespace zoka_cli {
 namespace {
 
 using namespace testing_cli;
+
+// $TMPDIR for the zoka processes started while this lives.
+class TemporaryFolderSetting {
+public:
+    explicit TemporaryFolderSetting(const std::string& folder) {
+        if (const char* given = std::getenv("TMPDIR")) saved_ = given;
+        setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~TemporaryFolderSetting() {
+        if (saved_) {
+            setenv("TMPDIR", saved_->c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+    TemporaryFolderSetting(const TemporaryFolderSetting&) = delete;
+    TemporaryFolderSetting& operator=(const TemporaryFolderSetting&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
 
 TEST_F(Cli, RenderWritesTheEffectsOutput) {
     const std::string input = Write("red.png", Image(3, 2, Pixel{255, 255, 0, 0}));
@@ -50,6 +73,34 @@ TEST_F(Cli, AMissingOrCorruptInputIsOneLineAndNoOutput) {
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+// --json reports a render that failed before its frame as well: not
+// written, and why.
+TEST_F(Cli, RenderJsonSaysWhyNothingWasWritten) {
+    const std::string input = Write("layer.png", Image(8, 8, Pixel{255, 1, 2, 3}));
+    const auto report = [](const std::string& text) {
+        return nlohmann::json::parse(text.substr(std::min(text.find('{'), text.size())), nullptr, false);
+    };
+    Outcome run = Zoka("render antimatter " + Path("none.png") + " " + Path("out.png") + " --json");
+    EXPECT_EQ(run.status, 3);
+    nlohmann::json json = report(run.out);
+    ASSERT_TRUE(json.is_object()) << "no report: " << run.out;
+    EXPECT_EQ(json.value("written", true), false) << run.out;
+    EXPECT_EQ(json.value("error", ""), "cannot read " + Path("none.png") + ": No such file or directory");
+    run = Zoka("render antimatter " + input + " " + Path("out.png") + " --json --set Amount=101");
+    EXPECT_EQ(run.status, 2);
+    json = report(run.out);
+    ASSERT_TRUE(json.is_object()) << "no report: " << run.out;
+    EXPECT_EQ(json.value("written", true), false) << run.out;
+    EXPECT_NE(json.value("error", "").find("Amount"), std::string::npos) << run.out;
+    // With "-" as the output, on standard error.
+    run = Zoka("render antimatter " + Path("none.png") + " - --format png --json > /dev/null");
+    EXPECT_EQ(run.status, 3);
+    json = report(run.err);
+    ASSERT_TRUE(json.is_object()) << "no report: " << run.err;
+    EXPECT_EQ(json.value("written", true), false) << run.err;
+    EXPECT_EQ(FileCount(), 1u);
 }
 
 TEST_F(Cli, AModuleErrorPrintsItsMessageAndLeavesNoFile) {
@@ -197,6 +248,41 @@ TEST_F(Cli, AnOutputBeyondTheHostsLimitIsRefusedNotBuilt) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("up to 30000 pixels on a side"), std::string::npos) << run.err;
     EXPECT_EQ(FileCount(), 1u);
+    // Origins further out, up to the extremes, ask for frames beyond what a
+    // host layer holds at all, which the module refuses as memory it cannot
+    // have: the same refusal, with the size the output would have, moving
+    // with the selection.
+    const auto size = [](const std::string& err) {
+        int width = 0, height = 0;
+        const size_t at = err.find("the output would be ");
+        if (at != std::string::npos) std::sscanf(err.c_str() + at, "the output would be %dx%d", &width, &height);
+        return std::pair{width, height};
+    };
+    for (const char* effect : {"Glow", "\"Drop Shadow\"", "Fire"}) {
+        const std::string render = std::string("render ") + effect + " " + input + " " + Path("out.png") +
+                                   " --selection " + input + " --selection-origin ";
+        const Outcome near = Zoka(render + "-30000,-30000");
+        ASSERT_EQ(near.status, 1) << near.err;
+        for (const char* origin : {"-32767,-32767", "32767,32767"}) {
+            const Outcome far = Zoka(render + origin);
+            EXPECT_EQ(far.status, 1) << effect << " " << origin;
+            EXPECT_NE(far.err.find("up to 30000 pixels on a side"), std::string::npos) << effect << ": " << far.err;
+            EXPECT_EQ(std::count(far.err.begin(), far.err.end(), '\n'), 1) << far.err;
+        }
+        const Outcome far = Zoka(render + "-32767,-32767");
+        EXPECT_EQ(size(far.err), std::pair(size(near.err).first + 2767, size(near.err).second + 2767)) << far.err;
+    }
+    const Outcome animated = Zoka("animate Glow " + input + " " + Path("f_#.png") + " --frames 0-1 --selection " +
+                                  input + " --selection-origin 32767,32767");
+    EXPECT_EQ(animated.status, 1);
+    EXPECT_NE(animated.err.find("the output would be 32852x32836 pixels"), std::string::npos) << animated.err;
+    EXPECT_EQ(FileCount(), 1u);
+    // Memory that runs out in frame setup is still said to, whatever the selection.
+    for (int n = 1; n <= 12; ++n) {
+        const Outcome starved = Zoka("render Glow " + input + " " + Path("out.png") + " --selection " + input +
+                                     " --selection-origin 20,10 --inject-allocation-failure " + std::to_string(n));
+        EXPECT_EQ(starved.err.find("would be"), std::string::npos) << n << ": " << starved.err;
+    }
     // The last frame our host computes: bounded work, and it renders.
     const Outcome late = Zoka("render \"HSB Noise\" " + input + " " + Path("late.png") +
                               " --time 33333 --set FlowVelocity=100 --set PhaseVelocity=600");
@@ -205,6 +291,12 @@ TEST_F(Cli, AnOutputBeyondTheHostsLimitIsRefusedNotBuilt) {
 
 // A damaged module file is refused by the loader's check, not by a bus error
 // when its missing pages are first touched.
+TEST_F(Cli, AMissingModuleFileIsSaidToBeMissing) {
+    const Outcome run = Zoka("--module " + Path("nowhere.so") + " list");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zoka: cannot load the module " + Path("nowhere.so") + ": No such file or directory\n");
+}
+
 TEST_F(Cli, ATruncatedModuleIsRefusedWithoutCrashing) {
     const auto size = fs::file_size(ZOKA_MODULE_PATH);
     for (const auto keep : {size / 2, size / 5, uintmax_t{64}, uintmax_t{0}}) {
@@ -364,6 +456,13 @@ TEST_F(Footage, PresetsAreWhatParamsPrintsAndSetOverridesThem) {
     std::ofstream(Path("hand.json")) << R"j({"Width (pixels)": 3, "Color": "#00FF00@0;blue@1"})j";
     ASSERT_EQ(Zoka(render + Path("hand.png") + " --preset " + Path("hand.json")).status, 0);
     EXPECT_EQ(Read("hand.png"), Read("plain.png"));
+    // Keyframes at frame numbers, as --set takes them.
+    std::ofstream(Path("frames.json")) << R"({"Width": "2@0f;20@30f"})";
+    run = Zoka(render + Path("frames.png") + " --time 0.5 --preset " + Path("frames.json"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(Zoka(render + Path("keys.png") + " --time 0.5 --set \"Width=2@0f;20@30f\"").status, 0);
+    EXPECT_EQ(Read("frames.png"), Read("keys.png"));
+    EXPECT_NE(Read("frames.png"), Read("plain.png")) << "Width 11 at frame 15, not 3";
 
     std::ofstream(Path("bad.json")) << "{\"Width\": ";
     run = Zoka(render + Path("x.png") + " --preset " + Path("bad.json"));
@@ -747,6 +846,53 @@ TEST_F(Footage, ImagesComeFromStandardInputAndGoToStandardOutput) {
     }
 }
 
+// A standard stream the caller closed stays closed to zoka's own files: an
+// image is never written into a temporary file that took standard output's
+// number, and a closed output is a failed write.
+TEST_F(Footage, ClosedStandardStreamsAreFailuresNotFiles) {
+    const std::string input = Shape("in.png");
+    const TemporaryFolderSetting temporary(folder.string());
+    Outcome run = Zoka("render glow " + input + " - --format png >&-");
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_EQ(run.err, "zoka: cannot write standard output: Bad file descriptor\n");
+    run = Zoka("render glow " + input + " - --format png --json >&-");
+    EXPECT_EQ(run.status, 3);
+    const auto report = nlohmann::json::parse(run.err.substr(std::min(run.err.find('{'), run.err.size())), nullptr, false);
+    ASSERT_TRUE(report.is_object()) << run.err;
+    EXPECT_EQ(report.value("written", true), false) << run.err;
+    run = Zoka("animate glow " + input + " - --format png --frames 0-3 -j 2 >&-");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("cannot write standard output"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("frames written"), std::string::npos) << run.err;
+    run = Zoka("render glow - - --format png <&- > " + Path("out.png"));
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("cannot read standard input"), std::string::npos) << run.err;
+    // Without standard error zoka works on, saying nothing.
+    ASSERT_EQ(Zoka("render glow " + input + " " + Path("file.png")).status, 0);
+    const std::string quiet = std::string(ZOKA_CLI_PATH) + " render glow - - --format png < " + input + " > " +
+                              Path("piped.png") + " 2>&-";
+    EXPECT_EQ(std::system(quiet.c_str()), 0);
+    EXPECT_EQ(Contents(Path("piped.png")), Contents(Path("file.png")));
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        EXPECT_NE(entry.path().filename().string().rfind(".zoka-", 0), 0u) << entry.path();
+    }
+}
+
+// Standard output goes through a temporary file in $TMPDIR: a folder there
+// that cannot take it is a file error, as an output folder would be.
+TEST_F(Footage, AnUnusableTemporaryFolderIsAFileError) {
+    const std::string input = Shape("in.png");
+    std::ofstream(Path("plain-file"));
+    for (const std::string& unusable : {Path("missing"), Path("plain-file")}) {
+        const TemporaryFolderSetting temporary(unusable);
+        for (const std::string& command : {"render glow " + input + " - --format png",
+                                          "animate glow " + input + " - --format png --frames 0-1"}) {
+            const Outcome run = Zoka(command + " > /dev/null");
+            EXPECT_EQ(run.status, 3) << unusable << ": " << command << ": " << run.err;
+            EXPECT_NE(run.err.find("cannot write " + unusable), std::string::npos) << run.err;
+        }
+    }
+}
 
 // Frames on standard output, one file after another in order, are what
 // ffmpeg's image2pipe reads.

@@ -191,6 +191,19 @@ TEST_F(CliFiles, AnImageTooLargeIsRefusedFromItsHeader) {
     EXPECT_EQ(run.err, "zoka: cannot use " + Path("huge.png") +
                            ": it is 20000x20000 pixels; zoka takes up to 30000 pixels a side and "
                            "134217728 pixels in all\n");
+    // A GIF's reader paints its first frame onto the whole screen the header
+    // declares as it opens the file: refused within 1 GB, and in the same
+    // words, however large the screen.
+    for (const int side : {20000, 65535}) {
+        const std::string name = Path("screen-" + std::to_string(side) + ".gif");
+        WriteGifScreen(name, side, side);
+        const Run gif = RunZoka({"render", "antimatter", name, Path("out.png")},
+                                kAddressSanitizer ? "" : "ulimit -v 1000000");
+        EXPECT_EQ(gif.Status(), 3);
+        EXPECT_EQ(gif.err, "zoka: cannot use " + name + ": it is " + std::to_string(side) + "x" +
+                               std::to_string(side) + " pixels; zoka takes up to 30000 pixels a side and "
+                               "134217728 pixels in all\n");
+    }
 }
 
 TEST_F(CliFiles, RunningOutOfMemoryIsAnErrorLine) {

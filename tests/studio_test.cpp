@@ -1,16 +1,24 @@
 // zoka studio's server: files confined to the working folder, command lines
 // a shell runs unchanged, and a real studio process answering bad requests
-// with 4xx, previews with zoka render's own bytes, surviving its worker's
-// death and leaving nothing behind when stopped.
+// with 4xx, previews with zoka render's own bytes, cutting off clients too
+// slow to send their requests, surviving its worker's death and leaving
+// nothing behind when stopped.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -205,6 +213,63 @@ TEST_F(Studio, BadRequestsAreAnsweredWithA4xxAndAMessage) {
     expect(client_->Get("/api/effects", {{"Host", "attacker.example:" + std::to_string(port_)}}), 403, "127.0.0.1");
     expect(client_->Post("/api/preview", {{"Origin", "http://attacker.example"}}, "{}", "application/json"), 403,
            "other pages");
+    // A render to file with values zoka would refuse is refused before it starts.
+    const auto renderFile = [&](const nlohmann::json& values, const std::string& output, const std::string& frames) {
+        nlohmann::json body{{"values", values}, {"output", output}};
+        if (!frames.empty()) body["frames"] = frames;
+        return client_->Post("/api/render-file", body.dump(), "application/json");
+    };
+    const nlohmann::json layer{{"effect", "Glow"}, {"input", "layer.png"}};
+    expect(renderFile(layer, "out_%04d.png", "0-1000001"), 400, "A <= B <= 1000000");
+    expect(renderFile(layer, "out_%04d.png", "5-2"), 400, "5-2");
+    expect(renderFile(layer, "out.png", "0-3"), 400, "needs one %d");
+    expect(renderFile({{"effect", "Glow"}, {"input", "layer.png"}, {"time", 1e12}}, "out.png", ""), 400,
+           "within 1000000 frames");
+    expect(renderFile({{"effect", "Glow"}, {"input", "layer.png"}, {"fps", 0}}, "out.png", ""), 400, "frame rate");
+    const auto job = client_->Get("/api/job");
+    ASSERT_TRUE(job);
+    EXPECT_EQ(nlohmann::json::parse(job->body, nullptr, false), (nlohmann::json{{"running", false}})) << job->body;
+}
+
+// A client that sends a request's headers a line a second and never ends
+// them, for a minute and a half at most: true when the studio answers it or
+// closes the connection first. started counts the clients that have begun.
+bool SlowClientIsCut(int port, std::atomic<int>& started) {
+    const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string first = "GET /api/effects HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    bool cut = connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+               send(sock, first.data(), first.size(), MSG_NOSIGNAL) < 0;
+    ++started;
+    for (int line = 0; !cut && line < 90; ++line) {
+        pollfd answer{sock, POLLIN, 0};
+        const std::string header = "X-Slow-" + std::to_string(line) + ": 1\r\n";
+        cut = poll(&answer, 1, 1000) != 0 || send(sock, header.data(), header.size(), MSG_NOSIGNAL) < 0;
+    }
+    close(sock);
+    return cut;
+}
+
+// Eight clients that send their headers slowly, beside the page's requests:
+// the page is answered, and the slow clients are cut off.
+TEST_F(Studio, SlowClientsNeitherStallTheStudioNorHoldIt) {
+    std::atomic<int> started{0};
+    std::vector<std::future<bool>> slow;
+    for (int i = 0; i < 8; ++i) slow.push_back(std::async(std::launch::async, SlowClientIsCut, port_, std::ref(started)));
+    while (started < 8) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    httplib::Client page("127.0.0.1", port_);
+    page.set_read_timeout(60);  // a bound for a hang
+    const auto listed = page.Get("/api/effects");
+    ASSERT_TRUE(listed) << "no answer while slow clients are connected";
+    EXPECT_EQ(listed->status, 200);
+    const auto preview = page.Post("/api/preview", nlohmann::json{{"effect", "Glow"}, {"input", "layer.png"}}.dump(),
+                                   "application/json");
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->status, 200);
+    for (auto& client : slow) EXPECT_TRUE(client.get()) << "a client still sending its headers after 90 s";
 }
 
 TEST_F(Studio, ASecondStudioCannotListenOnTheSamePort) {

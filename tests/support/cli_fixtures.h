@@ -148,6 +148,19 @@ inline void WriteBlackPng(const std::string& path, uint32_t width, uint32_t heig
     chunk("IEND", {});
 }
 
+// A GIF of a kilobyte whose screen is width x height: one 1x1 frame in a
+// two-colour table, padded.
+inline void WriteGifScreen(const std::string& path, uint16_t width, uint16_t height) {
+    const auto low = [](uint16_t v) { return static_cast<char>(v & 0xff); };
+    const auto high = [](uint16_t v) { return static_cast<char>(v >> 8); };
+    std::string bytes = "GIF89a";
+    bytes += {low(width), high(width), low(height), high(height), '\x80', 0, 0};
+    bytes += std::string("\0\0\0\xff\xff\xff", 6);
+    bytes += std::string(",\0\0\0\0\x01\0\x01\0\0\x02\x02\x4c\x01\0;", 16);
+    bytes.resize(1024, '\0');
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 // Pixels that no format compresses much.
 inline Image Noise(int width, int height) {
     Image image(width, height);
