@@ -16,7 +16,8 @@ constexpr const char* kStyle =
     "figure{display:inline-block;margin:0 1em 1em 0;vertical-align:top;max-width:26em}\n"
     "figcaption{font-size:.9em}\n"
     "img{background:repeating-conic-gradient(#888 0 25%,#bbb 0 50%) 0 0/16px 16px}\n"
-    "code{display:block;color:#c8e0a0;font-size:.8em;word-break:break-all;margin:.3em 0}\n"
+    "code{font-family:monospace,monospace;font-size:1em;color:#c8e0a0}\n"
+    ".command{display:block;font-size:.8em;overflow-wrap:anywhere;margin:.3em 0}\n"
     ".time{color:#9098a4}\n"
     "section{margin:0 0 2em}\nh2{margin:.4em 0}\np{color:#b8bcc4;margin:.2em 0 .8em}\n"
     "table{border-collapse:collapse;margin:.5em 0 1.5em}\n"
@@ -57,9 +58,9 @@ std::string Figure(const SitePicture& picture) {
     std::string html = "<figure><img src=\"" + Html(picture.file) + "\" alt=\"" + Html(picture.caption) +
                        "\"><figcaption>" + Html(picture.caption);
     if (picture.command.empty()) {
-        html += "<br><span class=\"time\">written by <code>zoka demo</code></span>";
+        html += "<br><span class=\"time\">drawn by <code>zoka demo</code> itself</span>";
     } else {
-        html += " <span class=\"time\">(" + Milliseconds(picture.milliseconds) + ")</span><code>" +
+        html += " <span class=\"time\">(" + Milliseconds(picture.milliseconds) + ")</span><code class=\"command\">" +
                 Html(picture.command) + "</code>";
     }
     return html + "</figcaption></figure>\n";
@@ -127,7 +128,8 @@ std::string ParamTable(const json& params) {
 std::string EffectPageHtml(const EffectPage& page) {
     std::string html = Header(page.name + ": Lumetta AE Demo") +
                        "<p><a href=\"index.html\">All effects</a></p>\n<h1>" + Html(page.name) + "</h1>\n<p>" +
-                       Html(page.description) + "</p>\n<p>Key <b>" + Html(page.key) + "</b>";
+                       Html(page.description) + "</p>\n" + (page.note.empty() ? "" : "<p>" + page.note + "</p>\n") +
+                       "<p>Key <b>" + Html(page.key) + "</b>";
     if (!page.registered) html += "; not registered: it has no PiPL resource, so no host lists it";
     html += ".</p>\n<h2>Parameters</h2>\n<p>As <code>zoka params " + Html(page.key) +
             " --json</code> gives them. Set them with <code>--set KEY=VALUE</code> (by key, label "

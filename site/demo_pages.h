@@ -1,6 +1,7 @@
 // The documentation site's pages: what `zoka demo` rendered, laid out as an
 // index, a page per effect and a page on the selection layer and keyframes.
-// Every picture is shown with the command that renders it and its time.
+// Every picture is shown with the command that renders it and its time; the
+// commands in the text stay inline, at the text's size.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -34,7 +35,8 @@ struct SiteMotion {
 struct EffectPage {
     std::string name;
     std::string key;
-    std::string description;
+    std::string description;  // the module's own text, as a host shows it
+    std::string note;         // HTML on the description, or empty
     bool registered = true;
     nlohmann::json params;  // as `zoka params KEY --json` prints them
     std::vector<SiteSection> sections;
