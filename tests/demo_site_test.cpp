@@ -76,9 +76,9 @@ std::vector<std::pair<std::string, std::string>> FiguresWithCommands(const std::
 }
 
 // How Chromium lays out every <code> of a page: for each, its class, its
-// display, its font size and its parent's, and whether a piece of it shares a
-// line with the text before or after it in its parent. Read back from the page's DOM
-// after a script added to a copy of the page has measured it.
+// display, its font size and its parent's, and whether a piece of it shares
+// a line with the text before or after it in its parent. Read back from the
+// page's DOM after a script added to a copy of the page has measured it.
 nlohmann::json CodeLayout(const fs::path& folder, const std::string& page) {
     constexpr const char* kMeasure = R"js(<script>
 const found = [];
