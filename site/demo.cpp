@@ -416,6 +416,11 @@ int SiteBuilder::BuildPage(const EffectEntry& effect, EffectPage& page) {
     page.name = effect.name;
     page.key = effect.keys.effectKey;
     page.description = Description(about);
+    // Hosts show the module's text as it is, misspelling and all.
+    if (page.description.find("semi-tranparent") != std::string::npos) {
+        page.note = "&ldquo;Semi-tranparent&rdquo; is spelt so in the module's own text, which hosts show as it "
+                    "is; the page does not correct it.";
+    }
     page.registered = effect.Registered();
     page.params = ParamsJson(*instance, effect);
     instance->GlobalSetdown();

@@ -22,12 +22,12 @@ constexpr const char* kStyle =
     "figure{display:inline-block;margin:0 1em 1em 0;vertical-align:top;max-width:26em}\n"
     "figcaption{font-size:.9em}\n"
     "img{background:repeating-conic-gradient(#888 0 25%,#bbb 0 50%) 0 0/16px 16px}\n"
-    "code{display:block;color:#c8e0a0;font-size:.8em;word-break:break-all;margin:.3em 0}\n"
+    "code{font-family:monospace,monospace;font-size:1em;color:#c8e0a0}\n"
+    ".command{display:block;font-size:.8em;overflow-wrap:anywhere;margin:.3em 0}\n"
     ".time{color:#9098a4}\n"
     "section{margin:0 0 2em}\nh2{margin:.4em 0}\np{color:#b8bcc4;margin:.2em 0 .8em}\n"
     "table{border-collapse:collapse;margin:.5em 0 1.5em}\n"
     "td,th{border-bottom:1px solid #444;padding:.2em .6em;text-align:left;vertical-align:top}\n"
-    "p code{display:inline;margin:0}\n"
     "pre{color:#c8e0a0;background:#16181b;padding:.5em .8em;margin:.2em 0 .8em;overflow-x:auto}\n"
     ".cell{display:flex;gap:.8em;align-items:flex-start}\n"
     ".prompt{color:#8cc4ff;font-family:monospace;min-width:5.5em;padding-top:.5em}\n";
@@ -93,9 +93,9 @@ std::string Figure(const SitePicture& picture) {
     std::string html = "<figure><img src=\"" + Html(picture.file) + "\" alt=\"" + Html(picture.caption) +
                        "\"><figcaption>" + Html(picture.caption);
     if (picture.command.empty()) {
-        html += "<br><span class=\"time\">written by <code>zoka demo</code></span>";
+        html += "<br><span class=\"time\">drawn by <code>zoka demo</code> itself</span>";
     } else {
-        html += " <span class=\"time\">(" + Milliseconds(picture.milliseconds) + ")</span><code>" +
+        html += " <span class=\"time\">(" + Milliseconds(picture.milliseconds) + ")</span><code class=\"command\">" +
                 Html(picture.command) + "</code>";
     }
     return html + "</figcaption></figure>\n";
@@ -163,7 +163,8 @@ std::string ParamTable(const json& params) {
 std::string EffectPageHtml(const EffectPage& page) {
     std::string html = Header(page.name + ": Lumetta AE Demo") +
                        "<p><a href=\"index.html\">All effects</a></p>\n<h1>" + Html(page.name) + "</h1>\n<p>" +
-                       Html(page.description) + "</p>\n<p>Key <b>" + Html(page.key) + "</b>";
+                       Html(page.description) + "</p>\n" + (page.note.empty() ? "" : "<p>" + page.note + "</p>\n") +
+                       "<p>Key <b>" + Html(page.key) + "</b>";
     if (!page.registered) html += "; not registered: it has no PiPL resource, so no host lists it";
     html += ".</p>\n<h2>Parameters</h2>\n<p>As <code>zoka params " + Html(page.key) +
             " --json</code> gives them. Set them with <code>--set KEY=VALUE</code> (by key, label "
@@ -336,7 +337,7 @@ Arguments Frei0rArguments(const json& params, bool forFfmpeg) {
     return arguments;
 }
 
-std::string Code(const std::string& command) { return "<code>" + Html(command) + "</code>\n"; }
+std::string Code(const std::string& command) { return "<code class=\"command\">" + Html(command) + "</code>\n"; }
 
 std::string ProgramsHtml(const Site& site) {
     std::string html = Header("The effects in GIMP, Kdenlive, ffmpeg, melt and GStreamer: Lumetta AE Demo") +

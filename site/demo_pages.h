@@ -1,7 +1,8 @@
 // The documentation site's pages: what `zoka demo` rendered, laid out as an
 // index, a page per effect, a page on the selection layer and keyframes and
-// one on using the effects in other programs.
-// Every picture is shown with the command that renders it and its time.
+// one on using the effects in other programs. Every picture is shown with the
+// command that renders it and its time; the commands in the text stay inline,
+// at the text's size.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -35,7 +36,8 @@ struct SiteMotion {
 struct EffectPage {
     std::string name;
     std::string key;
-    std::string description;
+    std::string description;  // the module's own text, as a host shows it
+    std::string note;         // HTML on the description, or empty
     bool registered = true;
     nlohmann::json params;  // as `zoka params KEY --json` prints them
     std::vector<SiteSection> sections;

@@ -1,6 +1,10 @@
 // zoka animate's worker processes: they never hang, never lose a frame
 // silently, and die with their parent.
 
+#include <algorithm>
+#include <atomic>
+#include <optional>
+
 #include "tests/support/cli_fixtures.h"
 
 namespace zoka_cli {
@@ -141,6 +145,61 @@ TEST_F(Animate, WorkersDieWithTheirParentAndPublishNothingAfter) {
     }
 }
 
+// The tests above watch workers through /proc while they end. A process that
+// ends, even between opening its entry and reading it (the read then fails
+// with ESRCH), is gone, never an error, and listing /proc while processes
+// come and go never throws.
+TEST(ProcEntries, AProcessThatEndsWhileLookedAtIsGoneNotAnError) {
+    const pid_t child = fork();
+    if (child == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    const std::optional<zoka_test_proc::Stat> live = zoka_test_proc::ReadStat(child);
+    ASSERT_TRUE(live);
+    EXPECT_EQ(live->parent, getpid());
+    const auto lists = [&](bool withZombies) {
+        const std::vector<pid_t> children = zoka_test_proc::ChildrenOf(getpid(), withZombies);
+        return std::find(children.begin(), children.end(), child) != children.end();
+    };
+    EXPECT_TRUE(lists(false));
+    const int opened = open(("/proc/" + std::to_string(child) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(opened, 0);
+
+    kill(child, SIGKILL);
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);  // a zombie, not reaped
+    EXPECT_EQ(zoka_test_proc::ReadStat(child)->state, 'Z');
+    EXPECT_FALSE(lists(false));
+    EXPECT_TRUE(lists(true));
+
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    char byte = 0;
+    EXPECT_EQ(read(opened, &byte, 1), -1);
+    EXPECT_EQ(errno, ESRCH) << "what an ifstream turned into an exception";
+    close(opened);
+    EXPECT_FALSE(zoka_test_proc::ReadStat(child));
+    EXPECT_FALSE(zoka_test_proc::ReadEntry(child, "cmdline"));
+    EXPECT_FALSE(zoka_test_proc::Listed(child));
+
+    std::atomic<bool> done{false};
+    std::thread churn([&] {
+        for (int i = 0; i < 40; ++i) {
+            const pid_t brief = fork();
+            if (brief == 0) _exit(0);
+            if (brief > 0) waitpid(brief, nullptr, 0);
+        }
+        done = true;
+    });
+    size_t looks = 0;
+    while (!done) {
+        EXPECT_NO_THROW(zoka_test_proc::ChildrenOf(getpid(), true));
+        ++looks;
+    }
+    churn.join();
+    EXPECT_GT(looks, 0u);
+}
 
 }  // namespace
 }  // namespace zoka_cli

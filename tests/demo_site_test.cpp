@@ -1,6 +1,7 @@
 // The documentation site `zoka demo` builds: built once, small, into a
 // temporary folder; every page's images and links resolve, every effect has
-// its page, and the commands shown beside the pictures render them again.
+// its page, the commands shown beside the pictures render them again, and
+// the commands in the text stay in their sentences (Chromium lays them out).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,13 +65,57 @@ std::vector<std::pair<std::string, std::string>> FiguresWithCommands(const std::
     std::vector<std::pair<std::string, std::string>> found;
     for (size_t at = page.find("<figure>"); at != std::string::npos; at = page.find("<figure>", at + 1)) {
         const std::string figure = page.substr(at, page.find("</figure>", at) - at);
-        const size_t code = figure.find("<code>");
-        if (code == std::string::npos || figure.find("written by") != std::string::npos) continue;
-        const size_t start = code + 6;
+        const std::string opening = "<code class=\"command\">";
+        const size_t code = figure.find(opening);
+        if (code == std::string::npos) continue;
+        const size_t start = code + opening.size();
         found.emplace_back(Attributes(figure, "src").at(0),
                            Unescape(figure.substr(start, figure.find("</code>", start) - start)));
     }
     return found;
+}
+
+// How Chromium lays out every <code> of a page: for each, its class, its
+// display, its font size and its parent's, and whether a piece of it shares
+// a line with the text before or after it in its parent. Read back from the
+// page's DOM after a script added to a copy of the page has measured it.
+nlohmann::json CodeLayout(const fs::path& folder, const std::string& page) {
+    constexpr const char* kMeasure = R"js(<script>
+const found = [];
+const centre = (box) => (box.top + box.bottom) / 2;
+const beside = (box, rect) => rect !== undefined && centre(box) > rect.top && centre(box) < rect.bottom;
+for (const code of document.querySelectorAll('code')) {
+  const parent = code.parentElement, boxes = [...code.getClientRects()].filter((r) => r.width > 0);
+  const before = document.createRange(), after = document.createRange();
+  before.setStart(parent, 0);
+  before.setEndBefore(code);
+  after.setStartAfter(code);
+  after.setEnd(parent, parent.childNodes.length);
+  const b = before.getClientRects(), a = after.getClientRects();
+  found.push({text: code.textContent, command: code.classList.contains('command'),
+              display: getComputedStyle(code).display, size: getComputedStyle(code).fontSize,
+              parentSize: getComputedStyle(parent).fontSize,
+              sameLine: boxes.some((box) => beside(box, b[b.length - 1]) || beside(box, a[0]))});
+}
+document.body.setAttribute('data-code-layout', JSON.stringify(found));
+</script>)js";
+    std::string html = ReadFile(folder / page);
+    html.insert(html.rfind("</body>"), kMeasure);
+    const fs::path copy = folder / "code-layout.htm";  // not an .html page of the site
+    const fs::path profile = fs::temp_directory_path() / ("zoka-site-chromium-" + std::to_string(getpid()));
+    std::ofstream(copy, std::ios::binary) << html;
+    int status = 0;
+    const std::string dom = Shell("timeout 120 chromium --headless --no-sandbox --disable-gpu --user-data-dir=" +
+                                      profile.string() + " --window-size=1200,1600 --dump-dom file://" +
+                                      copy.string() + " 2>/dev/null",
+                                  status);
+    fs::remove(copy);
+    fs::remove_all(profile);
+    const std::string opening = "data-code-layout=\"";
+    const size_t at = dom.find(opening);
+    if (at == std::string::npos) return nlohmann::json();
+    const size_t start = at + opening.size();
+    return nlohmann::json::parse(Unescape(dom.substr(start, dom.find('"', start) - start)));
 }
 
 bool Relative(const std::string& reference) {
@@ -163,10 +208,10 @@ TEST_F(DemoSite, TheProgramsPageNamesEveryEffectAsEachProgramKnowsIt) {
     }
     EXPECT_NE(page.find("<td>frei0r-filter-zoka-hsb-noise</td>"), std::string::npos);
     for (const char* command :
-         {"<code>gegl -i layer.png -o out.png -- zoka:glow width=20 opacity=100 color=#FFFFFF dropoff-type=fat "
+         {"<code class=\"command\">gegl -i layer.png -o out.png -- zoka:glow width=20 opacity=100 color=#FFFFFF dropoff-type=fat "
           "draw-everywhere=false</code>",
-          "<code>ffmpeg -i in.png -vf \"frei0r=zoka_glow:0.2|1|1/1/1|Fat|n\" -pix_fmt rgba out.png</code>",
-          "<code>melt clip.mp4 -filter frei0r.zoka_glow Width=0.2 Opacity=1 Color=#FFFFFF DropoffType=Fat "
+          "<code class=\"command\">ffmpeg -i in.png -vf \"frei0r=zoka_glow:0.2|1|1/1/1|Fat|n\" -pix_fmt rgba out.png</code>",
+          "<code class=\"command\">melt clip.mp4 -filter frei0r.zoka_glow Width=0.2 Opacity=1 Color=#FFFFFF DropoffType=Fat "
           "DrawEverywhere=0 -consumer avformat:out.mp4</code>",
           "! frei0r-filter-zoka-glow !", "Tools &rarr; GEGL Operation", "<img src=\"gimp-gegl.png\""}) {
         EXPECT_NE(page.find(command), std::string::npos) << command;
@@ -218,6 +263,46 @@ TEST_F(DemoSite, TheCommandsShownRenderThePicturesAgain) {
         }
     }
     EXPECT_GE(run, 12u);
+}
+
+// The commands named in the text read as part of their sentence ("As zoka
+// params Glow --json gives them"), at the text's size, in a real browser's
+// layout; only the commands under the pictures stand on lines of their own.
+TEST_F(DemoSite, CommandsInTheTextStayInlineAtTheTextsSize) {
+    const std::string glow = Page("Glow.html");
+    EXPECT_NE(glow.find("<p>As <code>zoka params Glow --json</code> gives them. Set them with "
+                        "<code>--set KEY=VALUE</code> (by key, label or number).</p>"),
+              std::string::npos);
+    EXPECT_NE(Page("index.html").find("<span class=\"time\">drawn by <code>zoka demo</code> itself</span>"),
+              std::string::npos);
+    size_t inlined = 0, commands = 0;
+    for (const char* page : {"Glow.html", "index.html", "features.html", "python.html", "programs.html"}) {
+        const nlohmann::json codes = CodeLayout(folder, page);
+        ASSERT_TRUE(codes.is_array() && !codes.empty()) << page << ": Chromium measured nothing";
+        for (const auto& code : codes) {
+            const std::string where = std::string(page) + ": " + code["text"].get<std::string>();
+            if (code["command"].get<bool>()) {
+                EXPECT_EQ(code["display"], "block") << where;
+                ++commands;
+                continue;
+            }
+            EXPECT_EQ(code["display"], "inline") << where;
+            EXPECT_EQ(code["size"], code["parentSize"]) << where;
+            EXPECT_TRUE(code["sameLine"].get<bool>()) << where << ": on a line of its own";
+            ++inlined;
+        }
+    }
+    // Glow's two and its samples', the index's samples', the features, Python and programs pages'.
+    EXPECT_GE(inlined, 8u);
+    EXPECT_GE(commands, 10u);
+}
+
+// Glow's description is the module's own text, typo and all; its page says so.
+TEST_F(DemoSite, GlowsDescriptionIsTheModulesOwnTextAndItsPageSaysSo) {
+    const std::string glow = Page("Glow.html");
+    EXPECT_NE(glow.find("<p>Draws a semi-tranparent halo around the layer or selection</p>"), std::string::npos);
+    EXPECT_NE(glow.find("spelt so in the module's own text"), std::string::npos);
+    EXPECT_EQ(Page("Chrome.html").find("spelt so"), std::string::npos);
 }
 
 }  // namespace

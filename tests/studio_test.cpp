@@ -20,12 +20,14 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "images/png_files.h"
 #include "studio/request.h"
+#include "tests/support/proc_entries.h"
 
 namespace zoka_cli {
 namespace {
@@ -166,23 +168,8 @@ protected:
         return client_->Post("/api/preview", body.dump(), "application/json");
     }
 
-    std::vector<pid_t> Children() const {
-        std::vector<pid_t> found;
-        for (const auto& entry : fs::directory_iterator("/proc")) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            std::ifstream stat(entry.path() / "stat");
-            std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-            const size_t paren = text.rfind(')');
-            int parent = 0;
-            char state = 0;
-            if (paren != std::string::npos && std::sscanf(text.c_str() + paren + 2, "%c %d", &state, &parent) == 2 &&
-                parent == pid_) {
-                found.push_back(std::stoi(entry.path().filename().string()));
-            }
-        }
-        return found;
-    }
+    // The studio's children, zombies included; any may end while this looks.
+    std::vector<pid_t> Children() const { return zoka_test_proc::ChildrenOf(pid_, true); }
 
     pid_t pid_ = -1;
     int port_ = 0;
@@ -312,8 +299,9 @@ TEST_F(Studio, StoppingTheStudioEndsItsWorkerAndRemovesItsFiles) {
     ASSERT_EQ(Preview({{"effect", "Glow"}, {"input", "layer.png"}})->status, 200);
     const std::vector<pid_t> workers = Children();
     ASSERT_EQ(workers.size(), 1u);
-    std::ifstream cmdline("/proc/" + std::to_string(workers[0]) + "/cmdline");
-    const std::string words((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    const std::optional<std::string> cmdline = zoka_test_proc::ReadEntry(workers[0], "cmdline");
+    ASSERT_TRUE(cmdline) << "the worker ended before its command line was read";
+    const std::string& words = *cmdline;
     const std::string privateFolder = words.substr(words.rfind("3,4,") + 4, words.size() - words.rfind("3,4,") - 5);
     ASSERT_TRUE(fs::is_directory(privateFolder)) << privateFolder;
     kill(pid_, SIGTERM);
@@ -322,7 +310,7 @@ TEST_F(Studio, StoppingTheStudioEndsItsWorkerAndRemovesItsFiles) {
     pid_ = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(fs::exists(privateFolder));
-    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(workers[0])));  // ended and reaped
+    EXPECT_FALSE(zoka_test_proc::Listed(workers[0]));  // ended and reaped
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -35,6 +36,7 @@
 #include "cli/footage.h"
 #include "cli/frame_request.h"
 #include "images/image_files.h"
+#include "tests/support/proc_entries.h"
 
 namespace zoka_cli {
 namespace testing_cli {
@@ -274,36 +276,16 @@ protected:
         }
         return done();
     }
-    // The live (not zombie) processes whose parent is pid.
-    static std::vector<pid_t> ChildrenOf(pid_t pid) {
-        std::vector<pid_t> children;
-        for (const auto& entry : fs::directory_iterator("/proc")) {
-            const std::string name = entry.path().filename();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            char state = 0;
-            pid_t parent = 0;
-            if (Stat(std::stoi(name), state, parent) && parent == pid && state != 'Z') {
-                children.push_back(std::stoi(name));
-            }
-        }
-        return children;
-    }
+    // The live (not zombie) processes whose parent is pid. Any of them may
+    // end while this looks: one that does is simply not there.
+    static std::vector<pid_t> ChildrenOf(pid_t pid) { return zoka_test_proc::ChildrenOf(pid, false); }
     static bool Alive(pid_t pid) {
-        char state = 0;
-        pid_t parent = 0;
-        return Stat(pid, state, parent) && state != 'Z';
+        const std::optional<zoka_test_proc::Stat> stat = zoka_test_proc::ReadStat(pid);
+        return stat && stat->state != 'Z';
     }
     static bool Stopped(pid_t pid) {
-        char state = 0;
-        pid_t parent = 0;
-        return Stat(pid, state, parent) && state == 'T';
-    }
-    static bool Stat(pid_t pid, char& state, pid_t& parent) {
-        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-        const std::string line((std::istreambuf_iterator<char>(in)), {});
-        const size_t name = line.rfind(')');
-        return name != std::string::npos &&
-               std::sscanf(line.c_str() + name + 1, " %c %d", &state, &parent) == 2;
+        const std::optional<zoka_test_proc::Stat> stat = zoka_test_proc::ReadStat(pid);
+        return stat && stat->state == 'T';
     }
     size_t FramesWritten() const {
         size_t n = 0;
