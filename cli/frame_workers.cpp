@@ -353,14 +353,13 @@ private:
         }
     }
 
-    // The sink lets go of the frames written but not delivered.
+    // The sink lets go of every frame not delivered: reported or not, since
+    // a worker stopped between finishing a frame and reporting it leaves the
+    // file without a word.
     void AbandonUndelivered() const {
         if (plan_.sink == nullptr) return;
-        std::vector<int32_t> undelivered;
-        for (size_t i = delivered_; i < written_.size(); ++i) {
-            if (written_[i]) undelivered.push_back(plan_.frames[i]);
-        }
-        plan_.sink->Abandon(undelivered);
+        plan_.sink->Abandon(std::vector<int32_t>(plan_.frames.begin() + static_cast<std::ptrdiff_t>(delivered_),
+                                                 plan_.frames.end()));
     }
 
     bool RedrawnProgress() const { return plan_.progress != Progress::kNone && terminal_; }

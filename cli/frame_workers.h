@@ -31,7 +31,8 @@ public:
     // The frame's file is written, and so is every frame before it. False,
     // with error set, stops the workers.
     virtual bool Deliver(int32_t frame, std::string& error) = 0;
-    // The run ended before these written frames were delivered.
+    // The run ended before these frames were delivered: whichever of them
+    // a worker wrote, reported or not, is to go.
     virtual void Abandon(const std::vector<int32_t>& undelivered) = 0;
 };
 
