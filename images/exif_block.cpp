@@ -1,6 +1,7 @@
 #include "images/exif_block.h"
 
 #include <cstring>
+#include <utility>
 
 namespace zoka_images {
 
@@ -19,6 +20,20 @@ bool IsExifTag(uint32_t tag) {
            (tag >= 0x9000 && tag <= 0xa4ff);
 }
 
+constexpr uint32_t kInteroperabilityTag = 0xa005;
+// Directories and values beyond these are taken for damage.
+constexpr size_t kMostEntries = 1000;
+constexpr size_t kLargestValue = 1 << 16;
+// What one JPEG marker can carry.
+constexpr size_t kLargestBlock = 65000;
+
+// The bytes of one value of each TIFF field type (1 BYTE ... 13 IFD); 0
+// for types unknown.
+size_t TypeBytes(uint32_t type) {
+    constexpr size_t kBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    return type < sizeof kBytes / sizeof kBytes[0] ? kBytes[type] : 0;
+}
+
 // Numbers in the block's own byte order.
 struct BlockOrder {
     bool bigEndian = false;
@@ -32,7 +47,65 @@ struct BlockOrder {
     }
 };
 
+// Appends the directory at offset of the file to block, with the values
+// that do not fit in their entries after it; its place in block, or 0 when
+// it cannot be read.
+uint32_t CopyDirectory(const ReadFileAt& read, const BlockOrder& order, uint64_t offset, std::vector<uint8_t>& block) {
+    uint8_t countBytes[2];
+    if (read(countBytes, 2, offset) != 2) return 0;
+    const size_t count = order.Get(countBytes, 2);
+    if (count == 0 || count > kMostEntries) return 0;
+    std::vector<uint8_t> entries(count * kEntryBytes);
+    if (read(entries.data(), entries.size(), offset + 2) != entries.size()) return 0;
+    const auto place = static_cast<uint32_t>(block.size());
+    block.resize(block.size() + 2 + entries.size() + 4, 0);
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t* entry = entries.data() + i * kEntryBytes;
+        const size_t bytes = TypeBytes(order.Get(entry + 2, 2)) * order.Get(entry + 4, 4);
+        if (order.Get(entry, 2) == kInteroperabilityTag || bytes == 0 || bytes > kLargestValue) continue;
+        if (bytes > 4) {
+            std::vector<uint8_t> value(bytes);
+            if (read(value.data(), bytes, order.Get(entry + 8, 4)) != bytes) continue;
+            if (block.size() % 2 != 0) block.push_back(0);
+            order.Put(entry + 8, static_cast<uint32_t>(block.size()), 4);
+            block.insert(block.end(), value.begin(), value.end());
+        }
+        std::memcpy(block.data() + place + 2 + kept * kEntryBytes, entry, kEntryBytes);
+        ++kept;
+    }
+    order.Put(block.data() + place, static_cast<uint32_t>(kept), 2);
+    std::memmove(block.data() + place + 2 + kept * kEntryBytes, block.data() + place + 2 + count * kEntryBytes, 4);
+    return kept > 0 ? place : 0;
+}
+
 }  // namespace
+
+std::vector<uint8_t> ExifOfTiffFile(const ReadFileAt& read, bool bigEndian, uint64_t exif, uint64_t gps) {
+    const BlockOrder order{bigEndian};
+    // The header, and a first directory of the two pointers.
+    std::vector<uint8_t> block(kHeaderBytes + 2 + 2 * kEntryBytes + 4, 0);
+    std::memcpy(block.data(), bigEndian ? "MM" : "II", 2);
+    order.Put(block.data() + 2, 42, 2);
+    order.Put(block.data() + 4, kHeaderBytes, 4);
+    size_t pointers = 0;
+    for (const auto& [tag, offset] : {std::pair{kExifDirectoryTag, exif}, std::pair{kGpsDirectoryTag, gps}}) {
+        const uint32_t place = offset != 0 ? CopyDirectory(read, order, offset, block) : 0;
+        if (place == 0) continue;
+        uint8_t* entry = block.data() + kHeaderBytes + 2 + pointers * kEntryBytes;
+        order.Put(entry, tag, 2);
+        order.Put(entry + 2, 4, 2);  // LONG
+        order.Put(entry + 4, 1, 4);
+        order.Put(entry + 8, place, 4);
+        ++pointers;
+    }
+    if (pointers == 0 || block.size() > kLargestBlock) return {};
+    order.Put(block.data() + kHeaderBytes, static_cast<uint32_t>(pointers), 2);
+    // The next directory's offset (none) follows the last pointer.
+    std::memmove(block.data() + kHeaderBytes + 2 + pointers * kEntryBytes,
+                 block.data() + kHeaderBytes + 2 + 2 * kEntryBytes, 4);
+    return block;
+}
 
 std::vector<uint8_t> ExifOfTheImage(const uint8_t* block, size_t size) {
     if (size < kHeaderBytes) return {};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace zoka_images {
@@ -15,5 +16,13 @@ namespace zoka_images {
 // written from it), and without the thumbnail's directory. Empty when the
 // block is damaged or nothing is left.
 std::vector<uint8_t> ExifOfTheImage(const uint8_t* block, size_t size);
+
+// Reads size bytes of a file at offset; the count read.
+using ReadFileAt = std::function<size_t(void* into, size_t size, uint64_t offset)>;
+
+// A block of a TIFF file's EXIF and GPS directories (at these offsets, 0
+// for none), in the file's byte order, their values copied with them; the
+// interoperability directory is left out. Empty when neither can be read.
+std::vector<uint8_t> ExifOfTiffFile(const ReadFileAt& read, bool bigEndian, uint64_t exif, uint64_t gps);
 
 }  // namespace zoka_images
