@@ -1,5 +1,7 @@
 #include "images/exif_block.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -47,17 +49,15 @@ struct BlockOrder {
     }
 };
 
-// Appends the directory at offset of the file to block, with the values
-// that do not fit in their entries after it; its place in block, or 0 when
-// it cannot be read.
-uint32_t CopyDirectory(const ReadFileAt& read, const BlockOrder& order, uint64_t offset, std::vector<uint8_t>& block) {
-    uint8_t countBytes[2];
-    if (read(countBytes, 2, offset) != 2) return 0;
-    const size_t count = order.Get(countBytes, 2);
-    if (count == 0 || count > kMostEntries) return 0;
-    std::vector<uint8_t> entries(count * kEntryBytes);
-    if (read(entries.data(), entries.size(), offset + 2) != entries.size()) return 0;
-    const auto place = static_cast<uint32_t>(block.size());
+// Appends a directory of these entries (12 bytes each, their values at the
+// offsets read takes) to block, with the values too large for their entries
+// after it, offsets counted from base; its place counted from base, or 0
+// when no entry is left. The interoperability directory is left out.
+uint32_t AppendDirectory(std::vector<uint8_t> entries, const ReadFileAt& read, const BlockOrder& order,
+                         uint64_t base, std::vector<uint8_t>& block) {
+    const size_t count = entries.size() / kEntryBytes;
+    if (block.size() % 2 != 0) block.push_back(0);
+    const size_t place = block.size();
     block.resize(block.size() + 2 + entries.size() + 4, 0);
     size_t kept = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -68,7 +68,7 @@ uint32_t CopyDirectory(const ReadFileAt& read, const BlockOrder& order, uint64_t
             std::vector<uint8_t> value(bytes);
             if (read(value.data(), bytes, order.Get(entry + 8, 4)) != bytes) continue;
             if (block.size() % 2 != 0) block.push_back(0);
-            order.Put(entry + 8, static_cast<uint32_t>(block.size()), 4);
+            order.Put(entry + 8, static_cast<uint32_t>(base + block.size()), 4);
             block.insert(block.end(), value.begin(), value.end());
         }
         std::memcpy(block.data() + place + 2 + kept * kEntryBytes, entry, kEntryBytes);
@@ -76,7 +76,40 @@ uint32_t CopyDirectory(const ReadFileAt& read, const BlockOrder& order, uint64_t
     }
     order.Put(block.data() + place, static_cast<uint32_t>(kept), 2);
     std::memmove(block.data() + place + 2 + kept * kEntryBytes, block.data() + place + 2 + count * kEntryBytes, 4);
-    return kept > 0 ? place : 0;
+    return kept > 0 ? static_cast<uint32_t>(base + place) : 0;
+}
+
+// The entries of the directory at offset, or none.
+std::vector<uint8_t> EntriesAt(const ReadFileAt& read, const BlockOrder& order, uint64_t offset) {
+    uint8_t countBytes[2];
+    if (offset == 0 || read(countBytes, 2, offset) != 2) return {};
+    const size_t count = order.Get(countBytes, 2);
+    if (count > kMostEntries) return {};
+    std::vector<uint8_t> entries(count * kEntryBytes);
+    if (read(entries.data(), entries.size(), offset + 2) != entries.size()) return {};
+    return entries;
+}
+
+ReadFileAt ReaderOf(const std::vector<uint8_t>& block) {
+    return [&block](void* into, size_t size, uint64_t offset) -> size_t {
+        if (offset > block.size() || block.size() - offset < size) return 0;
+        std::memcpy(into, block.data() + offset, size);
+        return size;
+    };
+}
+
+// Entries sorted by tag, as TIFF readers expect them.
+void SortEntries(std::vector<uint8_t>& entries, const BlockOrder& order) {
+    std::vector<std::vector<uint8_t>> each;
+    for (size_t at = 0; at + kEntryBytes <= entries.size(); at += kEntryBytes) {
+        each.emplace_back(entries.begin() + static_cast<std::ptrdiff_t>(at),
+                          entries.begin() + static_cast<std::ptrdiff_t>(at + kEntryBytes));
+    }
+    std::stable_sort(each.begin(), each.end(), [&](const auto& a, const auto& b) {
+        return order.Get(a.data(), 2) < order.Get(b.data(), 2);
+    });
+    entries.clear();
+    for (const auto& entry : each) entries.insert(entries.end(), entry.begin(), entry.end());
 }
 
 }  // namespace
@@ -90,7 +123,7 @@ std::vector<uint8_t> ExifOfTiffFile(const ReadFileAt& read, bool bigEndian, uint
     order.Put(block.data() + 4, kHeaderBytes, 4);
     size_t pointers = 0;
     for (const auto& [tag, offset] : {std::pair{kExifDirectoryTag, exif}, std::pair{kGpsDirectoryTag, gps}}) {
-        const uint32_t place = offset != 0 ? CopyDirectory(read, order, offset, block) : 0;
+        const uint32_t place = AppendDirectory(EntriesAt(read, order, offset), read, order, 0, block);
         if (place == 0) continue;
         uint8_t* entry = block.data() + kHeaderBytes + 2 + pointers * kEntryBytes;
         order.Put(entry, tag, 2);
@@ -105,6 +138,34 @@ std::vector<uint8_t> ExifOfTiffFile(const ReadFileAt& read, bool bigEndian, uint
     std::memmove(block.data() + kHeaderBytes + 2 + pointers * kEntryBytes,
                  block.data() + kHeaderBytes + 2 + 2 * kEntryBytes, 4);
     return block;
+}
+
+bool ExifIsBigEndian(const std::vector<uint8_t>& block) { return !block.empty() && block[0] == 'M'; }
+
+ExifDirectories TiffDirectoriesOfExif(const std::vector<uint8_t>& block, uint64_t base) {
+    ExifDirectories directories;
+    const BlockOrder order{ExifIsBigEndian(block)};
+    const ReadFileAt read = ReaderOf(block);
+    if (block.size() < kHeaderBytes) return directories;
+    std::vector<uint8_t> exif, gps;
+    const std::vector<uint8_t> first = EntriesAt(read, order, order.Get(block.data() + 4, 4));
+    for (size_t at = 0; at + kEntryBytes <= first.size(); at += kEntryBytes) {
+        const uint8_t* entry = first.data() + at;
+        const uint32_t tag = order.Get(entry, 2);
+        if (tag == kExifDirectoryTag || tag == kGpsDirectoryTag) {
+            const std::vector<uint8_t> inner = EntriesAt(read, order, order.Get(entry + 8, 4));
+            std::vector<uint8_t>& into = tag == kExifDirectoryTag ? exif : gps;
+            into.insert(into.end(), inner.begin(), inner.end());
+        } else if (IsExifTag(tag)) {
+            std::vector<uint8_t>& into = tag < 0x20 ? gps : exif;
+            into.insert(into.end(), entry, entry + kEntryBytes);
+        }
+    }
+    SortEntries(exif, order);
+    SortEntries(gps, order);
+    directories.exif = exif.empty() ? 0 : AppendDirectory(exif, read, order, base, directories.bytes);
+    directories.gps = gps.empty() ? 0 : AppendDirectory(gps, read, order, base, directories.bytes);
+    return directories;
 }
 
 std::vector<uint8_t> ExifOfTheImage(const uint8_t* block, size_t size) {

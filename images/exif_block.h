@@ -25,4 +25,18 @@ using ReadFileAt = std::function<size_t(void* into, size_t size, uint64_t offset
 // interoperability directory is left out. Empty when neither can be read.
 std::vector<uint8_t> ExifOfTiffFile(const ReadFileAt& read, bool bigEndian, uint64_t exif, uint64_t gps);
 
+// Whether the block's numbers are big-endian ("MM").
+bool ExifIsBigEndian(const std::vector<uint8_t>& block);
+
+// The block's EXIF tags (its EXIF directory's, and those some writers put
+// in the first directory) and its GPS tags as the directories of a TIFF file
+// in the block's byte order, to be placed at base in that file: their bytes
+// and where each lies (0 for none; base is not 0).
+struct ExifDirectories {
+    std::vector<uint8_t> bytes;
+    uint32_t exif = 0;
+    uint32_t gps = 0;
+};
+ExifDirectories TiffDirectoriesOfExif(const std::vector<uint8_t>& block, uint64_t base);
+
 }  // namespace zoka_images

@@ -67,13 +67,10 @@ struct OwnFormat {
     FileRead (*read)(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
     bool (*write)(const std::string& path, const ourhost::Image& image, const WriteExtras& extras,
                   std::string& error);
-    // Whether write takes these extras (null: every one); the image library
-    // writes the others.
-    bool (*writes)(const WriteExtras& extras);
 };
 constexpr OwnFormat kOwnFormats[] = {
-    {"JPEG", IsJpegName, kJpegDepths, ReadJpeg, WriteJpeg, nullptr},
-    {"TIFF", IsTiffName, kTiffDepths, ReadTiff, WriteTiff, TiffWrites},
+    {"JPEG", IsJpegName, kJpegDepths, ReadJpeg, WriteJpeg},
+    {"TIFF", IsTiffName, kTiffDepths, ReadTiff, WriteTiff},
 };
 
 const OwnFormat* OwnFormatNamed(const std::string& path) {
@@ -232,9 +229,7 @@ bool Grey(const ourhost::Image& image) {
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error, int pngCompression,
                 const WriteExtras& extras) {
     if (IsPngName(path)) return WritePng(path, image, pngCompression, extras, error);
-    if (const OwnFormat* own = OwnFormatNamed(path); own != nullptr && (own->writes == nullptr || own->writes(extras))) {
-        return own->write(path, image, extras, error);
-    }
+    if (const OwnFormat* own = OwnFormatNamed(path)) return own->write(path, image, extras, error);
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->write(path, image, error, extras);
 }

@@ -25,14 +25,10 @@ bool IsTiffName(const std::string& path);
 // EXIF and GPS directories and the resolution.
 FileRead ReadTiff(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
 
-// Whether WriteTiff writes this: the image library writes TIFF files with an
-// EXIF block.
-bool TiffWrites(const WriteExtras& extras);
-
 // Deflate-compressed strips of 8 or 16 bits or floats (half is written as
 // float, as the image library did), RGB(A) or grey (with alpha) as the
-// extras ask, alpha unassociated (straight); the metadata's ICC profile and
-// resolution; the image's position on the page (in the resolution's unit)
+// extras ask, alpha unassociated (straight); the metadata's ICC profile,
+// resolution and EXIF (as EXIF and GPS directories); the image's position on the page (in the resolution's unit)
 // and the input layer's frame. Written through an OutputFile: whole or not
 // at all.
 inline constexpr DepthSet kTiffDepths = DepthBit(SampleDepth::kUint8) | DepthBit(SampleDepth::kUint16) |

@@ -296,5 +296,35 @@ TEST(ExifBlock, TheImagesOwnTagsAreLeftBehind) {
     EXPECT_TRUE(ExifOfTheImage(damaged, sizeof damaged).empty());
 }
 
+// TIFF files carry the block as EXIF and GPS directories of their own, in
+// either byte order, and give it back (OpenImageIO shows no GPS of TIFF
+// files).
+TEST_F(Depth, ExifAndGpsGoThroughTiffs) {
+    OIIO::ImageSpec tags;
+    tags.attribute("Exif:LensModel", "zoka lens");
+    tags.attribute("GPS:Altitude", 1234.5f);
+    for (const OIIO::endian order : {OIIO::endian::big, OIIO::endian::little}) {
+        std::vector<char> blob;
+        OIIO::encode_exif(tags, blob, order);
+        const size_t skip = std::string(blob.data(), 4) == std::string("Exif", 4) ? 6 : 0;
+        ImageMetadata metadata;
+        metadata.exif.assign(blob.begin() + static_cast<std::ptrdiff_t>(skip), blob.end());
+        WriteExtras extras;
+        extras.metadata = &metadata;
+        std::string error;
+        ASSERT_TRUE(WriteImage(Path("gps.tif"), Image(5, 3, Pixel{255, 7, 8, 9}), error, 1, extras)) << error;
+        const std::string text = Info(Path("gps.tif"));
+        EXPECT_NE(text.find("Exif:LensModel: \"zoka lens\""), std::string::npos) << text;
+        Image image;
+        ImageInfo info;
+        ASSERT_TRUE(ReadImage(Path("gps.tif"), image, error, info)) << error;
+        OIIO::ImageSpec decoded;
+        OIIO::decode_exif(OIIO::cspan<uint8_t>(info.metadata.exif.data(), int64_t(info.metadata.exif.size())),
+                          decoded);
+        EXPECT_EQ(decoded.get_string_attribute("Exif:LensModel"), "zoka lens");
+        EXPECT_FLOAT_EQ(decoded.get_float_attribute("GPS:Altitude"), 1234.5f);
+    }
+}
+
 }  // namespace
 }  // namespace zoka_cli
