@@ -35,7 +35,8 @@ struct TiffMessages {
     char text[256] = "";
 };
 
-int KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list arguments) {
+__attribute__((format(printf, 4, 0))) int KeepFirstError(TIFF*, void* user, const char*, const char* format,
+                                                          va_list arguments) {
     auto* messages = static_cast<TiffMessages*>(user);
     if (messages->text[0] == '\0') {
         std::vsnprintf(messages->text, sizeof messages->text, format, arguments);
