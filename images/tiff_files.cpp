@@ -241,7 +241,10 @@ bool ReadTiles(TIFF* tiff, const Layout& layout, ourhost::Image& image) {
     TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
     const size_t pixelBytes = static_cast<size_t>(layout.channels) * SampleBytes(layout.samples);
     const size_t tileRow = tileWidth * pixelBytes;
-    if (tileWidth == 0 || tileHeight == 0 || static_cast<size_t>(TIFFTileSize(tiff)) < tileRow * tileHeight) {
+    // Tiles larger than libtiff would allocate for one are damage.
+    const uint64_t bandBytes = uint64_t{tileHeight} * static_cast<uint64_t>(image.Width()) * pixelBytes;
+    if (tileWidth == 0 || tileHeight == 0 || TIFFTileSize(tiff) > kLargestAllocation ||
+        bandBytes > uint64_t{kLargestAllocation} || static_cast<size_t>(TIFFTileSize(tiff)) < tileRow * tileHeight) {
         return false;
     }
     const auto width = static_cast<uint32_t>(image.Width()), height = static_cast<uint32_t>(image.Height());
