@@ -191,6 +191,28 @@ TEST_F(CliFiles, TiffsAreWrittenAsTheImageLibraryWroteThem) {
             EXPECT_EQ(StoredType(Path("own.tif")), StoredType(Path("library.tif"))) << DepthName(depth);
         }
     }
+    // The image's place on the input layer's frame, in the resolution's unit.
+    for (const double resolution : {0.0, 40.0}) {
+        ImageMetadata metadata;
+        metadata.xResolution = metadata.yResolution = resolution;
+        metadata.unit = ImageMetadata::Unit::kCentimetre;
+        WriteExtras extras;
+        extras.x = 12;
+        extras.y = 7;
+        extras.frameWidth = 50;
+        extras.frameHeight = 30;
+        extras.metadata = &metadata;
+        std::string error;
+        ASSERT_TRUE(WriteImage(Path("own.tif"), image, error, 1, extras)) << error;
+        ASSERT_TRUE(zoka_image_library()->write(Path("library.tif"), image, error, extras)) << error;
+        const auto place = [&](const std::string& name) {
+            auto input = OIIO::ImageInput::open(Path(name));
+            const OIIO::ImageSpec& spec = input->spec();
+            return std::vector<int>{spec.x, spec.y, spec.full_width, spec.full_height};
+        };
+        EXPECT_EQ(place("own.tif"), place("library.tif")) << resolution;
+        EXPECT_EQ(place("own.tif")[0], 12) << resolution;
+    }
 }
 
 // Before, a JPEG cut off halfway was read with its lower half grey and an
