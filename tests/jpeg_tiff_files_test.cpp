@@ -44,9 +44,9 @@ Image ReadThroughLibrary(const std::string& path) {
 std::vector<float> Decoded(const std::string& path) {
     auto input = OIIO::ImageInput::open(path);
     if (!input) return {};
-    const OIIO::ImageSpec& spec = input->spec();
-    std::vector<float> samples(size_t(spec.width) * spec.height * spec.nchannels);
-    input->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, samples.data());
+    const OIIO::ImageSpec& header = input->spec();
+    std::vector<float> samples(size_t(header.width) * header.height * header.nchannels);
+    input->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, samples.data());
     return samples;
 }
 
@@ -142,18 +142,18 @@ TEST_F(CliFiles, TiffsAreReadAsTheImageLibraryReadThem) {
     const OIIO::ImageBuf rgba = Photo(41, 23, 4);
     const auto save = [&](const OIIO::ImageBuf& pixels, const std::string& name, OIIO::TypeDesc type,
                           const std::function<void(OIIO::ImageSpec&)>& adjust = nullptr) {
-        OIIO::ImageSpec spec = pixels.spec();
-        spec.set_format(type);
-        if (spec.nchannels == 2 || spec.nchannels == 4) spec.alpha_channel = spec.nchannels - 1;
-        if (adjust) adjust(spec);
+        OIIO::ImageSpec header = pixels.spec();
+        header.set_format(type);
+        if (header.nchannels == 2 || header.nchannels == 4) header.alpha_channel = header.nchannels - 1;
+        if (adjust) adjust(header);
         auto output = OIIO::ImageOutput::create(Path(name));
-        std::vector<float> samples(size_t(spec.width) * spec.height * spec.nchannels);
+        std::vector<float> samples(size_t(header.width) * header.height * header.nchannels);
         pixels.get_pixels(pixels.roi(), OIIO::TypeDesc::FLOAT, samples.data());
-        ASSERT_TRUE(output->open(Path(name), spec) && output->write_image(OIIO::TypeDesc::FLOAT, samples.data()) &&
+        ASSERT_TRUE(output->open(Path(name), header) && output->write_image(OIIO::TypeDesc::FLOAT, samples.data()) &&
                     output->close())
             << name;
     };
-    const auto straight = [](OIIO::ImageSpec& spec) { spec.attribute("oiio:UnassociatedAlpha", 1); };
+    const auto straight = [](OIIO::ImageSpec& header) { header.attribute("oiio:UnassociatedAlpha", 1); };
     save(rgba, "8.tif", OIIO::TypeDesc::UINT8, straight);
     save(rgba, "8-premultiplied.tif", OIIO::TypeDesc::UINT8);
     save(rgba, "16.tif", OIIO::TypeDesc::UINT16, straight);
@@ -163,14 +163,14 @@ TEST_F(CliFiles, TiffsAreReadAsTheImageLibraryReadThem) {
     save(Photo(41, 23, 1), "grey.tif", OIIO::TypeDesc::UINT8);
     save(Photo(41, 23, 2), "grey-alpha.tif", OIIO::TypeDesc::UINT16, straight);
     save(Photo(41, 23, 3), "lzw.tif", OIIO::TypeDesc::UINT8,
-         [](OIIO::ImageSpec& spec) { spec.attribute("compression", "lzw"); });
-    save(rgba, "tiled.tif", OIIO::TypeDesc::UINT16, [](OIIO::ImageSpec& spec) {
-        spec.tile_width = spec.tile_height = 16;
-        spec.attribute("oiio:UnassociatedAlpha", 1);
+         [](OIIO::ImageSpec& header) { header.attribute("compression", "lzw"); });
+    save(rgba, "tiled.tif", OIIO::TypeDesc::UINT16, [](OIIO::ImageSpec& header) {
+        header.tile_width = header.tile_height = 16;
+        header.attribute("oiio:UnassociatedAlpha", 1);
     });
     // Left to the image library: planes of their own, CMYK.
     save(rgba, "planes.tif", OIIO::TypeDesc::UINT8,
-         [](OIIO::ImageSpec& spec) { spec.attribute("planarconfig", "separate"); });
+         [](OIIO::ImageSpec& header) { header.attribute("planarconfig", "separate"); });
     for (const char* name : {"8.tif", "8-premultiplied.tif", "16.tif", "16-premultiplied.tif", "half.tif",
                              "float.tif", "grey.tif", "grey-alpha.tif", "lzw.tif", "tiled.tif", "planes.tif"}) {
         EXPECT_EQ(Read(name), ReadThroughLibrary(Path(name))) << name;
@@ -207,8 +207,8 @@ TEST_F(CliFiles, TiffsAreWrittenAsTheImageLibraryWroteThem) {
         ASSERT_TRUE(zoka_image_library()->write(Path("library.tif"), image, error, extras)) << error;
         const auto place = [&](const std::string& name) {
             auto input = OIIO::ImageInput::open(Path(name));
-            const OIIO::ImageSpec& spec = input->spec();
-            return std::vector<int>{spec.x, spec.y, spec.full_width, spec.full_height};
+            const OIIO::ImageSpec& header = input->spec();
+            return std::vector<int>{header.x, header.y, header.full_width, header.full_height};
         };
         EXPECT_EQ(place("own.tif"), place("library.tif")) << resolution;
         EXPECT_EQ(place("own.tif")[0], 12) << resolution;
