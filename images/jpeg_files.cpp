@@ -93,7 +93,8 @@ jpeg_saved_marker_ptr FindExif(const jpeg_decompress_struct& jpeg) {
     return nullptr;
 }
 
-// The profile, the EXIF block and JFIF's density.
+// The profile, the EXIF block and JFIF's density in inches or centimetres
+// (as the image library read them).
 void ReadMetadata(jpeg_decompress_struct& jpeg, ImageMetadata& metadata) {
     JOCTET* profile = nullptr;
     unsigned int length = 0;
@@ -104,12 +105,12 @@ void ReadMetadata(jpeg_decompress_struct& jpeg, ImageMetadata& metadata) {
     if (const jpeg_saved_marker_ptr exif = FindExif(jpeg)) {
         metadata.exif = ExifOfTheImage(exif->data + kExifNameBytes, exif->data_length - kExifNameBytes);
     }
-    if (jpeg.X_density > 0 && jpeg.Y_density > 0) {
+    // A density without a unit (libjpeg's 1:1 when the file gives none) is
+    // only an aspect ratio: no resolution.
+    if (jpeg.X_density > 0 && jpeg.Y_density > 0 && (jpeg.density_unit == 1 || jpeg.density_unit == 2)) {
         metadata.xResolution = jpeg.X_density;
         metadata.yResolution = jpeg.Y_density;
-        metadata.unit = jpeg.density_unit == 1   ? ImageMetadata::Unit::kInch
-                        : jpeg.density_unit == 2 ? ImageMetadata::Unit::kCentimetre
-                                                 : ImageMetadata::Unit::kNone;
+        metadata.unit = jpeg.density_unit == 1 ? ImageMetadata::Unit::kInch : ImageMetadata::Unit::kCentimetre;
     }
 }
 

@@ -20,7 +20,7 @@ bool IsJpegName(const std::string& path);
 // A file that ends before its last row, or whose coded data is damaged, is
 // an error, not a picture filled with grey. info takes the ICC profile
 // (APP2), the EXIF block (APP1; see ExifOfTheImage) and the resolution
-// (JFIF's density).
+// (JFIF's density, when it has a unit).
 FileRead ReadJpeg(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
 
 // 8-bit YCbCr with 4:2:0 chroma at the extras' quality (98 when 0), the

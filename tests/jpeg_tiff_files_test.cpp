@@ -120,6 +120,28 @@ TEST_F(CliFiles, JpegsAreReadAsTheImageLibraryReadThem) {
     for (const char* name : {"s20.jpg", "s22.jpg", "s44.jpg", "progressive.jpg", "grey.jpg", "cmyk.jpg"}) {
         EXPECT_EQ(Read(name), ReadThroughLibrary(Path(name))) << name;
     }
+    // The resolution: JFIF's density, before EXIF's (made to differ here);
+    // none from a density without a unit.
+    OIIO::ImageBuf dense = colour;
+    dense.specmod().attribute("XResolution", 300.0f);
+    dense.specmod().attribute("YResolution", 150.0f);
+    dense.specmod().attribute("ResolutionUnit", "in");
+    ASSERT_TRUE(dense.write(Path("dense.jpg")));
+    std::string bytes = Contents(Path("dense.jpg"));
+    const size_t jfif = bytes.find(std::string("JFIF\0", 5));
+    ASSERT_NE(jfif, std::string::npos);
+    bytes.replace(jfif + 8, 4, std::string("\0\x48\0\x48", 4));  // 72 x 72
+    std::ofstream(Path("dense.jpg"), std::ios::binary) << bytes;
+    for (const char* name : {"dense.jpg", "s20.jpg"}) {
+        Image image;
+        std::string error;
+        ImageInfo own, library;
+        ASSERT_TRUE(ReadImage(Path(name), image, error, own)) << error;
+        ASSERT_TRUE(zoka_image_library()->read(Path(name), image, error, library)) << error;
+        EXPECT_EQ(own.metadata.xResolution, library.metadata.xResolution) << name;
+        EXPECT_EQ(own.metadata.yResolution, library.metadata.yResolution) << name;
+        EXPECT_EQ(own.metadata.unit, library.metadata.unit) << name;
+    }
 }
 
 // The same settings as the image library's writer: the same decoded pixels
@@ -171,9 +193,24 @@ TEST_F(CliFiles, TiffsAreReadAsTheImageLibraryReadThem) {
     // Left to the image library: planes of their own, CMYK.
     save(rgba, "planes.tif", OIIO::TypeDesc::UINT8,
          [](OIIO::ImageSpec& header) { header.attribute("planarconfig", "separate"); });
+    save(rgba, "dense.tif", OIIO::TypeDesc::UINT8, [](OIIO::ImageSpec& header) {
+        header.attribute("XResolution", 300.0f);
+        header.attribute("YResolution", 150.0f);
+    });
     for (const char* name : {"8.tif", "8-premultiplied.tif", "16.tif", "16-premultiplied.tif", "half.tif",
-                             "float.tif", "grey.tif", "grey-alpha.tif", "lzw.tif", "tiled.tif", "planes.tif"}) {
+                             "float.tif", "grey.tif", "grey-alpha.tif", "lzw.tif", "tiled.tif", "planes.tif",
+                             "dense.tif"}) {
         EXPECT_EQ(Read(name), ReadThroughLibrary(Path(name))) << name;
+        Image image;
+        std::string error;
+        ImageInfo own, library;
+        ASSERT_TRUE(ReadImage(Path(name), image, error, own)) << error;
+        ASSERT_TRUE(zoka_image_library()->read(Path(name), image, error, library)) << error;
+        EXPECT_EQ(own.hadAlpha, library.hadAlpha) << name;
+        EXPECT_EQ(own.depth, library.depth) << name;
+        EXPECT_EQ(own.metadata.xResolution, library.metadata.xResolution) << name;
+        EXPECT_EQ(own.metadata.yResolution, library.metadata.yResolution) << name;
+        EXPECT_EQ(own.metadata.unit, library.metadata.unit) << name;
     }
 }
 
