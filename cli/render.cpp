@@ -125,10 +125,12 @@ int RenderOne(PreparedEffect& prepared, const FrameRequest& request, double time
     written.canvas = placed.canvas;
     const ourhost::Image& image = placed.image;
     const Clock::time_point rendered = Clock::now();
-    // An input without alpha that stays opaque is written without alpha too;
-    // at the input's depth, with its metadata.
+    // An input without alpha that stays opaque is written without alpha too,
+    // a grey one that stays grey as grey; at the input's depth, with its
+    // metadata.
     WriteExtras extras{written.canvas.x, written.canvas.y, !prepared.inputInfo.hadAlpha && Opaque(image),
                        prepared.background};
+    extras.grey = prepared.inputInfo.grey && Grey(image);
     extras.metadata = &prepared.inputInfo.metadata;
     extras.jpegQuality = files.jpegQuality;
     extras.frameWidth = DraftSide(prepared.input.Width(), request.downsample);

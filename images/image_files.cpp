@@ -12,7 +12,9 @@
 #include <fstream>
 
 #include "images/image_library.h"
+#include "images/jpeg_files.h"
 #include "images/png_files.h"
+#include "images/tiff_files.h"
 
 namespace zoka_images {
 
@@ -53,6 +55,29 @@ const ImageLibrary* Library(std::string& error) {
     }();
     if (loaded.library == nullptr) error = loaded.failure;
     return loaded.library;
+}
+
+// The formats besides PNG read and written here, not by the image library:
+// a file is tried against each reader in turn, and written by the one its
+// extension names.
+struct OwnFormat {
+    const char* name;
+    bool (*named)(const std::string& path);
+    DepthSet depths;
+    FileRead (*read)(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
+    bool (*write)(const std::string& path, const ourhost::Image& image, const WriteExtras& extras,
+                  std::string& error);
+};
+constexpr OwnFormat kOwnFormats[] = {
+    {"JPEG", IsJpegName, kJpegDepths, ReadJpeg, WriteJpeg},
+    {"TIFF", IsTiffName, kTiffDepths, ReadTiff, WriteTiff},
+};
+
+const OwnFormat* OwnFormatNamed(const std::string& path) {
+    for (const OwnFormat& format : kOwnFormats) {
+        if (format.named(path)) return &format;
+    }
+    return nullptr;
 }
 
 bool IsPngName(const std::string& path) {
@@ -116,6 +141,11 @@ bool DepthsHeld(const std::string& path, DepthSet& held, std::string& format, st
         format = "PNG";
         return true;
     }
+    if (const OwnFormat* own = OwnFormatNamed(path)) {
+        held = own->depths;
+        format = own->name;
+        return true;
+    }
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->depthsHeld(path, held, format, error);
 }
@@ -168,6 +198,13 @@ bool ReadImage(const std::string& path, ourhost::Image& image, std::string& erro
         case PngRead::kFailed: return false;
         case PngRead::kNotPng: break;
     }
+    for (const OwnFormat& format : kOwnFormats) {
+        switch (format.read(path, image, error, info)) {
+            case FileRead::kRead: return true;
+            case FileRead::kFailed: return false;
+            case FileRead::kNotThisFormat: break;
+        }
+    }
     if (!GifScreenUsable(path, error)) return false;
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->read(path, image, error, info);
@@ -181,9 +218,18 @@ bool Opaque(const ourhost::Image& image) {
     return true;
 }
 
+bool Grey(const ourhost::Image& image) {
+    const std::vector<uint8_t>& bytes = image.Bytes();
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        if (bytes[i + 1] != bytes[i + 2] || bytes[i + 2] != bytes[i + 3]) return false;
+    }
+    return true;
+}
+
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error, int pngCompression,
                 const WriteExtras& extras) {
     if (IsPngName(path)) return WritePng(path, image, pngCompression, extras, error);
+    if (const OwnFormat* own = OwnFormatNamed(path)) return own->write(path, image, extras, error);
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->write(path, image, error, extras);
 }

@@ -1,6 +1,6 @@
-// Image files: PNG through libpng directly; every other format through
-// OpenImageIO, in the image library zoka loads only when it meets one (see
-// image_library.h). Any format read becomes the 8-bit straight
+// Image files: PNG, JPEG and TIFF through their own libraries directly;
+// every other format through OpenImageIO, in the image library zoka loads
+// only when it meets one (see image_library.h). Any format read becomes the 8-bit straight
 // (unpremultiplied) RGBA the effects work on; results are written whole or
 // not at all.
 #pragma once
@@ -59,6 +59,7 @@ struct ImageMetadata {
 // What a file was, besides its pixels.
 struct ImageInfo {
     bool hadAlpha = true;  // an alpha channel, or PNG transparency
+    bool grey = false;     // one colour channel
     SampleDepth depth = SampleDepth::kUint8;
     ImageMetadata metadata;
 };
@@ -95,13 +96,16 @@ struct WriteExtras {
     SampleDepth depth = SampleDepth::kUint8;
     // Written where the format holds it (may be null).
     const ImageMetadata* metadata = nullptr;
-    // JPEG's quality, 1-100; 0 for the image library's own.
+    // JPEG's quality, 1-100; 0 for the default, 98.
     int jpegQuality = 0;
     // The input layer's frame, in the output's pixels, for formats with a
     // display window (OpenEXR): the image is its data window at x, y. 0
     // when unknown: the display window is then the image's own size.
     int32_t frameWidth = 0;
     int32_t frameHeight = 0;
+    // One grey channel for the colour (the input was grey and so is the
+    // image), in formats that hold grey.
+    bool grey = false;
 };
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error,
                 int pngCompression = kDefaultPngCompression, const WriteExtras& extras = {});
@@ -119,6 +123,8 @@ bool ChooseDepth(const std::string& path, std::optional<SampleDepth> asked, Samp
 
 // Whether every pixel is opaque.
 bool Opaque(const ourhost::Image& image);
+// Whether every pixel's red, green and blue are equal.
+bool Grey(const ourhost::Image& image);
 
 // An animated GIF of opaque frames of one size, looping, at fps frames per
 // second; alpha is dropped (flatten the frames first).

@@ -1,5 +1,5 @@
-// The image library (see image_library.h): every format but PNG, through
-// OpenImageIO, and the demo's contact sheet.
+// The image library (see image_library.h): every format but PNG, JPEG and
+// TIFF, through OpenImageIO, and the demo's contact sheet.
 #include "images/image_library.h"
 
 #include <OpenImageIO/filesystem.h>

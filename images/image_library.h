@@ -1,10 +1,11 @@
 // The image library, zoka-images.so beside the zoka executable: the formats
-// other than PNG, through OpenImageIO, and the demo's contact sheet.
+// other than PNG, JPEG and TIFF (and the rarer kinds of TIFF), through
+// OpenImageIO, and the demo's contact sheet.
 // OpenImageIO brings some two hundred and fifty shared libraries (and
 // threads some start as they load): the commands that never meet such a
-// file (list, about, params, pipl, frame, and renders of PNG files) start
-// without them. The library reaches back into the executable for
-// OutputFile and libpng's error hook, which the executable exports.
+// file (list, about, params, pipl, frame, and renders of PNG, JPEG and TIFF
+// files) start without them. The library reaches back into the executable
+// for OutputFile and libpng's error hook, which the executable exports.
 #pragma once
 
 #include <string>

@@ -129,6 +129,7 @@ bool Decode(ReadState& s, const std::string& path, ourhost::Image& image, std::s
     const int type = png_get_color_type(s.png, s.info);
     const bool alpha = (type & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(s.png, s.info, PNG_INFO_tRNS) != 0;
     fileInfo.hadAlpha = alpha;
+    fileInfo.grey = (type & PNG_COLOR_MASK_COLOR) == 0;
     fileInfo.depth = png_get_bit_depth(s.png, s.info) == 16 ? SampleDepth::kUint16 : SampleDepth::kUint8;
     ReadMetadata(s.png, s.info, fileInfo.metadata);
     png_set_expand(s.png);    // palettes to RGB, grey below 8 bits to 8, transparency to alpha
@@ -191,19 +192,44 @@ void WideRow(const uint8_t* argb, int32_t width, bool colourOnly, std::vector<ui
     }
 }
 
+// A row of the layer's grey (its red) as G or GA, of 8 or 16 bits (v * 257
+// is v in both bytes).
+void GreyRow(const uint8_t* argb, int32_t width, bool alpha, bool wide, std::vector<uint8_t>& row) {
+    row.clear();
+    const size_t bytes = wide ? 2 : 1;
+    for (int32_t x = 0; x < width; ++x, argb += 4) {
+        row.insert(row.end(), bytes, argb[1]);
+        if (alpha) row.insert(row.end(), bytes, argb[0]);
+    }
+}
+
+int ColourType(const WriteExtras& extras) {
+    if (extras.grey) return extras.colourOnly ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_GRAY_ALPHA;
+    return extras.colourOnly ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA;
+}
+
 // Nothing here needs destroying: libpng's errors jump out of it.
 bool Encode(WriteState& s, const ourhost::Image& image, int compression, const WriteExtras& extras) {
     if (setjmp(png_jmpbuf(s.png))) return false;
     const bool wide = extras.depth == SampleDepth::kUint16;
     png_set_write_fn(s.png, &s, WriteBytes, FlushNothing);
     png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(image.Width()), static_cast<png_uint_32>(image.Height()),
-                 wide ? 16 : 8, extras.colourOnly ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 wide ? 16 : 8, ColourType(extras), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (extras.x != 0 || extras.y != 0) png_set_oFFs(s.png, s.info, extras.x, extras.y, PNG_OFFSET_PIXEL);
     if (extras.metadata != nullptr) WriteMetadata(s.png, s.info, *extras.metadata);
     png_set_compression_level(s.png, compression);
     png_set_filter(s.png, PNG_FILTER_TYPE_BASE, compression == 0 ? PNG_FILTER_NONE : kRowFilter);
     png_write_info(s.png, s.info);
+    if (extras.grey) {
+        for (int32_t y = 0; y < image.Height(); ++y) {
+            GreyRow(image.Data() + static_cast<size_t>(y) * image.RowBytes(), image.Width(), !extras.colourOnly, wide,
+                    s.wideRow);
+            png_write_row(s.png, s.wideRow.data());
+        }
+        png_write_end(s.png, nullptr);
+        return true;
+    }
     if (wide) {
         for (int32_t y = 0; y < image.Height(); ++y) {
             WideRow(image.Data() + static_cast<size_t>(y) * image.RowBytes(), image.Width(), extras.colourOnly,
@@ -264,7 +290,9 @@ bool WritePng(const std::string& path, const ourhost::Image& image, int compress
     WriteState s;
     s.file = file.get();
     s.buffer.reserve(kWriteBuffer);
-    if (extras.depth == SampleDepth::kUint16) s.wideRow.reserve(static_cast<size_t>(image.Width()) * 8);
+    if (extras.depth == SampleDepth::kUint16 || extras.grey) {
+        s.wideRow.reserve(static_cast<size_t>(image.Width()) * 8);
+    }
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s.error, KeepErrorAndJump, IgnoreWarning);
     if (s.png != nullptr) s.info = png_create_info_struct(s.png);
     if (s.info == nullptr) throw std::bad_alloc();

@@ -17,7 +17,8 @@ enum class PngRead { kNotPng, kRead, kFailed };
 // signature. Every PNG variant is taken: palettes and transparency become
 // alpha, grey is spread to R, G and B, 16-bit values are rounded to 8 bits
 // (v * 255 / 65535, to nearest), no colour-space conversion.
-// info takes whether the file had alpha or transparency, its bit depth
+// info takes whether the file had alpha or transparency, whether it was
+// grey, its bit depth
 // (8 for 8 bits and less) and its ICC profile (iCCP), EXIF (eXIf) and
 // resolution (pHYs) when they come before the pixels.
 PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
@@ -25,7 +26,8 @@ PngRead ReadPng(const std::string& path, ourhost::Image& image, std::string& err
 
 // RGBA of 8 or 16 bits (the extras' depth), not interlaced, at the zlib
 // level given (0-9), written through an OutputFile: whole or not at all. RGB
-// when the extras ask for the colour channels only; an offset other than
+// when the extras ask for the colour channels only, grey (G or GA) when
+// they ask for grey; an offset other than
 // 0,0 is written as the image's position in pixels (oFFs); the extras'
 // metadata as iCCP, eXIf and pHYs.
 inline constexpr DepthSet kPngDepths = DepthBit(SampleDepth::kUint8) | DepthBit(SampleDepth::kUint16);

@@ -302,8 +302,9 @@ TEST_F(CliFiles, EightBitFilesAreReadAsTheyAre) {
     EXPECT_EQ(Read("tiled.tif"), pattern);
 }
 
-// Listing, inspecting and rendering PNG files never load the image library
-// (and its libraries); other formats load it when they are met.
+// Listing, inspecting and rendering PNG, JPEG and TIFF files never load the
+// image library (and its libraries); other formats load it when they are
+// met.
 TEST_F(CliFiles, OnlyOtherFormatsLoadTheImageLibrary) {
     const std::string input = Write("layer.png", Image(6, 4, Pixel{255, 1, 2, 3}));
     const auto loads = [&](const std::vector<std::string>& arguments) {
@@ -314,8 +315,13 @@ TEST_F(CliFiles, OnlyOtherFormatsLoadTheImageLibrary) {
     EXPECT_FALSE(loads({"list"}));
     EXPECT_FALSE(loads({"params", "glass"}));
     EXPECT_FALSE(loads({"render", "antimatter", input, Path("out.png")}));
-    EXPECT_TRUE(loads({"render", "antimatter", input, Path("out.tif")}));
+    EXPECT_FALSE(loads({"render", "antimatter", input, Path("out.jpg")}));
+    EXPECT_FALSE(loads({"render", "antimatter", input, Path("out.tif")}));
+    EXPECT_FALSE(loads({"render", "antimatter", Path("out.jpg"), Path("again.tif")}));
+    EXPECT_FALSE(loads({"render", "antimatter", Path("out.tif"), Path("again.jpg")}));
+    EXPECT_TRUE(loads({"render", "antimatter", input, Path("out.bmp")}));
     EXPECT_EQ(Read("out.tif"), Read("out.png"));
+    EXPECT_EQ(Read("out.bmp"), Read("out.png"));
 }
 
 // The zlib level changes the file, never the pixels.

@@ -117,20 +117,26 @@ def png_origin(path: Path):
 
 
 def read_png(path: Path) -> np.ndarray:
-    """A PNG file of 8 or 16 bits, RGB or RGBA, not interlaced, as an array."""
+    """A PNG file of 8 or 16 bits, grey or RGB, with or without alpha, not
+    interlaced, as an RGB or RGBA array (grey spread to R, G and B, as zoka
+    reads it)."""
     idat = b""
     for kind, body in _chunks(path):
         if kind == b"IHDR":
             width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
         elif kind == b"IDAT":
             idat += body
-    assert interlace == 0 and colour in (2, 6) and depth in (8, 16)
-    channels = 3 if colour == 2 else 4
+    assert interlace == 0 and colour in (0, 2, 4, 6) and depth in (8, 16)
+    channels = {0: 1, 2: 3, 4: 2, 6: 4}[colour]
     sample = depth // 8
     rows = _unfiltered(zlib.decompress(idat), height, width * channels * sample, channels * sample)
     if depth == 16:
-        return rows.view(">u2").astype(np.uint16).reshape(height, width, channels)
-    return rows.reshape(height, width, channels)
+        pixels = rows.view(">u2").astype(np.uint16).reshape(height, width, channels)
+    else:
+        pixels = rows.reshape(height, width, channels)
+    if colour in (0, 4):
+        pixels = np.concatenate([np.repeat(pixels[..., :1], 3, axis=2), pixels[..., 1:]], axis=2)
+    return pixels
 
 
 # ---- Layers -----------------------------------------------------------------
