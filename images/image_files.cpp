@@ -11,8 +11,10 @@
 #include <cstring>
 #include <fstream>
 
+#include "images/exr_files.h"
 #include "images/image_library.h"
 #include "images/png_files.h"
+#include "images/webp_files.h"
 
 namespace zoka_images {
 
@@ -116,6 +118,16 @@ bool DepthsHeld(const std::string& path, DepthSet& held, std::string& format, st
         format = "PNG";
         return true;
     }
+    if (IsExrName(path)) {
+        held = kExrDepths;
+        format = "OpenEXR";
+        return true;
+    }
+    if (IsWebpName(path)) {
+        held = kWebpDepths;
+        format = "WEBP";
+        return true;
+    }
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->depthsHeld(path, held, format, error);
 }
@@ -168,6 +180,16 @@ bool ReadImage(const std::string& path, ourhost::Image& image, std::string& erro
         case PngRead::kFailed: return false;
         case PngRead::kNotPng: break;
     }
+    switch (ReadExr(path, image, error, info)) {
+        case ExrRead::kRead: return true;
+        case ExrRead::kFailed: return false;
+        case ExrRead::kNotTaken: break;
+    }
+    switch (ReadWebp(path, image, error, info)) {
+        case WebpRead::kRead: return true;
+        case WebpRead::kFailed: return false;
+        case WebpRead::kNotTaken: break;
+    }
     if (!GifScreenUsable(path, error)) return false;
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->read(path, image, error, info);
@@ -184,6 +206,8 @@ bool Opaque(const ourhost::Image& image) {
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error, int pngCompression,
                 const WriteExtras& extras) {
     if (IsPngName(path)) return WritePng(path, image, pngCompression, extras, error);
+    if (WritesExr(path, extras)) return WriteExr(path, image, extras, error);
+    if (IsWebpName(path)) return WriteWebp(path, image, extras.jpegQuality, error);
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->write(path, image, error, extras);
 }
