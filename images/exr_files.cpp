@@ -37,6 +37,9 @@ namespace {
 constexpr int kStripRows = 16;
 constexpr int kChannels = 4;
 constexpr const char* kResolutionUnit = "ResolutionUnit";
+// zlib's level for ZIP's chunks: level 1, as for PNG, writes an HD frame
+// about twice as fast as the library's default, in a file a little larger.
+constexpr int kZipLevel = 1;
 
 // One line: the library's messages may span several.
 std::string OneLine(std::string text) {
@@ -223,6 +226,7 @@ Imf::Header HeaderFor(const ourhost::Image& image, const WriteExtras& extras, Im
     for (const char* name : {"R", "G", "B", "A"}) {
         if (!(extras.colourOnly && name[0] == 'A')) header.channels().insert(name, Imf::Channel(type));
     }
+    header.zipCompressionLevel() = kZipLevel;
     Imf::addCapDate(header, Now());
     if (extras.metadata != nullptr) WriteResolution(*extras.metadata, header);
     return header;
