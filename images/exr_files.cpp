@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -52,6 +53,39 @@ bool StartsWithMagic(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     char magic[4] = {};
     return file.read(magic, sizeof magic) && Imf::isImfMagic(magic);
+}
+
+// Reads a NUL-terminated name of at most 255 characters; false at the
+// file's end or when longer.
+bool ReadName(std::ifstream& file, std::string& name) {
+    name.clear();
+    constexpr size_t kLongest = 255;
+    for (char c; file.get(c);) {
+        if (c == '\0') return true;
+        if (name.size() == kLongest) return false;
+        name += c;
+    }
+    return false;
+}
+
+// Whether every attribute of the header says a size the file holds: the
+// library allocates what an attribute says before reading it, so a few
+// bytes could otherwise ask for gigabytes.
+bool AttributesFitTheFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const int64_t size = file.tellg();
+    file.seekg(8);  // the magic number and the version
+    std::string name, type;
+    while (ReadName(file, name)) {
+        if (name.empty()) return true;
+        unsigned char length[4] = {};
+        if (!ReadName(file, type) || !file.read(reinterpret_cast<char*>(length), sizeof length)) return false;
+        const int64_t bytes = int64_t{length[0]} | int64_t{length[1]} << 8 | int64_t{length[2]} << 16 |
+                              int64_t{length[3]} << 24;
+        if (bytes > size - file.tellg()) return false;
+        file.seekg(bytes, std::ios::cur);
+    }
+    return false;
 }
 
 // Attributes the image library turns into EXIF (its own "Exif:" and "GPS:"
@@ -149,12 +183,12 @@ ExrRead Decode(const std::string& path, ourhost::Image& image, std::string& erro
         char start[8] = {};
         stream.read(start, sizeof start);
         // The version field, lowest byte first, after the magic number.
-        int version = (start[4] & 0xff) | (start[5] & 0xff) << 8 | (start[6] & 0xff) << 16 |
-                            (start[7] & 0xff) << 24;
+        int version = (start[4] & 0xff) | (start[5] & 0xff) << 8 | (start[6] & 0xff) << 16 | (start[7] & 0xff) << 24;
         if (Imf::getVersion(version) != Imf::EXR_VERSION || !Imf::supportsFlags(Imf::getFlags(version))) {
             throw std::runtime_error("it is of an OpenEXR version this reader does not know");
         }
         if (Imf::isMultiPart(version) || Imf::isNonImage(version)) return ExrRead::kNotTaken;
+        if (!AttributesFitTheFile(path)) throw std::runtime_error("its header is damaged or cut short");
         header.readFrom(stream, version);
     }
     Imf::PixelType type = Imf::HALF;

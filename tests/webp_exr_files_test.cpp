@@ -181,6 +181,16 @@ TEST_F(Formats, DamagedExrFilesGiveOneLine) {
     std::memcpy(&wide[at + key.size() + 4 + 8], &right, sizeof right);
     std::ofstream(Path("wide.exr"), std::ios::binary) << wide;
     RefusedInOneLine("wide.exr", "cannot use " + Path("wide.exr") + ": it is 40000x64 pixels");
+    // A text attribute saying it is 2 GB long, in a file of a few
+    // kilobytes: refused before anything is allocated by it.
+    std::string greedy = Contents(whole);
+    const std::string date = std::string("capDate\0string\0", 15);
+    const size_t text = greedy.find(date);
+    ASSERT_NE(text, std::string::npos);
+    const int32_t claimed = 0x7ffffff0;
+    std::memcpy(&greedy[text + date.size()], &claimed, sizeof claimed);
+    std::ofstream(Path("greedy.exr"), std::ios::binary) << greedy;
+    RefusedInOneLine("greedy.exr", "cannot read " + Path("greedy.exr") + ": its header is damaged or cut short");
 }
 
 // ---- WebP ---------------------------------------------------------------------
