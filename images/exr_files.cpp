@@ -10,21 +10,17 @@
 #include <ImfStandardAttributes.h>
 #include <ImfStdIO.h>
 #include <ImfStringAttribute.h>
-#include <ImfTestFile.h>
 #include <ImfVersion.h>
 #include <Imath/half.h>
 #include <strings.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <stdexcept>
 #include <fstream>
+#include <stdexcept>
 #include <vector>
 
 #include "images/output_file.h"

@@ -4,7 +4,6 @@
 #include <webp/decode.h>
 #include <webp/encode.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -63,6 +62,28 @@ bool Decode(const std::vector<uint8_t>& data, ourhost::Image& image, VP8StatusCo
     status = WebPDecode(data.data(), data.size(), &config);
     WebPFreeDecBuffer(&config.output);
     return status == VP8_STATUS_OK;
+}
+
+// The ICC profile (ICCP) and EXIF (EXIF) chunks of an extended file, as
+// stored; EXIF without the "Exif\0\0" some writers put first.
+void ReadMetadata(const std::vector<uint8_t>& data, ImageMetadata& metadata) {
+    constexpr size_t kChunkHeader = 8;
+    constexpr char kExifMarker[] = "Exif\0";  // and its own terminating NUL: six bytes
+    size_t at = 12;                          // past RIFF, the size and WEBP
+    while (at <= data.size() && data.size() - at >= kChunkHeader) {
+        const uint8_t* chunk = data.data() + at;
+        const size_t size = size_t{chunk[4]} | size_t{chunk[5]} << 8 | size_t{chunk[6]} << 16 | size_t{chunk[7]} << 24;
+        if (size > data.size() - at - kChunkHeader) return;
+        const uint8_t* body = chunk + kChunkHeader;
+        if (std::memcmp(chunk, "ICCP", 4) == 0) metadata.icc.assign(body, body + size);
+        if (std::memcmp(chunk, "EXIF", 4) == 0) {
+            const size_t skip = size > sizeof kExifMarker && std::memcmp(body, kExifMarker, sizeof kExifMarker) == 0
+                                    ? sizeof kExifMarker
+                                    : 0;
+            metadata.exif.assign(body + skip, body + size);
+        }
+        at += kChunkHeader + size + (size & 1);  // chunks are padded to an even size
+    }
 }
 
 struct Writer {
@@ -128,6 +149,7 @@ WebpRead ReadWebp(const std::string& path, ourhost::Image& image, std::string& e
     }
     info.hadAlpha = features.has_alpha != 0;
     info.depth = SampleDepth::kUint8;
+    ReadMetadata(data, info.metadata);
     return WebpRead::kRead;
 }
 

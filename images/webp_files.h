@@ -14,7 +14,9 @@ namespace zoka_images {
 enum class WebpRead { kNotTaken, kRead, kFailed };
 
 // kNotTaken (nothing read, no error) when the file is no still WebP image.
-// The size is checked from the header before any pixel is decoded.
+// The size is checked from the header before any pixel is decoded. info
+// takes the ICC profile and EXIF chunks, carried to outputs that hold them
+// (WebP outputs are written without them).
 WebpRead ReadWebp(const std::string& path, ourhost::Image& image, std::string& error, ImageInfo& info);
 
 inline constexpr DepthSet kWebpDepths = DepthBit(SampleDepth::kUint8);

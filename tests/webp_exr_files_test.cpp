@@ -232,6 +232,41 @@ TEST_F(Formats, WebpFilesKeepEveryValue) {
               "zoka: -d uint16: WEBP files hold 8 bits\n");
 }
 
+// An extended file's ICC profile and EXIF go with the image, as the image
+// library carried EXIF before.
+TEST_F(Formats, WebpProfilesAndExifAreRead) {
+    const std::string plain = Contents(Write("plain.webp", Gradient(8, 6)));
+    const auto chunk = [](const std::string& name, const std::string& body) {
+        std::string bytes = name;
+        for (int i = 0; i < 4; ++i) bytes += static_cast<char>(body.size() >> (8 * i));
+        return bytes + body + (body.size() % 2 != 0 ? std::string(1, '\0') : "");
+    };
+    OIIO::ImageSpec exifSpec;
+    exifSpec.attribute("Exif:LensModel", "zoka lens");
+    std::vector<char> blob;
+    OIIO::encode_exif(exifSpec, blob, OIIO::endian::little);
+    const std::string exif(blob.begin(), blob.end()), profile = "a profile of odd length";
+    // Flags (ICC, alpha, EXIF), three reserved bytes, width and height less
+    // one in three bytes each.
+    const std::string header = std::string("\x38\0\0\0\x07\0\0\x05\0\0", 10);
+    const std::string body = "WEBP" + chunk("VP8X", header) + chunk("ICCP", profile) + plain.substr(12) +
+                             chunk("EXIF", exif);
+    std::string file = "RIFF";
+    for (int i = 0; i < 4; ++i) file += static_cast<char>(body.size() >> (8 * i));
+    std::ofstream(Path("extended.webp"), std::ios::binary) << file + body;
+    Image image;
+    ImageInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadImage(Path("extended.webp"), image, error, info)) << error;
+    EXPECT_TRUE(SameImage(image, Gradient(8, 6)));
+    EXPECT_EQ(std::string(info.metadata.icc.begin(), info.metadata.icc.end()), profile);
+    OIIO::ImageSpec decoded;
+    const size_t skip = exif.rfind("Exif", 0) == 0 ? 6 : 0;
+    EXPECT_EQ(std::string(info.metadata.exif.begin(), info.metadata.exif.end()), exif.substr(skip));
+    OIIO::decode_exif(OIIO::cspan<uint8_t>(info.metadata.exif.data(), int64_t(info.metadata.exif.size())), decoded);
+    EXPECT_EQ(decoded.get_string_attribute("Exif:LensModel"), "zoka lens");
+}
+
 // --quality writes lossy WebP: smaller, near the values, alpha kept.
 TEST_F(Formats, WebpQualityWritesLossyFiles) {
     Image smooth(96, 64);
