@@ -30,11 +30,12 @@ constexpr int kRowFilter = PNG_FILTER_UP;
 // Noisy content (grain, noise effects, photographs' fine detail) leaves
 // zlib's fastest level little to find but costs it most of its time
 // looking. A strip of the image's middle rows, filtered as they will be, is
-// compressed at level 1 first: when it shrinks by less than a quarter, the
-// image is compressed by runs of bytes alone (Z_RLE), and when by less than
-// half, by Huffman codes alone (Z_HUFFMAN_ONLY): about twice and three
-// times as fast on such content, for a file a few percent larger. Smooth
-// images keep zlib's usual search.
+// compressed at level 1 first: when it keeps more than a quarter of its
+// size, the image is compressed by runs of bytes alone (Z_RLE), and when it
+// keeps more than half, by Huffman codes alone (Z_HUFFMAN_ONLY): about
+// twice and three times as fast on such content, for a file a few percent
+// larger. Smooth images (an HD frame of soft shapes keeps a twentieth)
+// keep zlib's usual search.
 constexpr double kNoisyRatio = 0.25;
 constexpr double kNoiseRatio = 0.5;
 constexpr int32_t kSampleRows = 16;
