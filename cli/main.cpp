@@ -45,7 +45,8 @@ void AddDepthAndQualityOptions(CLI::App& command, RenderFiles& files) {
                        "The samples written: uint8, uint16, half or float (default: the input's, or "
                        "the nearest the format holds); refused when the format cannot hold it")
         ->check(CLI::IsMember({"uint8", "uint16", "half", "float"}));
-    command.add_option("--quality", files.jpegQuality, "JPEG's quality, 1 to 100 (default: 98)")
+    command.add_option("--quality", files.jpegQuality,
+                       "JPEG's quality, 1 to 100 (default: 98); WebP's, lossy (default: lossless)")
         ->check(CLI::Range(1, 100));
 }
 

@@ -39,6 +39,7 @@ const char* ExtensionFor(const uint8_t* data, size_t size) {
     if (StartsWith(data, size, "\x76\x2F\x31\x01", 4)) return ".exr";
     if (StartsWith(data, size, "GIF8", 4)) return ".gif";
     if (StartsWith(data, size, "BM", 2)) return ".bmp";
+    if (StartsWith(data, size, "RIFF", 4)) return ".webp";
     return ".png";
 }
 
@@ -70,7 +71,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     gFolder = folder;
     std::atexit([] {
         std::remove((gFolder + "/input.png").c_str());
-        for (const char* e : {".jpg", ".tif", ".exr", ".gif", ".bmp"}) {
+        for (const char* e : {".jpg", ".tif", ".exr", ".gif", ".bmp", ".webp"}) {
             std::remove((gFolder + "/input" + e).c_str());
         }
         rmdir(gFolder.c_str());

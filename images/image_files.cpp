@@ -11,10 +11,12 @@
 #include <cstring>
 #include <fstream>
 
+#include "images/exr_files.h"
 #include "images/image_library.h"
 #include "images/jpeg_files.h"
 #include "images/png_files.h"
 #include "images/tiff_files.h"
+#include "images/webp_files.h"
 
 namespace zoka_images {
 
@@ -71,6 +73,8 @@ struct OwnFormat {
 constexpr OwnFormat kOwnFormats[] = {
     {"JPEG", IsJpegName, kJpegDepths, ReadJpeg, WriteJpeg},
     {"TIFF", IsTiffName, kTiffDepths, ReadTiff, WriteTiff},
+    {"OpenEXR", IsExrName, kExrDepths, ReadExr, WriteExr},
+    {"WEBP", IsWebpName, kWebpDepths, ReadWebp, WriteWebp},
 };
 
 const OwnFormat* OwnFormatNamed(const std::string& path) {
@@ -229,7 +233,10 @@ bool Grey(const ourhost::Image& image) {
 bool WriteImage(const std::string& path, const ourhost::Image& image, std::string& error, int pngCompression,
                 const WriteExtras& extras) {
     if (IsPngName(path)) return WritePng(path, image, pngCompression, extras, error);
-    if (const OwnFormat* own = OwnFormatNamed(path)) return own->write(path, image, extras, error);
+    // OpenEXR outputs carrying EXIF are left to the image library, the one that knows EXIF's tag names.
+    const bool exrForTheLibrary = IsExrName(path) && !WritesExr(path, extras);
+    const OwnFormat* own = exrForTheLibrary ? nullptr : OwnFormatNamed(path);
+    if (own != nullptr) return own->write(path, image, extras, error);
     const ImageLibrary* library = Library(error);
     return library != nullptr && library->write(path, image, error, extras);
 }

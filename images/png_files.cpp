@@ -1,7 +1,9 @@
 #include "images/png_files.h"
 
 #include <png.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
@@ -25,6 +27,18 @@ constexpr size_t kWriteBuffer = size_t{1} << 20;
 // images then compress nearly as well as with libpng's trial of every
 // filter on every row, several times faster.
 constexpr int kRowFilter = PNG_FILTER_UP;
+// Noisy content (grain, noise effects, photographs' fine detail) leaves
+// zlib's fastest level little to find but costs it most of its time
+// looking. A strip of the image's middle rows, filtered as they will be, is
+// compressed at level 1 first: when it keeps more than a quarter of its
+// size, the image is compressed by runs of bytes alone (Z_RLE), and when it
+// keeps more than half, by Huffman codes alone (Z_HUFFMAN_ONLY): about
+// twice and three times as fast on such content, for a file a few percent
+// larger. Smooth images (an HD frame of soft shapes keeps a twentieth)
+// keep zlib's usual search.
+constexpr double kNoisyRatio = 0.25;
+constexpr double kNoiseRatio = 0.5;
+constexpr int32_t kSampleRows = 16;
 
 // libpng's error handler must not return: it keeps the message and takes
 // libpng's recovery jump. Warnings are dropped: zoka's standard error
@@ -208,8 +222,36 @@ int ColourType(const WriteExtras& extras) {
     return extras.colourOnly ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA;
 }
 
+// The middle rows' bytes, each row less the one above (the Up filter), as
+// zlib's level 1 compresses them: their compressed size over their size.
+double SampleRatio(const ourhost::Image& image) {
+    const int32_t rows = std::min(kSampleRows, image.Height());
+    const int32_t top = (image.Height() - rows) / 2;
+    const size_t rowBytes = static_cast<size_t>(image.Width()) * 4;
+    std::vector<uint8_t> filtered(rowBytes * static_cast<size_t>(rows));
+    for (int32_t r = 0; r < rows; ++r) {
+        const uint8_t* row = image.Data() + static_cast<size_t>(top + r) * image.RowBytes();
+        const uint8_t* above = top + r > 0 ? row - image.RowBytes() : nullptr;
+        uint8_t* out = filtered.data() + static_cast<size_t>(r) * rowBytes;
+        for (size_t i = 0; i < rowBytes; ++i) out[i] = static_cast<uint8_t>(row[i] - (above != nullptr ? above[i] : 0));
+    }
+    uLongf size = compressBound(static_cast<uLong>(filtered.size()));
+    std::vector<uint8_t> compressed(size);
+    if (compress2(compressed.data(), &size, filtered.data(), static_cast<uLong>(filtered.size()), 1) != Z_OK) return 0;
+    return static_cast<double>(size) / static_cast<double>(filtered.size());
+}
+
+// At the fastest level, runs or Huffman codes alone for noisy images;
+// zlib's own search otherwise.
+int Strategy(const ourhost::Image& image, int compression) {
+    if (compression != 1) return Z_DEFAULT_STRATEGY;
+    const double ratio = SampleRatio(image);
+    return ratio >= kNoiseRatio ? Z_HUFFMAN_ONLY : ratio >= kNoisyRatio ? Z_RLE : Z_DEFAULT_STRATEGY;
+}
+
 // Nothing here needs destroying: libpng's errors jump out of it.
-bool Encode(WriteState& s, const ourhost::Image& image, int compression, const WriteExtras& extras) {
+bool Encode(WriteState& s, const ourhost::Image& image, int compression, int strategy,
+            const WriteExtras& extras) {
     if (setjmp(png_jmpbuf(s.png))) return false;
     const bool wide = extras.depth == SampleDepth::kUint16;
     png_set_write_fn(s.png, &s, WriteBytes, FlushNothing);
@@ -219,6 +261,7 @@ bool Encode(WriteState& s, const ourhost::Image& image, int compression, const W
     if (extras.x != 0 || extras.y != 0) png_set_oFFs(s.png, s.info, extras.x, extras.y, PNG_OFFSET_PIXEL);
     if (extras.metadata != nullptr) WriteMetadata(s.png, s.info, *extras.metadata);
     png_set_compression_level(s.png, compression);
+    png_set_compression_strategy(s.png, strategy);
     png_set_filter(s.png, PNG_FILTER_TYPE_BASE, compression == 0 ? PNG_FILTER_NONE : kRowFilter);
     png_write_info(s.png, s.info);
     if (extras.grey) {
@@ -296,7 +339,7 @@ bool WritePng(const std::string& path, const ourhost::Image& image, int compress
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s.error, KeepErrorAndJump, IgnoreWarning);
     if (s.png != nullptr) s.info = png_create_info_struct(s.png);
     if (s.info == nullptr) throw std::bad_alloc();
-    if (!Encode(s, image, compression, extras)) {
+    if (!Encode(s, image, compression, Strategy(image, compression), extras)) {
         // A failed write is the file's to report, with its own reason.
         if (!file->Failed()) {
             error = "cannot write " + path + ": " + Reason(s.error);
