@@ -13,8 +13,10 @@
 
 namespace zoka {
 
-// Written first thing by every host call and never cleared.
-extern HostInputRecord* CurrentInputRecord;
+// Written first thing by every host call and never cleared; one per thread,
+// so calls on different threads each reach their own host. A render's worker
+// threads take the record of the render they work for.
+extern thread_local HostInputRecord* CurrentInputRecord;
 
 // A block carries its handle just before the address handed out.
 inline constexpr size_t kBlockPrefix = sizeof(HostHandle);
