@@ -54,7 +54,7 @@ ZOKA_FREI0R_API const char* ZokaFrei0rEffectKey(int effect);
 
 /* What the bridge has seen, for tests: the host's live handles, the
  * instances alive, the renders made, the most calls that were ever inside
- * the module at once (1 when the lock holds), and faults our host recorded. */
+ * the module at once (renders run at once), and faults our host recorded. */
 typedef struct ZokaFrei0rStats {
     size_t liveHandles;
     size_t instances;
