@@ -30,19 +30,55 @@ bool DeclaredToAgree(int effectIndex) {
     return false;
 }
 
+// Moves every parameter of the effect off its default: sliders to fraction
+// of their slider range, checkboxes turned over, angles to 60 degrees, the
+// next popup item, colours to a blue; points and layers stay.
+void ChangeEveryParameter(ourhost::EffectInstance& instance, double fraction) {
+    for (ourhost::ParamSlot& slot : instance.Params()) {
+        HostParamValue& u = slot.def.u;
+        switch (slot.def.kind) {
+            case kParamSlider:
+                u.slider.value = u.slider.sliderMin +
+                                 static_cast<int32_t>((u.slider.sliderMax - u.slider.sliderMin) * fraction);
+                break;
+            case kParamFixedSlider:
+                u.fixedSlider.value =
+                    u.fixedSlider.sliderMin +
+                    static_cast<HostFixed>((u.fixedSlider.sliderMax - u.fixedSlider.sliderMin) * fraction);
+                break;
+            case kParamAngle:
+                u.angle.value = 60 << 16;
+                break;
+            case kParamCheckbox:
+                u.checkbox.value = !u.checkbox.value;
+                break;
+            case kParamPopup:
+                u.popup.value = u.popup.value % u.popup.choiceCount + 1;
+                break;
+            case kParamColor:
+                u.color.value = HostColor{255, 51, 128, 255};
+                break;
+            default:
+                break;
+        }
+    }
+}
+
 // One frame as a test asks for it: an effect, its time and resolution, and
 // where a selection layer lies, if it has one.
 struct FrameCase {
     std::string entryName;
     FrameOptions options;
     bool selection = false;
+    double changed = -1;  // ChangeEveryParameter's fraction; below 0 the defaults
 };
 
-std::vector<FrameCase> EveryEffectInTwoFrames() {
+std::vector<FrameCase> EveryEffectInThreeFrames() {
     std::vector<FrameCase> cases;
     for (const ZokaEffectKeys& keys : zoka_test::LoadedModule().AllEffects()) {
-        cases.push_back(FrameCase{keys.entryName, FrameOptions{1.5}, false});
+        cases.push_back(FrameCase{keys.entryName, FrameOptions{1.5}});
         cases.push_back(FrameCase{keys.entryName, FrameOptions{0.75, 24, false, 2}, true});
+        cases.push_back(FrameCase{keys.entryName, FrameOptions{1.2, 25}, false, 1.0 / 3});
     }
     return cases;
 }
@@ -50,9 +86,10 @@ std::vector<FrameCase> EveryEffectInTwoFrames() {
 ourhost::FrameResult RenderCase(const FrameCase& c, int32_t workers) {
     zoka_test::AppliedEffect effect(c.entryName);
     effect.host.UseWorkers(zoka_test::LoadedModule().WorkerOffer(), workers);
+    if (c.changed >= 0) ChangeEveryParameter(effect.instance, c.changed);
     if (c.selection) effect.instance.SetSelection(zoka_test::TestLayer(23, 17), 5.5, 3.25);
     ourhost::FrameResult frame =
-        effect.instance.RenderFrame(zoka_test::TestLayer(61, 37), c.options);
+        effect.instance.RenderFrame(zoka_test::TestLayer(96, 64), c.options);
     EXPECT_EQ(effect.host.LiveHandles(), 0u) << c.entryName;
     EXPECT_TRUE(effect.host.Faults().empty()) << c.entryName;
     return frame;
@@ -60,13 +97,18 @@ ourhost::FrameResult RenderCase(const FrameCase& c, int32_t workers) {
 
 // The proof of each declaration: the kernel of an effect that says its bands
 // agree gives the whole frame's bytes in full-height strips of any width, at
-// full and at half resolution, at a time its motion has moved.
+// full and at half resolution, at a time its motion has moved, at its
+// defaults and with every parameter moved a third and four fifths of the way
+// along its slider.
 TEST(Bands, AnEffectDeclaredToAgreeGivesTheSameBytesInStripsOfAnyWidth) {
     const Image layer = zoka_test::TestLayer(41, 29);
     for (const ZokaEffectKeys& keys : zoka_test::LoadedModule().AllEffects()) {
         if (!DeclaredToAgree(keys.effectIndex)) continue;
+        for (const double fraction : {-1.0, 1.0 / 3, 0.8})
         for (const FrameOptions& options : {FrameOptions{1.5}, FrameOptions{0.75, 24, false, 2}}) {
+            SCOPED_TRACE(testing::Message() << "parameters at " << fraction);
             zoka_test::AppliedEffect effect(keys.entryName);
+            if (fraction >= 0) ChangeEveryParameter(effect.instance, fraction);
             effect.instance.PrepareTime(options);
             for (const int32_t width : {1, 6, 14, 21}) {
                 const zoka_test::KernelOutputs run = zoka_test::RenderWholeAndInStrips(
@@ -84,7 +126,7 @@ TEST(Bands, AnEffectDeclaredToAgreeGivesTheSameBytesInStripsOfAnyWidth) {
 // Through our host: every effect's frame at 2, 3 and 7 workers is the frame
 // at one, with and without a selection layer.
 TEST(Bands, EveryFrameAtSeveralWorkersIsTheFrameAtOne) {
-    for (const FrameCase& c : EveryEffectInTwoFrames()) {
+    for (const FrameCase& c : EveryEffectInThreeFrames()) {
         const ourhost::FrameResult alone = RenderCase(c, 1);
         ASSERT_EQ(alone.code, kHostNoError) << c.entryName;
         for (const int32_t workers : {2, 3, 7}) {
@@ -99,7 +141,7 @@ TEST(Bands, EveryFrameAtSeveralWorkersIsTheFrameAtOne) {
 // its own host at two workers, in different frames; each frame is the same
 // frame rendered alone on one thread.
 TEST(Threads, EveryEffectRenderedOnSeveralThreadsAtOnceGivesItsFrameAlone) {
-    const std::vector<FrameCase> cases = EveryEffectInTwoFrames();
+    const std::vector<FrameCase> cases = EveryEffectInThreeFrames();
     std::vector<ourhost::FrameResult> alone;
     for (const FrameCase& c : cases) alone.push_back(RenderCase(c, 1));
     constexpr size_t kThreads = 4;

@@ -22,11 +22,10 @@ Failures raise RequestError (a ValueError: an unknown effect, a value out of
 its range ...) or RenderError (a RuntimeError; OutOfMemory, also a
 MemoryError, when memory ran out), with the command line's one line.
 
-Renders are serialised: one at a time in a process, whichever Python thread
-asks (the effects module is not reentrant). The GIL is released while a
-frame renders or waits its turn, so other Python threads run meanwhile; to
-render several frames at once, use several processes (see the Dask recipe
-in the README).
+Renders from several Python threads run at once, and each frame's bands use
+the machine's cores. The GIL is released while a frame renders, so other
+Python threads run meanwhile; several processes (see the Dask recipe in the
+README) spread frames over machines.
 """
 
 from __future__ import annotations
