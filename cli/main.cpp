@@ -229,6 +229,8 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
         ->capture_default_str();
     studio->add_option("-p,--port", studioOptions.port, "The port on 127.0.0.1 (default: a free one, printed)")
         ->check(CLI::Range(0, 65535));
+    studio->add_option("--threads", studioOptions.threads, "Threads each preview uses, 1 to 64 (default: every core)")
+        ->check(CLI::Range(1, static_cast<int>(kZokaMaxWorkers)));
     studio->add_option(kStudioWorkerOption, studioOptions.workerRole)->group("");
 
     if (RefuseUnknownCommand(app, argc, argv)) return kUsageError;

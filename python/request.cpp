@@ -6,6 +6,7 @@
 #include "cli/error_lines.h"
 #include "cli/frame_request.h"
 #include "cli/inspect.h"
+#include "cli/render.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
 
@@ -73,6 +74,7 @@ public:
             ourhost::HostOnThisThread none(nullptr);
             session_ = std::make_unique<Session>(gModulePath);
             if (!session_->Loaded()) session_.reset();
+            if (session_) session_->UseThreads(zoka_cli::Cores());
         }
         if (!session_) call.Fail(kModuleError);
         call.Lend(*session_);
