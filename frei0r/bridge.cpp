@@ -156,6 +156,17 @@ Effect Describe(Bridge& bridge, const ZokaEffectKeys& keys) {
     return effect;
 }
 
+// The threads each frame's bands use: ZOKA_THREADS (1 to kZokaMaxWorkers),
+// or the machine's cores.
+int32_t BandThreads() {
+    if (const char* text = std::getenv("ZOKA_THREADS"); text != nullptr && *text != '\0') {
+        char* end = nullptr;
+        const long n = std::strtol(text, &end, 10);
+        if (*end == '\0' && n >= 1 && n <= kZokaMaxWorkers) return static_cast<int32_t>(n);
+    }
+    return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 // Where the module is: ZOKA_MODULE, or ZOKA-ENG.so beside this library.
 std::string ModulePath() {
     if (const char* path = std::getenv("ZOKA_MODULE"); path != nullptr && *path != '\0') return path;
@@ -189,8 +200,7 @@ Bridge* Loaded() {
     }
     // Bands inside each frame on every core, whether the host renders one
     // frame at a time (ffmpeg) or several (MLT's frame threads).
-    bridge->host->UseWorkers(bridge->module->WorkerOffer(),
-                             static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())));
+    bridge->host->UseWorkers(bridge->module->WorkerOffer(), BandThreads());
     for (const ZokaEffectKeys& keys : bridge->module->AllEffects()) {
         bridge->effects.push_back(InModule(*bridge, [&] { return Describe(*bridge, keys); }));
     }

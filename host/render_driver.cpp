@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfenv>
 #include <cmath>
 #include <initializer_list>
 
@@ -252,18 +253,23 @@ int RenderSharedBand(const BandEntry& entry, std::atomic<bool>& stop) {
 
 // One band on a worker thread, which answers to the host as the render's
 // thread does: the same input record, the same stop flag, and the host's
-// hooks around its callbacks.
+// hooks around its callbacks. It also computes as that thread does: a thread
+// the system starts may have another floating-point environment (on 32-bit
+// Windows the x87 precision the C library's functions compute in), so the
+// worker takes the render thread's.
 struct BandWorker {
     const BandEntry* entry;
     HostInputRecord* in;
     std::atomic<bool>* stop;
     const ZokaWorkerOffer* offer;
+    const std::fenv_t* environment;
     int result;
     platform::Thread thread;
 };
 
 void RunBandWorker(void* argument) {
     auto& w = *static_cast<BandWorker*>(argument);
+    std::fesetenv(w.environment);
     CurrentInputRecord = w.in;
     tAbort = AbortState{w.in, w.stop};
     if (w.offer->workerBegins != nullptr) w.offer->workerBegins(w.offer->host);
@@ -288,10 +294,12 @@ int RunBands(HostInputRecord* in, BandEntry* table, int count) {
     if (count == 1) return table[0].effect->RenderBand(*table[0].context, table[0].band);
     std::atomic<bool> stop{false};
     const ZokaWorkerOffer offer = tWorkerOffer;
+    std::fenv_t environment;
+    std::fegetenv(&environment);
     BandWorker workers[kMaxBands];
     bool started[kMaxBands] = {};
     for (int i = 1; i < count; ++i) {
-        workers[i] = BandWorker{&table[i], in, &stop, &offer, kOk, {RunBandWorker, &workers[i], 0}};
+        workers[i] = BandWorker{&table[i], in, &stop, &offer, &environment, kOk, {RunBandWorker, &workers[i], 0}};
         started[i] = platform::StartThread(workers[i].thread);
     }
     std::atomic<bool>* const ownStop = tAbort.stop;
