@@ -224,7 +224,7 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
 }
 
 // Each worker holds its own copy of the layer and a frame's working images
-// (about 100 MB for an HD frame) and renders on one core: more than a few
+// (about 100 MB for an HD frame) and its share of the cores: more than a few
 // workers per core only cost memory.
 int32_t MaxJobs() { return 4 * Cores(); }
 

@@ -163,7 +163,7 @@ std::string OneLine(const std::string& text) {
 
 // One instance of the effect with the frame's values, set up as zoka render
 // sets one up; its sequence and global setdown on destruction. The caller
-// holds the module lock, with our host current on its thread.
+// has our host current on its thread.
 class FrameInstance {
 public:
     FrameInstance(Bridge& bridge, const ZokaEffectKeys& keys)

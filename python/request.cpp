@@ -196,8 +196,8 @@ Request::~Request() {
     try {
         Close();
     } catch (...) {
-        // Closing takes the lock and ends the chain; nothing in it throws
-        // but the lock itself, and a destructor lets nothing out.
+        // Closing ends the chain in the module; a destructor lets nothing
+        // out.
     }
 }
 

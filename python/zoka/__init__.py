@@ -375,7 +375,7 @@ def render(effect: Union[str, Chain], image: ImageLike, *, time: float = 0.0, fp
     OutOfMemory (also a MemoryError) when memory runs out; TypeError and
     ValueError for an image of the wrong type, dtype, shape or layout.
 
-    Renders are serialised in a process; the GIL is released meanwhile.
+    Renders from several threads run at once; the GIL is released meanwhile.
     """
     request, mode = _open(effect, image, settings, fps=fps, still=still, downsample=downsample,
                           selection=selection, selection_origin=selection_origin, canvas=canvas)
