@@ -161,22 +161,34 @@ HostError Host::TakeAddParamFailure() {
 }
 
 HostHandle Host::NewHandle(uint32_t size) {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        ++handlesMade_;
+        if (handlesMade_ >= failAllocationAt_ && handlesMade_ < failAllocationEnd_) return nullptr;
+        if (size > memoryLimit_ - std::min(memoryLimit_, liveBytes_)) return nullptr;
+        liveBytes_ += size;  // held for the block while it is made
+    }
+    // The block is made and filled outside the lock, so that the module's
+    // workers allocate side by side. The module is built without exceptions:
+    // running out of memory here must answer null, as any host does, never
+    // throw through the module.
+    Block block;
+    try {
+        if (size > 0) block.bytes.reset(new uint8_t[size]);
+    } catch (const std::bad_alloc&) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        liveBytes_ -= size;
+        return nullptr;
+    }
+    block.size = size;
+    if (fillsFresh_) std::memset(block.bytes.get(), freshFill_, size);
     const std::lock_guard<std::mutex> hold(lock_);
-    ++handlesMade_;
-    if (handlesMade_ >= failAllocationAt_ && handlesMade_ < failAllocationEnd_) return nullptr;
-    if (size > memoryLimit_ - std::min(memoryLimit_, liveBytes_)) return nullptr;
-    // The module is built without exceptions: running out of memory here
-    // must answer null, as any host does, never throw through the module.
     try {
         auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
-        Block block;
-        if (size > 0) block.bytes.reset(new uint8_t[size]);
-        block.size = size;
-        if (fillsFresh_) std::memset(block.bytes.get(), freshFill_, size);
         handles_.emplace(handle, std::move(block));
-        liveBytes_ += size;
         return handle;
     } catch (const std::bad_alloc&) {
+        liveBytes_ -= size;
         return nullptr;
     }
 }
