@@ -6,7 +6,7 @@
 
 namespace zoka {
 
-HostInputRecord* CurrentInputRecord = nullptr;
+constinit thread_local HostInputRecord* CurrentInputRecord = nullptr;
 
 void* HostAlloc(size_t size) {
     if (size > kMaxBlockBytes) return nullptr;

@@ -1,7 +1,8 @@
 // The module's benchmark: every effect, at its defaults and at
 // the settings listed below, on a 1920 x 1080 layer through the real render
-// path (entry point, dispatcher, driver, kernel), single-threaded; and the
-// blur engine alone.
+// path (entry point, dispatcher, driver, kernel), single-threaded; every
+// effect at its defaults with our host offering 1 and 2 workers
+// (Workers/<key>/<n>); and the blur engine alone.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -75,8 +76,10 @@ bool Apply(ourhost::EffectInstance& instance, const ZokaEffectKeys& keys,
 }
 
 void RenderEffect(benchmark::State& state, ZokaEffectKeys keys,
-                  std::vector<std::pair<const char*, const char*>> sets, double seconds) {
+                  std::vector<std::pair<const char*, const char*>> sets, double seconds,
+                  int32_t workers) {
     ourhost::Host host;
+    host.UseWorkers(BenchModule().WorkerOffer(), workers);
     ourhost::EffectInstance instance(host, BenchModule().EntryPoint(keys.entryName));
     host.SetFillsFreshHandles(false);  // a test aid, not the module's work
     instance.GlobalSetup();
@@ -104,15 +107,23 @@ void BlurEngine(benchmark::State& state, double radius) {
 
 int RegisterAll() {
     for (const ZokaEffectKeys& keys : BenchModule().AllEffects()) {
+        const std::vector<std::pair<const char*, const char*>> defaults;
         benchmark::RegisterBenchmark((std::string("Effect/") + keys.effectKey).c_str(), RenderEffect,
-                                     keys, std::vector<std::pair<const char*, const char*>>{}, 0.0)
+                                     keys, defaults, 0.0, 1)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
+        for (const int32_t workers : {1, 2}) {
+            benchmark::RegisterBenchmark(
+                (std::string("Workers/") + keys.effectKey + "/" + std::to_string(workers)).c_str(),
+                RenderEffect, keys, defaults, 0.0, workers)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
         for (const Variant& v : kVariants) {
             if (v.effectKey != std::string(keys.effectKey)) continue;
             benchmark::RegisterBenchmark(
                 (std::string("Effect/") + keys.effectKey + "/" + v.label).c_str(), RenderEffect, keys,
-                v.sets, v.seconds)
+                v.sets, v.seconds, 1)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
         }

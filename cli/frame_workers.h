@@ -1,5 +1,5 @@
-// A range of frames rendered by worker processes (the module is not
-// reentrant, so parallel frames need processes), watched until every frame is
+// A range of frames rendered by worker processes (each its own copy of the
+// image libraries and of the module's frames), watched until every frame is
 // written or the reason it was not is known.
 //
 // Each worker is a fresh run of this program (/proc/self/exe) with the

@@ -33,6 +33,10 @@ constexpr const char* kPixelsNote =
     "format stores it so. The input's ICC profile, EXIF and resolution go with it where the format "
     "carries them (PNG's only when they come before its pixels).";
 
+void AddThreadsOption(CLI::App& command, RenderFiles& files, const char* description) {
+    command.add_option("--threads", files.threads, description)->check(CLI::Range(1, static_cast<int>(kZokaMaxWorkers)));
+}
+
 void AddCompressionOption(CLI::App& command, RenderFiles& files) {
     command.add_option("--compression", files.pngCompression,
                        "PNG's zlib level, 0 (fastest) to 9 (smallest files)")
@@ -157,6 +161,7 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
     AddDepthAndQualityOptions(*render, files);
     AddBackgroundOption(*render, files);
     AddVerbosityOptions(*render, files.verbosity);
+    AddThreadsOption(*render, files, "Threads the render uses, 1 to 64 (default: every core)");
     render->footer(kPixelsNote);
 
     Animation animation;
@@ -183,6 +188,8 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
     animate->add_option("-j,--jobs", animation.jobs,
                         "Frames rendered at once (default: every core; at most 4 per core)")
         ->check(CLI::NonNegativeNumber);
+    AddThreadsOption(*animate, files,
+                     "Threads each frame uses, 1 to 64 (default: the cores shared among the jobs)");
     // Hidden: how long a worker may go without writing a frame, shortened by tests.
     animate->add_option("--frame-timeout", animation.frameTimeout)
         ->check(CLI::PositiveNumber)
@@ -223,6 +230,8 @@ int RunCommand(const SplitCommandLine& split, int argc, char** argv, int fullArg
         ->capture_default_str();
     studio->add_option("-p,--port", studioOptions.port, "The port on 127.0.0.1 (default: a free one, printed)")
         ->check(CLI::Range(0, 65535));
+    studio->add_option("--threads", studioOptions.threads, "Threads each preview uses, 1 to 64 (default: every core)")
+        ->check(CLI::Range(1, static_cast<int>(kZokaMaxWorkers)));
     studio->add_option(kStudioWorkerOption, studioOptions.workerRole)->group("");
 
     if (RefuseUnknownCommand(app, argc, argv)) return kUsageError;

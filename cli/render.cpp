@@ -182,6 +182,8 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
     if (!choice) return kUsageError;
     Session session(modulePath);
     if (!session.Loaded()) return kModuleError;
+    // The cores shared among the workers, unless --threads says otherwise.
+    session.UseThreads(files.threads > 0 ? files.threads : std::max(1, Cores() / channel.Workers()));
     PreparedEffect prepared;
     if (const int status = Prepare(session, effect, files, request, animation.range.front(), prepared)) {
         return status;
@@ -224,9 +226,8 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
 }
 
 // Each worker holds its own copy of the layer and a frame's working images
-// (about 100 MB for an HD frame) and renders on one core: more than a few
+// (about 100 MB for an HD frame) and its share of the cores: more than a few
 // workers per core only cost memory.
-int32_t Cores() { return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())); }
 int32_t MaxJobs() { return 4 * Cores(); }
 
 long Milliseconds(Clock::duration d) {
@@ -393,8 +394,11 @@ int RenderAndSend(Session& session, const std::string& effect, const RenderFiles
 
 }  // namespace
 
+int32_t Cores() { return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())); }
+
 int RenderCommand(Session& session, const std::string& effect, const RenderFiles& given,
                   const FrameRequest& request, bool json) {
+    session.UseThreads(given.threads > 0 ? given.threads : Cores());
     std::optional<LastErrorLine> errors;
     if (json) errors.emplace();
     PreparedEffect prepared;

@@ -23,7 +23,13 @@ struct RenderFiles {
     std::string depth;            // -d: uint8, uint16, half or float; empty for the input's
     int jpegQuality = 0;          // --quality of JPEG outputs; 0 for the image library's own
     Verbosity verbosity = Verbosity::kNormal;
+    // --threads: the threads each render uses; 0 for the machine's cores
+    // (zoka animate: the cores shared among its worker processes).
+    int32_t threads = 0;
 };
+
+// The machine's cores, at least 1.
+int32_t Cores();
 
 // The whole command sequence for one frame; writes the output at the size
 // and origin frame setup reported (or on the canvas asked for). Patterns in

@@ -54,6 +54,10 @@ const EffectEntry* Session::Find(const std::string& nameOrKey) const {
     return nullptr;
 }
 
+void Session::UseThreads(int32_t threads) {
+    if (module_) host_.UseWorkers(module_->WorkerOffer(), threads);
+}
+
 std::unique_ptr<ourhost::EffectInstance> Session::Instantiate(const EffectEntry& effect) {
     return std::make_unique<ourhost::EffectInstance>(host_,
                                                       module_->EntryPoint(effect.keys.entryName));

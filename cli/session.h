@@ -40,6 +40,10 @@ public:
     // and gives null when there is none.
     const EffectEntry* Find(const std::string& nameOrKey) const;
 
+    // Each render splits the bands of an effect whose bands agree over this
+    // many threads (1, the default: the calling thread alone).
+    void UseThreads(int32_t threads);
+
     // A new instance of the effect in this session's host.
     std::unique_ptr<ourhost::EffectInstance> Instantiate(const EffectEntry& effect);
     ourhost::Host& Host() { return host_; }

@@ -19,6 +19,11 @@ if(ZOKA_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(ZOKA_TSAN)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()
+
 if(ZOKA_FUZZ)
     if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         message(FATAL_ERROR "The fuzz targets need clang (the fuzz preset sets it)")

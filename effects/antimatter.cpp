@@ -29,6 +29,7 @@ public:
     static constexpr int kNameId = 21000;
     static constexpr int kDescriptionId = 21002;
     static constexpr const char* kKey = "Antimatter";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kAntimatterParams;
 
     bool SpareFlagB() const override { return false; }

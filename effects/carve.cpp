@@ -13,6 +13,7 @@ public:
     static constexpr int kNameId = 22000;
     static constexpr int kDescriptionId = 22010;
     static constexpr const char* kKey = "Carve";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kBevelParams;
 
     void ReadBlock(HostParamDef** params, BevelParams& block) const {

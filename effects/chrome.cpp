@@ -45,6 +45,7 @@ public:
     static constexpr int kNameId = 23000;
     static constexpr int kDescriptionId = 23008;
     static constexpr const char* kKey = "Chrome";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kChromeParams;
 
     bool SpareFlagC() const override { return true; }

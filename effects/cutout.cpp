@@ -40,6 +40,7 @@ public:
     static constexpr int kNameId = 24000;
     static constexpr int kDescriptionId = 24007;
     static constexpr const char* kKey = "Cutout";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kCutoutParams;
 
     bool SpareFlagA() const override { return true; }

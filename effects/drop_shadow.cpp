@@ -44,6 +44,7 @@ public:
     static constexpr int kNameId = 24500;
     static constexpr int kDescriptionId = 24501;
     static constexpr const char* kKey = "DropShadow";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kDropShadowParams;
 
     bool SpareFlagA() const override { return true; }

@@ -40,6 +40,7 @@ public:
     static constexpr int kNameId = 26000;
     static constexpr int kDescriptionId = 26009;
     static constexpr const char* kKey = "Fire";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kFireParams;
 
     bool SpareFlagA() const override { return true; }

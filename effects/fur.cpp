@@ -43,6 +43,7 @@ public:
     static constexpr int kNameId = 27000;
     static constexpr int kDescriptionId = 27006;
     static constexpr const char* kKey = "Fur";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kFurParams;
 
     bool SpareFlagA() const override { return true; }

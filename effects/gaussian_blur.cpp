@@ -30,6 +30,7 @@ public:
     static constexpr int kNameId = 27500;
     static constexpr int kDescriptionId = 27501;
     static constexpr const char* kKey = "GaussianBlur";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kGaussianBlurParams;
 
     bool SpareFlagA() const override { return true; }

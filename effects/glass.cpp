@@ -63,6 +63,7 @@ public:
     static constexpr int kNameId = 28000;
     static constexpr int kDescriptionId = 28005;
     static constexpr const char* kKey = "Glass";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kGlassParams;
 
     bool SpareFlagC() const override { return true; }

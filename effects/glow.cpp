@@ -41,6 +41,7 @@ public:
     static constexpr int kNameId = 29000;
     static constexpr int kDescriptionId = 29004;
     static constexpr const char* kKey = "Glow";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kGlowParams;
 
     bool SpareFlagA() const override { return true; }

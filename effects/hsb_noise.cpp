@@ -45,6 +45,7 @@ public:
     static constexpr int kNameId = 30000;
     static constexpr int kDescriptionId = 30010;
     static constexpr const char* kKey = "HSBNoise";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kHsbNoiseParams;
 
     bool SpareFlagA() const override { return true; }

@@ -13,6 +13,7 @@ public:
     static constexpr int kNameId = 31000;
     static constexpr int kDescriptionId = 31001;
     static constexpr const char* kKey = "InnerBevel";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kRaisedBevelParams;
 
     void ReadBlock(HostParamDef** params, BevelParams& block) const {

@@ -43,6 +43,7 @@ public:
     static constexpr int kNameId = 32000;
     static constexpr int kDescriptionId = 32005;
     static constexpr const char* kKey = "Jiggle";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kJiggleParams;
 
     bool SpareFlagA() const override { return true; }

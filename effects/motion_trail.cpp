@@ -37,6 +37,7 @@ public:
     static constexpr int kNameId = 33000;
     static constexpr int kDescriptionId = 33003;
     static constexpr const char* kKey = "MotionTrail";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kMotionTrailParams;
 
     bool SpareFlagA() const override { return true; }

@@ -13,6 +13,7 @@ public:
     static constexpr int kNameId = 45000;
     static constexpr int kDescriptionId = 45001;
     static constexpr const char* kKey = "OuterBevel";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kRaisedBevelParams;
 
     void ReadBlock(HostParamDef** params, BevelParams& block) const {

@@ -45,6 +45,7 @@ public:
     static constexpr int kNameId = 34000;
     static constexpr int kDescriptionId = 34004;
     static constexpr const char* kKey = "PerspectiveShadow";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kPerspectiveShadowParams;
 
     bool SpareFlagA() const override { return true; }
@@ -76,9 +77,8 @@ public:
     int RenderBand(RenderContext& context, const PixelRect& band) override;
 
 private:
-    // Built by OutputRect for the layer's rectangle, then rebuilt by every
-    // band for the silhouette's own bounds; held by value, so the object
-    // still owns nothing that needs freeing.
+    // Built by OutputRect for the layer's rectangle; held by value, so the
+    // object still owns nothing that needs freeing. Bands build their own.
     ShadowProjection projection_;
 };
 
@@ -112,8 +112,9 @@ int PerspectiveShadow::RenderBand(RenderContext& context, const PixelRect& band)
     int result = Silhouette(context, silhouette);
     if (result != kOk) return result;
     // The shadow's geometry follows the silhouette's bounding box, not the
-    // layer's rectangle.
-    projection_.Build(p.vanishingDistance, p.direction, p.length, silhouette->bounds);
+    // layer's rectangle; each band its own, so bands may run at once.
+    ShadowProjection projection;
+    projection.Build(p.vanishingDistance, p.direction, p.length, silhouette->bounds);
     PixelRect area = silhouette->bounds;
     OutsetRect(area, TruncToInt32(std::ceil(r)));
     ScopedRaster blurred;
@@ -129,7 +130,7 @@ int PerspectiveShadow::RenderBand(RenderContext& context, const PixelRect& band)
         for (int32_t x = band.left; x < band.right; ++x, s += 4, d += 4) {
             double sx = 0;
             double sy = 0;
-            projection_.Map(x, y, sx, sy);
+            projection.Map(x, y, sx, sy);
             int32_t coverage = SampleBilinearZero(*blurred, sx, sy);
             if (p.drawEverywhere == 0 && silhouette->Contains(x, y)) {
                 coverage = (255 - *silhouette->Pixel(x, y)) * coverage / 255;

@@ -42,6 +42,7 @@ public:
     static constexpr int kNameId = 36000;
     static constexpr int kDescriptionId = 36005;
     static constexpr const char* kKey = "Smoke";
+    static constexpr bool kBandsAgree = false;
     static constexpr const auto& kParams = kSmokeParams;
 
     bool SpareFlagA() const override { return true; }

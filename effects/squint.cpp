@@ -26,18 +26,12 @@ struct SquintParams {
 };
 
 // The ring of pixel offsets sampled around each pixel: built once per render,
-// before the bands, and released with the parameter block. The module keeps
-// one, so one Squint frame renders at a time.
+// before the bands, kept in the render's effect object (which every band
+// reads) and released with the parameter block.
 struct SquintRing {
     int32_t count = 0;
     int32_t* offsets = nullptr;  // dx, dy pairs
 };
-SquintRing gSquintRing;
-
-void ReleaseSquintRing() {
-    if (gSquintRing.offsets != nullptr) HostFree(gSquintRing.offsets);
-    gSquintRing = SquintRing{};
-}
 
 class Squint final : public EffectOf<Squint, SquintParams> {
 public:
@@ -45,6 +39,7 @@ public:
     static constexpr int kNameId = 35000;
     static constexpr int kDescriptionId = 35002;
     static constexpr const char* kKey = "Squint";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kSquintParams;
 
     bool SpareFlagA() const override { return true; }
@@ -63,13 +58,18 @@ public:
 
     int PrepareRender(RenderContext& context) override;
     int RenderBand(RenderContext& context, const PixelRect& band) override;
-    void ReleaseParamBlock(void*) override { ReleaseSquintRing(); }
+    void ReleaseParamBlock(void*) override {
+        if (ring_.offsets != nullptr) HostFree(ring_.offsets);
+        ring_ = SquintRing{};
+    }
+
+private:
+    SquintRing ring_;
 };
 
 // ---- Kernel ------------------------------------------------------------------
 
 int Squint::PrepareRender(RenderContext& context) {
-    ReleaseSquintRing();
     const double r = static_cast<const SquintParams*>(context.params)->radius / context.divisor;
     const int32_t n = SquintRingSize(r);
     int32_t* offsets = nullptr;
@@ -77,7 +77,7 @@ int Squint::PrepareRender(RenderContext& context) {
         return kOutOfMemory;
     }
     BuildSquintRing(r, n, offsets);
-    gSquintRing = SquintRing{n, offsets};
+    ring_ = SquintRing{n, offsets};
     return kOk;
 }
 
@@ -85,8 +85,8 @@ int Squint::PrepareRender(RenderContext& context) {
 // ring's mean alpha; a ring of transparent pixels leaves a transparent pixel
 // with its colour.
 int Squint::RenderBand(RenderContext& context, const PixelRect& band) {
-    if (gSquintRing.count < 4) return kOk;
-    return SquintBand(*context.source, gSquintRing.offsets, gSquintRing.count, band,
+    if (ring_.count < 4) return kOk;
+    return SquintBand(*context.source, ring_.offsets, ring_.count, band,
                       *context.destination, context.abort);
 }
 

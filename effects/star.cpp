@@ -48,6 +48,7 @@ public:
     static constexpr int kNameId = 37000;
     static constexpr int kDescriptionId = 37009;
     static constexpr const char* kKey = "Star";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kStarParams;
 
     bool SpareFlagA() const override { return true; }

@@ -44,6 +44,7 @@ public:
     static constexpr int kNameId = 38000;
     static constexpr int kDescriptionId = 38005;
     static constexpr const char* kKey = "Swirl";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kSwirlParams;
 
     bool SpareFlagA() const override { return true; }

@@ -48,6 +48,7 @@ public:
     static constexpr int kNameId = 40000;
     static constexpr int kDescriptionId = 40009;
     static constexpr const char* kKey = "Weave";
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kWeaveParams;
 
     bool SpareFlagA() const override { return true; }

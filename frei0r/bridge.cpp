@@ -1,11 +1,11 @@
 // The bridge between frei0r hosts and the module: one copy per process,
 // shared by every zoka_<key>.so, holding our host, the module and the lock.
 //
-// The module is not reentrant (its current input record, abort poll and
-// tables are module-wide), while frei0r hosts update instances of several
-// plug-ins from several threads. So every call into the module, from any
-// plug-in, goes through InModule under the one lock, and our host is lent to
-// the calling thread only for that call.
+// frei0r hosts update instances of several plug-ins from several threads.
+// The module is reentrant and our host answers from any thread, so renders
+// run at once, each with our host lent to its thread for the call and the
+// bands of each frame on the machine's cores; the lock serialises loading,
+// construction and destruction (the bridge's bookkeeping) alone.
 #include "frei0r/bridge.h"
 
 #include <dlfcn.h>
@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frei0r/param_map.h"
@@ -78,10 +79,10 @@ struct Bridge {
     std::vector<Effect> effects;
     int initialised = 0;  // plug-ins between init and deinit
     size_t instances = 0;
-    uint64_t renders = 0;
+    std::atomic<uint64_t> renders{0};
 };
 
-// The lock: the one way into the module and into gBridge.
+// The lock around gBridge's loading and its instances' bookkeeping.
 std::mutex gLock;
 Bridge* gBridge = nullptr;
 // Calls inside the module right now, counted outside any lock so that a
@@ -89,8 +90,7 @@ Bridge* gBridge = nullptr;
 std::atomic<int> gInside{0};
 std::atomic<int> gMaxInside{0};
 
-// Runs call inside the module, with our host current on this thread. The
-// caller holds gLock.
+// Runs call inside the module, with our host current on this thread.
 template <typename Call>
 auto InModule(Bridge& bridge, Call call) {
     struct Presence {
@@ -156,6 +156,17 @@ Effect Describe(Bridge& bridge, const ZokaEffectKeys& keys) {
     return effect;
 }
 
+// The threads each frame's bands use: ZOKA_THREADS (1 to kZokaMaxWorkers),
+// or the machine's cores.
+int32_t BandThreads() {
+    if (const char* text = std::getenv("ZOKA_THREADS"); text != nullptr && *text != '\0') {
+        char* end = nullptr;
+        const long n = std::strtol(text, &end, 10);
+        if (*end == '\0' && n >= 1 && n <= kZokaMaxWorkers) return static_cast<int32_t>(n);
+    }
+    return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 // Where the module is: ZOKA_MODULE, or ZOKA-ENG.so beside this library.
 std::string ModulePath() {
     if (const char* path = std::getenv("ZOKA_MODULE"); path != nullptr && *path != '\0') return path;
@@ -187,6 +198,9 @@ Bridge* Loaded() {
         Complain("cannot load the module " + path + ": " + error);
         return nullptr;
     }
+    // Bands inside each frame on every core, whether the host renders one
+    // frame at a time (ffmpeg) or several (MLT's frame threads).
+    bridge->host->UseWorkers(bridge->module->WorkerOffer(), BandThreads());
     for (const ZokaEffectKeys& keys : bridge->module->AllEffects()) {
         bridge->effects.push_back(InModule(*bridge, [&] { return Describe(*bridge, keys); }));
     }
@@ -228,6 +242,7 @@ using namespace zoka_frei0r;
 // One applied effect: the module's instance in our host, its frame size and
 // the parameters' defaults.
 struct ZokaFrei0rInstance {
+    Bridge* bridge = nullptr;  // loaded while the instance lives
     const Effect* effect = nullptr;
     FrameSize frame{};
     std::unique_ptr<ourhost::EffectInstance> module;
@@ -376,6 +391,7 @@ std::unique_ptr<ZokaFrei0rInstance> Construct(int effectIndex, unsigned width, u
     }
     Bridge* bridge = gBridge;
     auto instance = std::make_unique<ZokaFrei0rInstance>();
+    instance->bridge = bridge;
     instance->effect = effect;
     instance->frame = FrameSize{static_cast<int>(width), static_cast<int>(height)};
     instance->input = ourhost::Image(instance->frame.width, instance->frame.height);
@@ -408,12 +424,9 @@ void Render(ZokaFrei0rInstance& instance, double time, const uint32_t* in, uint3
     ourhost::FrameOptions options;
     options.time = FrameTime(time, instance.unitsPerSecond);
     options.fps = kFramesPerSecond;
-    ourhost::FrameResult frame;
-    {
-        std::lock_guard lock(gLock);
-        frame = InModule(*gBridge, [&] { return instance.module->RenderFrame(instance.input, options); });
-        ++gBridge->renders;
-    }
+    const ourhost::FrameResult frame =
+        InModule(*instance.bridge, [&] { return instance.module->RenderFrame(instance.input, options); });
+    ++instance.bridge->renders;
     if (frame.code != kHostNoError) {
         ReportOnce(instance, MessageOf(frame));
         LeaveUnchanged(instance, in, out);

@@ -1,7 +1,7 @@
 /*
  * The frei0r bridge library (libzoka-frei0r.so): the module loaded once per
- * process into our host, with the one lock that serialises every call into
- * it. Each plug-in file (zoka_<key>.so) is a thin forwarder to these
+ * process into our host, instances rendering at once from any thread, each
+ * frame's bands on the machine's cores (ZOKA_THREADS chooses how many). Each plug-in file (zoka_<key>.so) is a thin forwarder to these
  * functions, naming its effect by the index ZokaFrei0rFind gave it.
  *
  * No function lets an exception out or ends the process: a failure answers
@@ -54,7 +54,7 @@ ZOKA_FREI0R_API const char* ZokaFrei0rEffectKey(int effect);
 
 /* What the bridge has seen, for tests: the host's live handles, the
  * instances alive, the renders made, the most calls that were ever inside
- * the module at once (1 when the lock holds), and faults our host recorded. */
+ * the module at once (renders run at once), and faults our host recorded. */
 typedef struct ZokaFrei0rStats {
     size_t liveHandles;
     size_t instances;

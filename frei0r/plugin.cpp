@@ -1,6 +1,6 @@
 // One frei0r plug-in: the same small object is installed once per effect as
 // zoka_<key>.so, and learns which effect it is from its own file name. All
-// the work, and the lock, is in the bridge library it links.
+// the work is in the bridge library it links.
 #include <dlfcn.h>
 
 #include <cctype>

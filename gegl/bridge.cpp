@@ -14,10 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "gegl/module_lock.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
 #include "ourhost/module.h"
@@ -32,6 +34,9 @@ struct Bridge {
     std::unique_ptr<ourhost::Module> module;
 };
 
+// Held while the module is loaded and while the kept areas are read or
+// written; renders run at once, the module being reentrant.
+std::mutex gBookkeeping;
 Bridge* gBridge = nullptr;
 bool gLoadFailed = false;
 
@@ -46,7 +51,7 @@ struct AreaAnswer {
     ZokaGeglArea area;
 };
 constexpr size_t kAreasKept = 16;
-std::vector<AreaAnswer> gAreas;  // under the module lock, the newest last
+std::vector<AreaAnswer> gAreas;  // under gBookkeeping, the newest last
 
 std::vector<std::string> SettingsOf(const ZokaGeglFrame& frame) {
     std::vector<std::string> settings;
@@ -54,18 +59,20 @@ std::vector<std::string> SettingsOf(const ZokaGeglFrame& frame) {
     return settings;
 }
 
-const AreaAnswer* KnownArea(int effect, const ZokaGeglFrame& frame) {
+std::optional<ZokaGeglArea> KnownArea(int effect, const ZokaGeglFrame& frame) {
     const std::vector<std::string> settings = SettingsOf(frame);
+    const std::lock_guard<std::mutex> hold(gBookkeeping);
     for (const AreaAnswer& a : gAreas) {
         if (a.effect == effect && a.settings == settings && a.time == frame.time && a.fps == frame.fps &&
             a.width == frame.width && a.height == frame.height) {
-            return &a;
+            return a.area;
         }
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 void KeepArea(int effect, const ZokaGeglFrame& frame, const ZokaGeglArea& area) {
+    const std::lock_guard<std::mutex> hold(gBookkeeping);
     if (gAreas.size() == kAreasKept) gAreas.erase(gAreas.begin());
     gAreas.push_back(AreaAnswer{effect, SettingsOf(frame), frame.time, frame.fps, frame.width, frame.height, area});
 }
@@ -89,7 +96,7 @@ std::string ModulePath() {
 }
 
 // The bridge, loading the module on first use; null (said once) when it
-// cannot be loaded. The caller holds the module lock.
+// cannot be loaded. The caller holds gBookkeeping.
 Bridge* Loaded() {
     if (gBridge != nullptr || gLoadFailed) return gBridge;
     auto bridge = std::make_unique<Bridge>();
@@ -106,6 +113,9 @@ Bridge* Loaded() {
         gLoadFailed = true;
         return nullptr;
     }
+    // GEGL asks for a whole frame in one call: its bands use the cores.
+    bridge->host->UseWorkers(bridge->module->WorkerOffer(),
+                             static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())));
     gBridge = bridge.release();
     return gBridge;
 }
@@ -153,7 +163,7 @@ std::string OneLine(const std::string& text) {
 
 // One instance of the effect with the frame's values, set up as zoka render
 // sets one up; its sequence and global setdown on destruction. The caller
-// holds the module lock, with our host current on its thread.
+// has our host current on its thread.
 class FrameInstance {
 public:
     FrameInstance(Bridge& bridge, const ZokaEffectKeys& keys)
@@ -248,13 +258,17 @@ std::string Reason(HostError code, const std::string& message) {
     return (line.empty() ? "the frame failed" : line) + " (code " + std::to_string(code) + ")";
 }
 
-// Runs call with the module loaded and our host current, under the module
-// lock; false with the reason when the effect cannot be had.
+Bridge* LoadedNow() {
+    const std::lock_guard<std::mutex> hold(gBookkeeping);
+    return Loaded();
+}
+
+// Runs call with the module loaded and our host current; false with the
+// reason when the effect cannot be had.
 template <typename Call>
 bool WithEffect(int effect, char* message, size_t size, Call call) {
     try {
-        const ModuleCall lock(gModuleLock);
-        Bridge* bridge = Loaded();
+        Bridge* bridge = LoadedNow();
         const auto& all = bridge != nullptr ? bridge->module->AllEffects() : std::vector<ZokaEffectKeys>{};
         if (effect < 0 || static_cast<size_t>(effect) >= all.size()) {
             Say("the module or the effect is missing", message, size);
@@ -292,8 +306,7 @@ extern "C" {
 int zoka_gegl_find(const char* key) {
     if (key == nullptr) return -1;
     try {
-        const ModuleCall lock(gModuleLock);
-        const Bridge* bridge = Loaded();
+        const Bridge* bridge = LoadedNow();
         if (bridge == nullptr) return -1;
         const auto& all = bridge->module->AllEffects();
         for (size_t i = 0; i < all.size(); ++i) {
@@ -307,8 +320,8 @@ int zoka_gegl_find(const char* key) {
 int zoka_gegl_area(int effect, const ZokaGeglFrame* frame, ZokaGeglArea* area, char* message, size_t size) {
     if (frame == nullptr || area == nullptr) return 0;
     return WithEffect(effect, message, size, [&](FrameInstance& instance, std::string& why) {
-        if (const AreaAnswer* known = KnownArea(effect, *frame)) {
-            *area = known->area;
+        if (const std::optional<ZokaGeglArea> known = KnownArea(effect, *frame)) {
+            *area = *known;
             return true;
         }
         if (!LayerAllowed(*frame, why) || !instance.Prepare(*frame, why)) return false;

@@ -5,9 +5,9 @@
  * value as KEY=VALUE text in the units `--set` takes, the time in seconds and
  * the frame rate.
  *
- * Every function takes the bridge's module lock (module_lock.h) for as long
- * as it is inside the module, and none lets an exception out: a failure
- * answers 0 with one line saying why in message.
+ * Calls from several threads render at once (the module is reentrant), each
+ * frame's bands on the machine's cores; none lets an exception out: a
+ * failure answers 0 with one line saying why in message.
  */
 #ifndef ZOKA_GEGL_BRIDGE_H
 #define ZOKA_GEGL_BRIDGE_H

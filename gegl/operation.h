@@ -265,7 +265,8 @@ gegl_op_class_init (GeglOpClass *klass)
   operation_class->get_required_for_output = get_required_for_output;
   operation_class->get_invalidated_by_change = get_invalidated_by_change;
   operation_class->get_cached_region = get_cached_region;
-  /* One call renders the whole frame: never split across threads. */
+  /* One call renders the whole frame, its bands on the module's workers:
+   * never split across GEGL's threads. */
   operation_class->threaded = FALSE;
   filter_class->process = process;
 

@@ -96,6 +96,10 @@ public:
     // The number of the effect's own parameters.
     int32_t ParamCount() const { return paramCount_; }
 
+    // Whether splitting the output area into bands changes no pixel: only
+    // then does the driver render several bands, each on a thread of its own.
+    bool BandsAgree() const { return bandsAgree_; }
+
     // The version word: major, minor, revision, stage and build packed.
     uint32_t VersionWord() const;
     // The flag word GlobalSetup reports and the PiPL declares.
@@ -103,6 +107,7 @@ public:
 
 protected:
     Effect(int paramCount, int nameStringId, int descriptionStringId);
+    void DeclareBandsAgree(bool agree) { bandsAgree_ = agree; }
 
 private:
     int32_t paramCount_;
@@ -113,6 +118,7 @@ private:
     int32_t revision_ = 0;
     int32_t stage_ = 3;  // 0 develop, 1 alpha, 2 beta, 3 release
     int32_t build_ = 38;
+    bool bandsAgree_ = false;
 };
 
 // Reports a framework error: sets the display flag, prints string `id` (or

@@ -3,6 +3,7 @@
 //   kIndex, kNameId, kDescriptionId  its identity,
 //   kParams                           its parameter table,
 //   kKey                              its effect key,
+//   kBandsAgree                       whether a band split changes no pixel,
 //   Block                             its parameter block (defaults as member
 //                                     initialisers), and
 //   void ReadBlock(HostParamDef**, Block&) const   filling the block.
@@ -49,7 +50,9 @@ public:
 protected:
     EffectOf()
         : Base(static_cast<int>(std::size(Derived::kParams)), Derived::kNameId,
-               Derived::kDescriptionId) {}
+               Derived::kDescriptionId) {
+        this->DeclareBandsAgree(Derived::kBandsAgree);
+    }
 };
 
 }  // namespace zoka

@@ -1,9 +1,10 @@
-// The documented query beside the entry points: an effect's index and keys,
-// which no host can see.
+// What the module exports beside its entry points: the documented query for
+// an effect's index and keys, which no host can see, and the offer of workers.
 #include <cstddef>
 #include <cstring>
 
 #include "host/effect_factory.h"
+#include "host/render_driver.h"
 #include "interface/module_exports.h"
 
 namespace zoka {
@@ -51,3 +52,5 @@ extern "C" ZOKA_EXPORT int32_t ZokaDescribeEffect(int32_t effectIndex, ZokaEffec
     }
     return 0;
 }
+
+extern "C" ZOKA_EXPORT void ZokaOfferWorkers(const ZokaWorkerOffer* offer) { zoka::OfferWorkers(offer); }

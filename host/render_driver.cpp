@@ -2,6 +2,9 @@
 // for every effect.
 #include "host/render_driver.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cfenv>
 #include <cmath>
 #include <initializer_list>
 
@@ -9,13 +12,24 @@
 #include "base/result_codes.h"
 #include "host/effect.h"
 #include "host/string_ids.h"
+#include "platform/platform.h"
 #include "raster/pixel_ops.h"
 
 namespace zoka {
 
 namespace {
 
-const HostInputRecord* gAbortRecord = nullptr;
+// Each thread's own: a host that calls the module on several threads at once
+// gives each render its own records.
+thread_local ZokaWorkerOffer tWorkerOffer{1, nullptr, nullptr, nullptr};
+
+// What AbortPoll consults: the render's record and, while its bands run on
+// several threads, the flag any of them raises when it stops.
+struct AbortState {
+    const HostInputRecord* record = nullptr;
+    std::atomic<bool>* stop = nullptr;
+};
+thread_local AbortState tAbort;
 
 // Transparent white in host order: what an expanded border starts as.
 constexpr uint8_t kExpandedFill[4] = {0, 255, 255, 255};
@@ -155,8 +169,9 @@ int RenderAllBands(Effect& effect, RenderContext& context, HostInputRecord* in) 
     BandEntry table[kMaxBands];
     int count = 0;
     PixelRect band;
-    for (NextBand(*context.outputArea, band); !IsEmpty(band) && count < kMaxBands;
-         NextBand(*context.outputArea, band)) {
+    const int workers = WorkerCount(effect);
+    for (NextBand(*context.outputArea, band, workers); !IsEmpty(band) && count < kMaxBands;
+         NextBand(*context.outputArea, band, workers)) {
         table[count++] = BandEntry{band, &effect, &context};
     }
     return RunBands(in, table, count);
@@ -204,9 +219,18 @@ int RenderFrame(Effect& effect, RenderResources& r, HostInputRecord* in, HostOut
 
 }  // namespace
 
-void NextBand(const PixelRect& area, PixelRect& band) {
+void OfferWorkers(const ZokaWorkerOffer* offer) {
+    tWorkerOffer = offer != nullptr ? *offer : ZokaWorkerOffer{1, nullptr, nullptr, nullptr};
+}
+
+int WorkerCount(const Effect& effect) {
+    if (!effect.BandsAgree()) return 1;
+    return std::clamp(tWorkerOffer.workers, 1, kMaxBands);
+}
+
+void NextBand(const PixelRect& area, PixelRect& band, int workers) {
     const int64_t width = int64_t{area.right} - area.left;
-    const auto w = static_cast<int32_t>((width + kWorkerCount - 1) / kWorkerCount);
+    const auto w = static_cast<int32_t>((width + workers - 1) / workers);
     if (IsEmpty(band)) {
         band.top = area.top;
         band.bottom = area.bottom;
@@ -218,20 +242,91 @@ void NextBand(const PixelRect& area, PixelRect& band) {
     IntersectRect(band, area, band);
 }
 
-int RunBands(HostInputRecord*, BandEntry* table, int count) {
+namespace {
+
+// A band that fails or is cancelled stops the others at their next poll.
+int RenderSharedBand(const BandEntry& entry, std::atomic<bool>& stop) {
+    const int result = entry.effect->RenderBand(*entry.context, entry.band);
+    if (result != kOk) stop.store(true);
+    return result;
+}
+
+// One band on a worker thread, which answers to the host as the render's
+// thread does: the same input record, the same stop flag, and the host's
+// hooks around its callbacks. It also computes as that thread does: a thread
+// the system starts may have another floating-point environment (on 32-bit
+// Windows the x87 precision the C library's functions compute in), so the
+// worker takes the render thread's.
+struct BandWorker {
+    const BandEntry* entry;
+    HostInputRecord* in;
+    std::atomic<bool>* stop;
+    const ZokaWorkerOffer* offer;
+    const std::fenv_t* environment;
+    int result;
+    platform::Thread thread;
+};
+
+void RunBandWorker(void* argument) {
+    auto& w = *static_cast<BandWorker*>(argument);
+    std::fesetenv(w.environment);
+    CurrentInputRecord = w.in;
+    tAbort = AbortState{w.in, w.stop};
+    if (w.offer->workerBegins != nullptr) w.offer->workerBegins(w.offer->host);
+    w.result = RenderSharedBand(*w.entry, *w.stop);
+    if (w.offer->workerEnds != nullptr) w.offer->workerEnds(w.offer->host);
+    tAbort = AbortState{};
+}
+
+int CombineBandResults(const int* results, int count) {
+    int combined = kOk;
+    for (int i = 0; i < count; ++i) {
+        if (results[i] != kOk && results[i] != kCancelled) return results[i];
+        if (results[i] == kCancelled) combined = kCancelled;
+    }
+    return combined;
+}
+
+}  // namespace
+
+int RunBands(HostInputRecord* in, BandEntry* table, int count) {
     if (count == 0) return kOk;
-    return table[0].effect->RenderBand(*table[0].context, table[0].band);
+    if (count == 1) return table[0].effect->RenderBand(*table[0].context, table[0].band);
+    std::atomic<bool> stop{false};
+    const ZokaWorkerOffer offer = tWorkerOffer;
+    std::fenv_t environment;
+    std::fegetenv(&environment);
+    BandWorker workers[kMaxBands];
+    bool started[kMaxBands] = {};
+    for (int i = 1; i < count; ++i) {
+        workers[i] = BandWorker{&table[i], in, &stop, &offer, &environment, kOk, {RunBandWorker, &workers[i], 0}};
+        started[i] = platform::StartThread(workers[i].thread);
+    }
+    std::atomic<bool>* const ownStop = tAbort.stop;
+    tAbort.stop = &stop;
+    int results[kMaxBands];
+    results[0] = RenderSharedBand(table[0], stop);
+    for (int i = 1; i < count; ++i) {
+        if (!started[i]) workers[i].result = RenderSharedBand(table[i], stop);
+    }
+    tAbort.stop = ownStop;
+    for (int i = 1; i < count; ++i) {
+        if (started[i]) platform::JoinThread(workers[i].thread);
+        results[i] = workers[i].result;
+    }
+    return CombineBandResults(results, count);
 }
 
 int AbortPoll(const void* record) {
     if (record != nullptr) {
-        gAbortRecord = static_cast<const HostInputRecord*>(record);
+        tAbort = AbortState{static_cast<const HostInputRecord*>(record), nullptr};
         return 0;
     }
-    if (kWorkerCount <= 1 && gAbortRecord != nullptr) {
-        return gAbortRecord->abortQuery(gAbortRecord->effectRef);
-    }
-    return 0;
+    if (tAbort.stop != nullptr && tAbort.stop->load()) return 1;
+    if (tAbort.record == nullptr) return 0;
+    const int answer = tAbort.record->abortQuery(tAbort.record->effectRef);
+    if (answer != 0 && tAbort.stop != nullptr) tAbort.stop->store(true);
+    return answer;
 }
 
 int CancelToHost(int code) { return code == kCancelled ? kHostErrorCancelled : code; }

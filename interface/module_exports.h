@@ -5,7 +5,11 @@
  *    that the host finds the effects through their PiPL resources as it does
  *    on Windows;
  *  - one documented query for what no host can see: an effect's index and its
- *    effect and parameter keys.
+ *    effect and parameter keys;
+ *  - the offer of worker threads: a host that calls it lets the renders it
+ *    asks for on that thread split their bands over several threads, and
+ *    takes its memory and abort callbacks from them. A host that never
+ *    calls it (the real one) gets one band on its own thread.
  */
 #ifndef ZOKA_MODULE_EXPORTS_H
 #define ZOKA_MODULE_EXPORTS_H
@@ -49,6 +53,26 @@ typedef struct ZokaEffectKeys {
  * when no effect has that index. Needs no host call in progress. */
 ZOKA_EXPORT int32_t ZokaDescribeEffect(int32_t effectIndex, ZokaEffectKeys* keys);
 typedef int32_t (*ZokaDescribeEffectFn)(int32_t effectIndex, ZokaEffectKeys* keys);
+
+enum { kZokaMaxWorkers = 64 };
+
+/* Called on each worker thread before its first host callback and after its
+ * last, with the offer's host, so that the host answers there as it does on
+ * the thread that called the module. */
+typedef void (*ZokaWorkerHook)(void* host);
+
+typedef struct ZokaWorkerOffer {
+    int32_t workers; /* threads a render may use, the calling one included (1..kZokaMaxWorkers) */
+    void* host;
+    ZokaWorkerHook workerBegins;
+    ZokaWorkerHook workerEnds;
+} ZokaWorkerOffer;
+
+/* Keeps a copy of offer for the host calls made from the calling thread
+ * after it; null (or one worker) withdraws it. Needs no host call in
+ * progress. */
+ZOKA_EXPORT void ZokaOfferWorkers(const ZokaWorkerOffer* offer);
+typedef void (*ZokaOfferWorkersFn)(const ZokaWorkerOffer* offer);
 
 #ifdef __cplusplus
 }

@@ -159,12 +159,14 @@ EffectInstance::EffectInstance(Host& host, EffectEntryPoint entry) : host_(host)
 
 HostError EffectInstance::Call(int32_t command, HostLayer* output, void* extra) {
     host_.SetCallingOutput(&out_);
+    // The offer holds for this call on this thread alone.
+    const ZokaOfferWorkersFn offer = host_.OfferFunction();
+    const ZokaWorkerOffer* workers = host_.WorkerOffer();
+    if (workers != nullptr) offer(workers);
     const HostError result = entry_(command, &in_, &out_, paramList_.data(), output, extra);
+    if (workers != nullptr) offer(nullptr);
     host_.SetCallingOutput(nullptr);
-    if (outstanding_ != 0) {
-        host_.Fault("a parameter was checked out and never checked in");
-        outstanding_ = 0;
-    }
+    if (outstanding_.exchange(0) != 0) host_.Fault("a parameter was checked out and never checked in");
     return result;
 }
 
@@ -413,11 +415,13 @@ HostError EffectInstance::Checkout(int32_t index, int32_t time, int32_t, uint32_
 }
 
 HostError EffectInstance::Checkin(HostParamDef*) {
-    if (outstanding_ == 0) {
-        host_.Fault("checkin without a checkout");
-        return kBadCallback;
-    }
-    --outstanding_;
+    int32_t outstanding = outstanding_.load();
+    do {
+        if (outstanding == 0) {
+            host_.Fault("checkin without a checkout");
+            return kBadCallback;
+        }
+    } while (!outstanding_.compare_exchange_weak(outstanding, outstanding - 1));
     return kHostNoError;
 }
 

@@ -2,6 +2,7 @@
 // module, with keyframes over time) and the host calls of its life.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -138,7 +139,7 @@ public:
     HostError Abort();
 
     // The number of parameters checked out and not yet checked in.
-    int32_t OutstandingCheckouts() const { return outstanding_; }
+    int32_t OutstandingCheckouts() const { return outstanding_.load(); }
 
     // Sets the input record's time and downsample fields for a frame, as the
     // frame commands do.
@@ -186,7 +187,7 @@ private:
     int32_t downsample_ = 1;
     uint32_t version_ = 0;
     int32_t globalFlags_ = 0;
-    int32_t outstanding_ = 0;
+    std::atomic<int32_t> outstanding_ = 0;  // checkouts may come from the module's workers
 };
 
 }  // namespace ourhost

@@ -13,6 +13,8 @@ namespace ourhost {
 namespace {
 
 thread_local Host* gCurrent = nullptr;
+// One call at a time on each thread, whichever host it is made for.
+thread_local HostOutputRecord* tCallingOutput = nullptr;
 
 HostHandle HOST_CALL NewHandleCallback(uint32_t size) {
     return gCurrent ? gCurrent->NewHandle(size) : nullptr;
@@ -61,6 +63,10 @@ char* HOST_CALL StringCopyCallback(char* destination, const char* source) {
     return destination;
 }
 
+// A worker thread of the module answers as the host that offered it.
+void WorkerBegins(void* host) { gCurrent = static_cast<Host*>(host); }
+void WorkerEnds(void*) { gCurrent = nullptr; }
+
 }  // namespace
 
 Host::Host() : previous_(gCurrent) {
@@ -82,14 +88,49 @@ HostOnThisThread::HostOnThisThread(Host* host) : previous_(gCurrent) { gCurrent 
 
 HostOnThisThread::~HostOnThisThread() { gCurrent = previous_; }
 
+size_t Host::LiveHandles() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return handles_.size();
+}
+
+uint64_t Host::HandlesMade() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return handlesMade_;
+}
+
+uint64_t Host::Polls() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return polls_;
+}
+
+void Host::SetCallingOutput(HostOutputRecord* out) { tCallingOutput = out; }
+
+HostOutputRecord* Host::CallingOutput() const { return tCallingOutput; }
+
+void Host::Fault(std::string what) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    faults_.push_back(std::move(what));
+}
+
+void Host::UseWorkers(ZokaOfferWorkersFn offer, int32_t workers) {
+    offerFunction_ = offer;
+    workers_ = offer != nullptr ? std::clamp<int32_t>(workers, 1, kZokaMaxWorkers) : 1;
+    offer_ = ZokaWorkerOffer{workers_, this, WorkerBegins, WorkerEnds};
+}
+
 void Host::FailAllocation(uint64_t n, uint64_t count) {
+    const std::lock_guard<std::mutex> hold(lock_);
     failAllocationAt_ = n == 0 ? 0 : handlesMade_ + n;
     failAllocationEnd_ = failAllocationAt_ + count;
 }
 
-void Host::CancelFromPoll(uint64_t n) { cancelFromPoll_ = n == 0 ? 0 : polls_ + n; }
+void Host::CancelFromPoll(uint64_t n) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    cancelFromPoll_ = n == 0 ? 0 : polls_ + n;
+}
 
 void Host::CancelAfter(double seconds) {
+    const std::lock_guard<std::mutex> hold(lock_);
     cancelAt_.reset();
     if (seconds > 0) {
         cancelAt_ = std::chrono::steady_clock::now() +
@@ -104,6 +145,7 @@ void Host::FailCheckout(uint64_t n, HostError code) {
 }
 
 HostError Host::TakeCheckoutFailure() {
+    const std::lock_guard<std::mutex> hold(lock_);
     ++checkouts_;
     return checkouts_ == failCheckoutAt_ ? failCheckoutCode_ : kHostNoError;
 }
@@ -119,29 +161,43 @@ HostError Host::TakeAddParamFailure() {
 }
 
 HostHandle Host::NewHandle(uint32_t size) {
-    ++handlesMade_;
-    if (handlesMade_ >= failAllocationAt_ && handlesMade_ < failAllocationEnd_) return nullptr;
-    if (size > memoryLimit_ - std::min(memoryLimit_, liveBytes_)) return nullptr;
-    // The module is built without exceptions: running out of memory here
-    // must answer null, as any host does, never throw through the module.
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        ++handlesMade_;
+        if (handlesMade_ >= failAllocationAt_ && handlesMade_ < failAllocationEnd_) return nullptr;
+        if (size > memoryLimit_ - std::min(memoryLimit_, liveBytes_)) return nullptr;
+        liveBytes_ += size;  // held for the block while it is made
+    }
+    // The block is made and filled outside the lock, so that the module's
+    // workers allocate side by side. The module is built without exceptions:
+    // running out of memory here must answer null, as any host does, never
+    // throw through the module.
+    Block block;
+    try {
+        if (size > 0) block.bytes.reset(new uint8_t[size]);
+    } catch (const std::bad_alloc&) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        liveBytes_ -= size;
+        return nullptr;
+    }
+    block.size = size;
+    if (fillsFresh_) std::memset(block.bytes.get(), freshFill_, size);
+    const std::lock_guard<std::mutex> hold(lock_);
     try {
         auto handle = reinterpret_cast<HostHandle>(static_cast<uintptr_t>(nextHandleId_++ * 16));
-        Block block;
-        if (size > 0) block.bytes.reset(new uint8_t[size]);
-        block.size = size;
-        if (fillsFresh_) std::memset(block.bytes.get(), freshFill_, size);
         handles_.emplace(handle, std::move(block));
-        liveBytes_ += size;
         return handle;
     } catch (const std::bad_alloc&) {
+        liveBytes_ -= size;
         return nullptr;
     }
 }
 
 void* Host::LockHandle(HostHandle handle) {
+    const std::lock_guard<std::mutex> hold(lock_);
     auto it = handles_.find(handle);
     if (it == handles_.end()) {
-        Fault("lock of an unknown handle");
+        faults_.push_back("lock of an unknown handle");
         return nullptr;
     }
     ++it->second.locks;
@@ -149,22 +205,24 @@ void* Host::LockHandle(HostHandle handle) {
 }
 
 void Host::UnlockHandle(HostHandle handle) {
+    const std::lock_guard<std::mutex> hold(lock_);
     auto it = handles_.find(handle);
     if (it == handles_.end() || it->second.locks == 0) {
-        Fault("unlock of an unknown or unlocked handle");
+        faults_.push_back("unlock of an unknown or unlocked handle");
         return;
     }
     --it->second.locks;
 }
 
 void Host::DisposeHandle(HostHandle handle) {
+    const std::lock_guard<std::mutex> hold(lock_);
     if (handle == nullptr) {
         ++nullDisposals_;
         return;
     }
     auto it = handles_.find(handle);
     if (it == handles_.end()) {
-        Fault("dispose of an unknown handle");
+        faults_.push_back("dispose of an unknown handle");
         return;
     }
     liveBytes_ -= it->second.size;
@@ -172,6 +230,7 @@ void Host::DisposeHandle(HostHandle handle) {
 }
 
 HostError Host::AbortQuery() {
+    const std::lock_guard<std::mutex> hold(lock_);
     ++polls_;
     if (cancelFromPoll_ != 0 && polls_ >= cancelFromPoll_) return kHostErrorCancelled;
     if (cancelAt_ && std::chrono::steady_clock::now() >= *cancelAt_) return kHostErrorCancelled;

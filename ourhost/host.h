@@ -4,7 +4,10 @@
 // cancels from the Nth poll on; the Nth parameter checkout fails).
 //
 // Handle callbacks carry no effect reference, so they reach the host that is
-// current on the calling thread: the most recently constructed one.
+// current on the calling thread: the most recently constructed one. A host
+// that offers the module workers becomes current on each worker thread the
+// module starts, and answers its callbacks from any thread: every callback
+// body takes the host's lock.
 #pragma once
 
 #include <chrono>
@@ -12,11 +15,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "interface/host_records.h"
+#include "interface/module_exports.h"
 
 namespace ourhost {
 
@@ -32,8 +37,8 @@ public:
     HostUtilityTable* Utilities() { return &utilities_; }
 
     // Handle memory.
-    size_t LiveHandles() const { return handles_.size(); }
-    uint64_t HandlesMade() const { return handlesMade_; }
+    size_t LiveHandles() const;
+    uint64_t HandlesMade() const;
     uint64_t NullDisposals() const { return nullDisposals_; }
     uint64_t LiveBytes() const { return liveBytes_; }
     // Allocations that would take the live handles past bytes answer null,
@@ -52,7 +57,7 @@ public:
     void FailAllocation(uint64_t n, uint64_t count = 1);
 
     // Abort queries.
-    uint64_t Polls() const { return polls_; }
+    uint64_t Polls() const;
     // The abort query answers cancel from the n-th poll from now on; 0 disarms.
     void CancelFromPoll(uint64_t n);
     // The abort query answers cancel once this many seconds have passed
@@ -75,12 +80,21 @@ public:
     // unbalanced checkins, overlong names, prints outside the message
     // buffer). Tests expect none.
     const std::vector<std::string>& Faults() const { return faults_; }
-    void Fault(std::string what) { faults_.push_back(std::move(what)); }
+    void Fault(std::string what);
 
-    // The output record of the call in progress: formatted print writes
-    // only into its message buffer.
-    void SetCallingOutput(HostOutputRecord* out) { callingOutput_ = out; }
-    HostOutputRecord* CallingOutput() const { return callingOutput_; }
+    // Workers: with an offer function (the module's ZokaOfferWorkers) and
+    // more than one worker, each render lets the module split its bands over
+    // that many threads; 1 (the default) renders on the calling thread alone.
+    void UseWorkers(ZokaOfferWorkersFn offer, int32_t workers);
+    int32_t Workers() const { return workers_; }
+    // The offer a render makes, or null for one worker.
+    const ZokaWorkerOffer* WorkerOffer() const { return workers_ > 1 ? &offer_ : nullptr; }
+    ZokaOfferWorkersFn OfferFunction() const { return offerFunction_; }
+
+    // The output record of the call in progress on the calling thread:
+    // formatted print writes only into its message buffer.
+    void SetCallingOutput(HostOutputRecord* out);
+    HostOutputRecord* CallingOutput() const;
 
     // Callback bodies.
     HostHandle NewHandle(uint32_t size);
@@ -97,6 +111,10 @@ private:
     };
 
     HostUtilityTable utilities_{};
+    mutable std::mutex lock_;  // held by every callback body and the counters' readers
+    ZokaOfferWorkersFn offerFunction_ = nullptr;
+    int32_t workers_ = 1;
+    ZokaWorkerOffer offer_{};
     std::map<HostHandle, Block> handles_;
     uint64_t handlesMade_ = 0;
     uint64_t nullDisposals_ = 0;
@@ -118,7 +136,6 @@ private:
     HostError failAddParamCode_ = 0;
     uint64_t nextHandleId_ = 1;
     std::vector<std::string> faults_;
-    HostOutputRecord* callingOutput_ = nullptr;
     Host* previous_ = nullptr;
 };
 

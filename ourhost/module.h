@@ -36,6 +36,10 @@ public:
     std::optional<ZokaEffectKeys> Keys(const std::string& entryName) const;
     // The entry point exported under name, or null.
     EffectEntryPoint EntryPoint(const std::string& name) const;
+    // The module's offer of worker threads (Host::UseWorkers), or null.
+    ZokaOfferWorkersFn WorkerOffer() const {
+        return reinterpret_cast<ZokaOfferWorkersFn>(Symbol("ZokaOfferWorkers"));
+    }
 
 private:
     // A resource as stored in the module.

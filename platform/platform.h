@@ -21,4 +21,16 @@ int LoadResourceString(ModuleHandle instance, uint32_t id, char* buffer, int buf
 char* AllocSystemMessage(uint32_t code);
 void FreeSystemMessage(char* text);
 
+// A thread of the system running entry(argument). The record is the
+// caller's and must outlive the thread: StartThread fills handle and returns
+// false when the system starts no thread; JoinThread waits for a started
+// thread's end and releases it.
+struct Thread {
+    void (*entry)(void* argument);
+    void* argument;
+    uintptr_t handle;
+};
+bool StartThread(Thread& thread);
+void JoinThread(Thread& thread);
+
 }  // namespace platform

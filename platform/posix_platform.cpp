@@ -1,5 +1,6 @@
 // Linux stand-in for the Win32 calls of the module.
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -93,5 +94,24 @@ char* AllocSystemMessage(uint32_t code) {
 }
 
 void FreeSystemMessage(char* text) { std::free(text); }
+
+namespace {
+
+void* RunThread(void* record) {
+    auto& thread = *static_cast<Thread*>(record);
+    thread.entry(thread.argument);
+    return nullptr;
+}
+
+}  // namespace
+
+bool StartThread(Thread& thread) {
+    pthread_t id;
+    if (pthread_create(&id, nullptr, RunThread, &thread) != 0) return false;
+    thread.handle = static_cast<uintptr_t>(id);
+    return true;
+}
+
+void JoinThread(Thread& thread) { pthread_join(static_cast<pthread_t>(thread.handle), nullptr); }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The module's platform layer on Windows: the instance stored at process
-// attach, strings from the module's STRINGTABLE, system message texts.
+// attach, strings from the module's STRINGTABLE, system message texts, the
+// render's worker threads.
 #include <windows.h>
 
 #include "host/module_instance.h"
@@ -28,5 +29,27 @@ char* AllocSystemMessage(uint32_t code) {
 }
 
 void FreeSystemMessage(char* text) { LocalFree(text); }
+
+namespace {
+
+DWORD WINAPI RunThread(LPVOID record) {
+    auto& thread = *static_cast<Thread*>(record);
+    thread.entry(thread.argument);
+    return 0;
+}
+
+}  // namespace
+
+bool StartThread(Thread& thread) {
+    HANDLE handle = CreateThread(nullptr, 0, RunThread, &thread, 0, nullptr);
+    thread.handle = reinterpret_cast<uintptr_t>(handle);
+    return handle != nullptr;
+}
+
+void JoinThread(Thread& thread) {
+    const auto handle = reinterpret_cast<HANDLE>(thread.handle);
+    WaitForSingleObject(handle, INFINITE);
+    CloseHandle(handle);
+}
 
 }  // namespace platform

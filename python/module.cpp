@@ -16,7 +16,6 @@
 #include "cli/footage.h"
 #include "images/image_files.h"
 #include "python/layers.h"
-#include "python/render_lock.h"
 #include "python/request.h"
 
 namespace py = pybind11;
@@ -212,12 +211,11 @@ std::vector<double> FrameTimes(const std::vector<int32_t>& frames, double fps, s
     return times;
 }
 
-py::dict TurnsNow() {
-    const TurnCounts turns = Turns();
+py::dict CallsNow() {
+    const CallCounts calls = Calls();
     py::dict counts;
-    counts["waiting"] = turns.waiting;
-    counts["inside"] = turns.inside;
-    counts["most_inside"] = turns.mostInside;
+    counts["inside"] = calls.inside;
+    counts["most_inside"] = calls.mostInside;
     return counts;
 }
 
@@ -255,7 +253,7 @@ PYBIND11_MODULE(_zoka, m) {
     m.def("effects", &EffectsList);
     m.def("params_json", &ParamsOf, py::arg("effect"), py::arg("sets"));
     m.def("leftovers", &LeftoversSoFar);
-    m.def("turns", &TurnsNow);
+    m.def("calls", &CallsNow);
 
     py::class_<PyRequest>(m, "Request")
         .def(py::init(&OpenRequest), py::arg("steps"), py::arg("image"), py::kw_only(), py::arg("fps"),

@@ -6,9 +6,9 @@
 #include "cli/error_lines.h"
 #include "cli/frame_request.h"
 #include "cli/inspect.h"
+#include "cli/render.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
-#include "python/render_lock.h"
 
 namespace zoka_python {
 
@@ -22,11 +22,29 @@ std::string gModulePath;
 std::atomic<uint64_t> gHandlesLeft{0};
 std::atomic<uint64_t> gFaults{0};
 std::atomic<uint64_t> gRequests{0};
+std::atomic<int> gInside{0};
+std::atomic<int> gMostInside{0};
+
+// Counts a call inside the module for its life.
+class Presence {
+public:
+    Presence() {
+        const int now = ++gInside;
+        int most = gMostInside.load();
+        while (now > most && !gMostInside.compare_exchange_weak(most, now)) {
+        }
+    }
+    ~Presence() { --gInside; }
+    Presence(const Presence&) = delete;
+    Presence& operator=(const Presence&) = delete;
+};
 
 }  // namespace
 
-// A call into the module: the module's lock held, this thread's error lines
-// captured, and a session's host lent to the thread once it has one.
+CallCounts Calls() { return CallCounts{gInside.load(), gMostInside.load()}; }
+
+// A call into the module: counted, this thread's error lines captured, and a
+// session's host lent to the thread once it has one.
 class InModule {
 public:
     InModule() = default;
@@ -40,7 +58,7 @@ public:
     }
 
 private:
-    ModuleTurn turn_;
+    Presence presence_;
     zoka_cli::ErrorCapture errors_;
     std::optional<ourhost::HostOnThisThread> host_;
 };
@@ -56,6 +74,7 @@ public:
             ourhost::HostOnThisThread none(nullptr);
             session_ = std::make_unique<Session>(gModulePath);
             if (!session_->Loaded()) session_.reset();
+            if (session_) session_->UseThreads(zoka_cli::Cores());
         }
         if (!session_) call.Fail(kModuleError);
         call.Lend(*session_);
@@ -177,8 +196,8 @@ Request::~Request() {
     try {
         Close();
     } catch (...) {
-        // Closing takes the lock and ends the chain; nothing in it throws
-        // but the lock itself, and a destructor lets nothing out.
+        // Closing ends the chain in the module; a destructor lets nothing
+        // out.
     }
 }
 

@@ -1,9 +1,9 @@
 // A request of the Python module, served as zoka render and animate serve
 // theirs (cli/chain): the module loaded into a host of the request's own,
 // the chain of effects set up with its values and selection, then frames at
-// any time, each placed on the request's canvas. Every call into the module
-// holds the module's lock (render_lock.h) and raises the command line's
-// error line as a Failure.
+// any time, each placed on the request's canvas. Calls from several Python
+// threads render at once, each in its request's host; each raises the
+// command line's error line as a Failure.
 #pragma once
 
 #include <chrono>
@@ -27,6 +27,14 @@ struct Failure : std::runtime_error {
     int status;      // zoka_cli::kModuleError or kUsageError
     HostError code;  // the module's result code, 0 when it gave none
 };
+
+// The calls inside the module now and the most ever inside at once: for
+// tests, which see through them that renders leave the GIL free and overlap.
+struct CallCounts {
+    int inside;
+    int mostInside;
+};
+CallCounts Calls();
 
 // The module file every request loads, loaded once here and kept for the
 // process; throws Failure when it cannot be loaded.

@@ -241,9 +241,9 @@ std::string PythonHtml(const Site& site) {
            "(RGB when the input was RGB and the result is opaque). Arrays that no layer can be made of "
            "(another dtype or shape, not C-contiguous, empty, beyond 30000 pixels a side or 2<sup>27</sup> "
            "in all) raise <code>TypeError</code> or <code>ValueError</code> saying what is wrong.</p>\n"
-           "<p>Renders are serialised: one at a time in a process, whichever thread asks, as the module is "
-           "not reentrant. The GIL is released while a frame renders or waits its turn, so other Python "
-           "threads run; to render frames at once, use processes: <code>python/examples/dask_frames.py</code> "
+           "<p>Renders from several Python threads run at once, each frame's bands on the machine's cores. "
+           "The GIL is released while a frame renders, so other Python threads run; to spread frames over "
+           "machines, use processes: <code>python/examples/dask_frames.py</code> "
            "renders a sequence across a Dask cluster, one frame per task, on the canvas "
            "<code>zoka.range_canvas</code> gives, so that its frames are those of one <code>zoka "
            "animate</code> run.</p>\n</body></html>\n";

@@ -202,7 +202,7 @@ public:
           options_(options),
           root_(std::move(root)),
           exe_(std::move(exe)),
-          worker_(exe_, modulePath, std::move(privateFolder)) {}
+          worker_(exe_, modulePath, std::move(privateFolder), options.threads) {}
 
     ~Studio() {
         std::lock_guard lock(jobMutex_);
@@ -538,7 +538,7 @@ std::string MakePrivateFolder() {
 }  // namespace
 
 int StudioCommand(const std::string& modulePath, const StudioOptions& options) {
-    if (!options.workerRole.empty()) return RunStudioWorker(modulePath, options.workerRole);
+    if (!options.workerRole.empty()) return RunStudioWorker(modulePath, options.workerRole, options.threads);
     const fs::path root = WorkingFolder(options.folder);
     if (root.empty()) {
         std::cerr << "zoka: the working folder " << options.folder << " does not exist\n";

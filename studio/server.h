@@ -3,6 +3,7 @@
 // and "Render to file" through zoka render and zoka animate.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace zoka_studio {
@@ -13,6 +14,7 @@ struct StudioOptions {
     int port = 0;               // 0: a free port, printed on start
     std::string workerRole;     // set in the worker (kStudioWorkerOption)
     bool moduleGiven = false;   // --module named: the commands shown name it too
+    int32_t threads = 0;        // --threads of each preview; 0: every core
 };
 
 int StudioCommand(const std::string& modulePath, const StudioOptions& options);

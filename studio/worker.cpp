@@ -78,8 +78,8 @@ std::string ReadFile(const std::string& path) {
 
 class WorkerLoop {
 public:
-    WorkerLoop(Session& session, int in, int out, std::string folder)
-        : session_(session), in_(in), out_(out), folder_(std::move(folder)) {}
+    WorkerLoop(Session& session, int in, int out, std::string folder, int32_t threads)
+        : session_(session), in_(in), out_(out), folder_(std::move(folder)), threads_(threads) {}
 
     bool CaptureOutputs() const { return outCapture_.Install() && errCapture_.Install(); }
 
@@ -175,6 +175,7 @@ private:
         files.output = folder_ + "/preview.png";
         files.pngCompression = 1;  // a preview is read once, at once
         files.verbosity = Verbosity::kQuiet;
+        files.threads = threads_;
         const int status = RenderCommand(session_, values.effect, files, request, true);
         if (status == 0) image = ReadFile(files.output);
         std::remove(files.output.c_str());
@@ -198,6 +199,7 @@ private:
     Session& session_;
     int in_, out_;
     std::string folder_;
+    int32_t threads_;
     std::deque<nlohmann::json> queue_;
     bool ended_ = false;
 };
@@ -272,7 +274,7 @@ bool ReadMessage(int fd, std::string& bytes, size_t limit) {
     return ReadExactly(fd, bytes.data(), size);
 }
 
-int RunStudioWorker(const std::string& modulePath, const std::string& role) {
+int RunStudioWorker(const std::string& modulePath, const std::string& role, int32_t threads) {
     int in = -1, out = -1;
     std::string folder;
     if (!ParseRole(role, in, out, folder)) {
@@ -283,7 +285,7 @@ int RunStudioWorker(const std::string& modulePath, const std::string& role) {
     fcntl(out, F_SETFD, FD_CLOEXEC);
     Session session(modulePath);
     if (!session.Loaded()) return kModuleError;
-    WorkerLoop loop(session, in, out, folder);
+    WorkerLoop loop(session, in, out, folder, threads);
     if (!loop.CaptureOutputs()) {
         std::cerr << "zoka: the studio's worker cannot capture its output: " << std::strerror(errno) << "\n";
         return kModuleError;
@@ -338,8 +340,8 @@ pid_t StartProgram(const std::string& exe, const std::vector<std::string>& argum
     return pid;
 }
 
-StudioWorker::StudioWorker(std::string exe, std::string modulePath, std::string folder)
-    : exe_(std::move(exe)), modulePath_(std::move(modulePath)), folder_(std::move(folder)) {}
+StudioWorker::StudioWorker(std::string exe, std::string modulePath, std::string folder, int32_t threads)
+    : exe_(std::move(exe)), modulePath_(std::move(modulePath)), folder_(std::move(folder)), threads_(threads) {}
 
 StudioWorker::~StudioWorker() {
     std::unique_lock lock(mutex_);
@@ -369,8 +371,9 @@ bool StudioWorker::StartLocked() {
         close(requests[1]);
         return false;
     }
-    const std::vector<std::string> arguments{"--module", modulePath_, "studio", kStudioWorkerOption,
-                                             "3,4," + folder_};
+    std::vector<std::string> arguments{"--module", modulePath_, "studio"};
+    if (threads_ > 0) arguments.insert(arguments.end(), {"--threads", std::to_string(threads_)});
+    arguments.insert(arguments.end(), {kStudioWorkerOption, "3,4," + folder_});
     const pid_t pid = StartProgram(exe_, arguments, "", -1, requests[0], replies[1]);
     close(requests[0]);
     close(replies[1]);

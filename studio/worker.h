@@ -29,7 +29,8 @@ namespace zoka_studio {
 // requests from and writes replies to, and a private folder for its images.
 inline constexpr const char* kStudioWorkerOption = "--worker";
 
-int RunStudioWorker(const std::string& modulePath, const std::string& role);
+// Previews render on `threads` threads (0: every core).
+int RunStudioWorker(const std::string& modulePath, const std::string& role, int32_t threads);
 
 // Starts a copy of this program (exe) with these arguments in folder, its
 // standard input from /dev/null, its standard output and error on output
@@ -52,7 +53,7 @@ struct WorkerReply {
 // dies; every child is reaped.
 class StudioWorker {
 public:
-    StudioWorker(std::string exe, std::string modulePath, std::string folder);
+    StudioWorker(std::string exe, std::string modulePath, std::string folder, int32_t threads);
     ~StudioWorker();
     StudioWorker(const StudioWorker&) = delete;
     StudioWorker& operator=(const StudioWorker&) = delete;
@@ -69,6 +70,7 @@ private:
     void StopLocked(std::unique_lock<std::mutex>& lock);
 
     const std::string exe_, modulePath_, folder_;
+    const int32_t threads_;  // --threads of the previews; 0: every core
     std::mutex mutex_;
     std::condition_variable changed_;
     pid_t pid_ = -1;

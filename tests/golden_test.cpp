@@ -111,10 +111,15 @@ uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
     return hash;
 }
 
-TEST(Golden, EveryEffectRendersTheRecordedPixels) {
+// With one worker, as the real host renders, and with three, the bands of
+// the effects whose bands agree on three threads.
+TEST(Golden, EveryEffectRendersTheRecordedPixelsOnOneThreadAndOnThree) {
     const ourhost::Image layer = zoka_site::SampleLayer();
+    for (const int32_t workers : {1, 3})
     for (const Golden& g : kGoldens) {
+        SCOPED_TRACE(testing::Message() << workers << " workers");
         zoka_test::AppliedEffect effect(g.effect);
+        effect.host.UseWorkers(zoka_test::LoadedModule().WorkerOffer(), workers);
         if (g.key != nullptr) effect.Set(g.key, g.value);
         const auto frame = effect.instance.RenderFrame(layer, ourhost::FrameOptions{g.seconds});
         ASSERT_EQ(frame.code, kHostNoError) << g.effect;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ourhost/effect_instance.h"
 #include "ourhost/host.h"
@@ -119,6 +121,44 @@ bool SetByKey(ourhost::Module& module, const ourhost::EffectDescriptor& effect,
     return false;
 }
 
+// One frame's pixels' hash at the defaults, in a host of its own that offers
+// the module this many workers.
+uint64_t DefaultFrameHash(ourhost::Module& module, const std::string& entryName,
+                          const ourhost::Image& layer, int32_t workers) {
+    ourhost::Host host;
+    host.UseWorkers(module.WorkerOffer(), workers);
+    ourhost::EffectInstance instance(host, module.EntryPoint(entryName));
+    instance.GlobalSetup();
+    instance.SetupParams();
+    const ourhost::FrameResult frame = instance.RenderFrame(layer, {});
+    return frame.code == kHostNoError && host.LiveHandles() == 0 ? Fnv1a(frame.image.Bytes()) : 0;
+}
+
+// Every effect rendered alone on one thread, then on three threads of the
+// process at once (each its own host at three workers): the module's
+// per-thread records, whatever the system's threads are.
+void PrintConcurrentRenders(ourhost::Module& module, const ourhost::Image& layer) {
+    const std::vector<ZokaEffectKeys>& effects = module.AllEffects();
+    std::vector<uint64_t> alone;
+    for (const ZokaEffectKeys& e : effects) alone.push_back(DefaultFrameHash(module, e.entryName, layer, 1));
+    constexpr size_t kThreads = 3;
+    std::vector<uint64_t> together(effects.size());
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (size_t i = t; i < effects.size(); i += kThreads) {
+                together[i] = DefaultFrameHash(module, effects[i].entryName, layer, 3);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (size_t i = 0; i < effects.size(); ++i) {
+        std::printf("%s: pixels %016llx alone, the same on three threads at once: %s\n",
+                    effects[i].entryName, static_cast<unsigned long long>(alone[i]),
+                    alone[i] != 0 && together[i] == alone[i] ? "yes" : "no");
+    }
+}
+
 void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effect,
                  const ourhost::Image& layer, const Variant* variant) {
     ourhost::Host host;
@@ -201,5 +241,7 @@ int main(int argc, char** argv) {
     PrintUnlistedRenders(*module, layer);
     std::printf("== out of memory\n");
     PrintOutOfMemory(*module, layer);
+    std::printf("== renders at once\n");
+    PrintConcurrentRenders(*module, layer);
     return 0;
 }

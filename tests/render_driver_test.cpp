@@ -2,6 +2,8 @@
 // driver hands it and paints its band.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "base/module_memory.h"
 #include "base/result_codes.h"
 #include "host/dispatcher.h"
@@ -227,15 +229,34 @@ TEST_F(Driver, NoMemoryForTheParameterBlockEndsTheRenderWithTheInput) {
 
 TEST(Bands, OneWorkerMakesOneBandThatIsTheArea) {
     PixelRect band;
-    NextBand(PixelRect{3, 4, 10, 12}, band);
+    NextBand(PixelRect{3, 4, 10, 12}, band, 1);
     EXPECT_EQ(band, (PixelRect{3, 4, 10, 12}));
-    NextBand(PixelRect{3, 4, 10, 12}, band);
+    NextBand(PixelRect{3, 4, 10, 12}, band, 1);
     EXPECT_TRUE(IsEmpty(band));
     PixelRect none;
-    NextBand(PixelRect{3, 4, 10, 4}, none);
+    NextBand(PixelRect{3, 4, 10, 4}, none, 1);
     EXPECT_TRUE(IsEmpty(none));
     EXPECT_EQ(CancelToHost(kCancelled), kHostErrorCancelled);
     EXPECT_EQ(CancelToHost(kOutOfMemory), kOutOfMemory);
+}
+
+// Three workers over 8 columns: strips of ceil(8 / 3) = 3, the last cut at
+// the area's edge; more workers than columns leave no empty band.
+TEST(Bands, WorkersSplitTheAreaIntoStripsOfTheFullHeight) {
+    std::vector<PixelRect> bands;
+    PixelRect band;
+    for (NextBand(PixelRect{3, 4, 10, 12}, band, 3); !IsEmpty(band);
+         NextBand(PixelRect{3, 4, 10, 12}, band, 3)) {
+        bands.push_back(band);
+    }
+    EXPECT_EQ(bands, (std::vector<PixelRect>{{3, 4, 10, 7}, {3, 7, 10, 10}, {3, 10, 10, 12}}));
+    int count = 0;
+    for (NextBand(PixelRect{0, 0, 5, 2}, band, 64); !IsEmpty(band);
+         NextBand(PixelRect{0, 0, 5, 2}, band, 64)) {
+        EXPECT_EQ(band.Width(), 1);
+        ++count;
+    }
+    EXPECT_EQ(count, 2);
 }
 
 }  // namespace

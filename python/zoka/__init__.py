@@ -22,11 +22,10 @@ Failures raise RequestError (a ValueError: an unknown effect, a value out of
 its range ...) or RenderError (a RuntimeError; OutOfMemory, also a
 MemoryError, when memory ran out), with the command line's one line.
 
-Renders are serialised: one at a time in a process, whichever Python thread
-asks (the effects module is not reentrant). The GIL is released while a
-frame renders or waits its turn, so other Python threads run meanwhile; to
-render several frames at once, use several processes (see the Dask recipe
-in the README).
+Renders from several Python threads run at once, and each frame's bands use
+the machine's cores. The GIL is released while a frame renders, so other
+Python threads run meanwhile; several processes (see the Dask recipe in the
+README) spread frames over machines.
 """
 
 from __future__ import annotations
@@ -376,7 +375,7 @@ def render(effect: Union[str, Chain], image: ImageLike, *, time: float = 0.0, fp
     OutOfMemory (also a MemoryError) when memory runs out; TypeError and
     ValueError for an image of the wrong type, dtype, shape or layout.
 
-    Renders are serialised in a process; the GIL is released meanwhile.
+    Renders from several threads run at once; the GIL is released meanwhile.
     """
     request, mode = _open(effect, image, settings, fps=fps, still=still, downsample=downsample,
                           selection=selection, selection_origin=selection_origin, canvas=canvas)

@@ -23,6 +23,7 @@ void* LinkedExport(const char* name) {
     static const Export exports[] = {
         ZOKA_EFFECTS(ZOKA_EXPORT_ENTRY)
         Export{"ZokaDescribeEffect", reinterpret_cast<void*>(&ZokaDescribeEffect)},
+        Export{"ZokaOfferWorkers", reinterpret_cast<void*>(&ZokaOfferWorkers)},
         Export{"ZokaModuleResources", reinterpret_cast<void*>(&ZokaModuleResources)},
     };
 #undef ZOKA_EXPORT_ENTRY

@@ -50,7 +50,16 @@ ourhost::Image FallbackOutput(const ourhost::Image& input, int32_t width, int32_
 
 void RunFailureSweep(const std::string& name, const ourhost::Image& layer,
                      const Configure& configure, const ourhost::FrameOptions& options) {
+    for (const int32_t workers : {1, 3}) {
+        SCOPED_TRACE(testing::Message() << workers << " workers");
+        RunFailureSweepAt(workers, name, layer, configure, options);
+    }
+}
+
+void RunFailureSweepAt(int32_t workers, const std::string& name, const ourhost::Image& layer,
+                       const Configure& configure, const ourhost::FrameOptions& options) {
     AppliedEffect effect(name);
+    effect.host.UseWorkers(LoadedModule().WorkerOffer(), workers);
     if (configure) configure(effect);
     const RenderCall reference = Render(effect, layer, options, 0, 0);
     ASSERT_EQ(reference.code, kHostNoError) << name;

@@ -22,9 +22,13 @@ using Configure = std::function<void(AppliedEffect&)>;
 
 // Renders once to count the render command's allocations and abort polls,
 // then fails each allocation and cancels at each poll in turn, checking the
-// code, the flag and message, the output and that nothing leaked.
+// code, the flag and message, the output and that nothing leaked; with one
+// worker and with three (the bands, where they agree, on three threads).
 void RunFailureSweep(const std::string& effect, const ourhost::Image& layer,
                      const Configure& configure = {}, const ourhost::FrameOptions& options = {});
+// The same with the host offering this many workers.
+void RunFailureSweepAt(int32_t workers, const std::string& effect, const ourhost::Image& layer,
+                       const Configure& configure = {}, const ourhost::FrameOptions& options = {});
 
 // A small layer with hard and soft alpha edges and varied colour.
 ourhost::Image TestLayer(int32_t width = 24, int32_t height = 18);
