@@ -38,8 +38,10 @@ namespace {
 // from 0, so a frame's motion advances in whole steps. 600 steps a second is
 // a whole number of steps per frame at 24, 25, 30, 50 and 60 frames per
 // second (and within a step at 23.976 and 29.97), so motion is even at every
-// common rate; the price is 20 times the steps of 30 a second (an hour in,
-// a tenth of a second or two per frame).
+// common rate. Each instance carries its integration from one frame to the
+// next (EffectInstance::CarryMotion), so a frame costs the steps since the
+// one before; only the first frame after a seek or a change of a speed
+// integrates from 0 (an hour in, a tenth of a second or so).
 constexpr double kFramesPerSecond = 600;
 // Later times give the frame at this time (ten hours): the steps grow with
 // the time, and a wild time from a host must not stall it.
@@ -380,6 +382,7 @@ std::unique_ptr<ZokaFrei0rInstance> Construct(int effectIndex, unsigned width, u
     instance->frame = FrameSize{static_cast<int>(width), static_cast<int>(height)};
     instance->input = ourhost::Image(instance->frame.width, instance->frame.height);
     instance->module = std::make_unique<ourhost::EffectInstance>(*bridge->host, effect->entry);
+    instance->module->CarryMotion(bridge->module->MotionCarryLender());
     const bool ready = InModule(*bridge, [&] {
         ourhost::EffectInstance& m = *instance->module;
         if (m.GlobalSetup() != kHostNoError) return false;

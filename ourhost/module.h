@@ -36,6 +36,9 @@ public:
     std::optional<ZokaEffectKeys> Keys(const std::string& entryName) const;
     // The entry point exported under name, or null.
     EffectEntryPoint EntryPoint(const std::string& name) const;
+    // The module's lending of a motion carry (EffectInstance::CarryMotion),
+    // or null when it has none.
+    ZokaLendMotionCarryFn MotionCarryLender() const;
 
 private:
     // A resource as stored in the module.

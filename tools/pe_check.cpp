@@ -148,9 +148,9 @@ void CheckExports(const PeFile& pe) {
     for (uint32_t i = 0, n = pe.U32(dir + 24); i < n; ++i) {
         names.insert(pe.Text(pe.U32(pe.Offset(pe.U32(dir + 32)) + 4 * i)));
     }
-    std::set<std::string> expected{"ZokaDescribeEffect"};
+    std::set<std::string> expected{"ZokaDescribeEffect", "ZokaLendMotionCarry"};
     for (const auto& e : zoka::RegisteredEffects()) expected.insert(e.entryName);
-    Check(names == expected, "the exports are the 21 entry points and the key query");
+    Check(names == expected, "the exports are the 21 entry points, the key query and the motion carry's lending");
     std::printf("exports: %zu names\n", names.size());
 }
 

@@ -24,6 +24,7 @@ void* LinkedExport(const char* name) {
         ZOKA_EFFECTS(ZOKA_EXPORT_ENTRY)
         Export{"ZokaDescribeEffect", reinterpret_cast<void*>(&ZokaDescribeEffect)},
         Export{"ZokaModuleResources", reinterpret_cast<void*>(&ZokaModuleResources)},
+        Export{"ZokaLendMotionCarry", reinterpret_cast<void*>(&ZokaLendMotionCarry)},
     };
 #undef ZOKA_EXPORT_ENTRY
     for (const Export& e : exports) {
