@@ -24,13 +24,13 @@ ZokaMotionCarry MotionCarry::Take(const std::vector<ParamSlot>& params, int32_t 
     const size_t revised = std::min<size_t>(params.size(), kZokaMotionParams);
     for (size_t i = 0; i < revised; ++i) {
         const ParamSlot& slot = params[i];
-        Values now{slot.def.u, slot.keys, slot.def.kind == kParamPoint ? downsample : 1};
+        const int32_t pointDivisor = slot.def.kind == kParamPoint ? downsample : 1;
         Values& seen = seen_[i];
-        if (carry_.revisions[i] != 0 && SameValue(seen.value, now.value) && SameKeys(seen.keys, now.keys) &&
-            seen.pointDivisor == now.pointDivisor) {
+        if (carry_.revisions[i] != 0 && SameValue(seen.value, slot.def.u) && SameKeys(seen.keys, slot.keys) &&
+            seen.pointDivisor == pointDivisor) {
             continue;
         }
-        seen = std::move(now);
+        seen = Values{slot.def.u, slot.keys, pointDivisor};
         // Never 0 again once seen, so that a parameter first seen is a change.
         carry_.revisions[i] = carry_.revisions[i] == UINT32_MAX ? 1 : carry_.revisions[i] + 1;
     }
@@ -42,11 +42,6 @@ void MotionCarry::Keep(const ZokaMotionCarry& carried) {
     // The revisions stay this carry's own: a render that began before a
     // change left sums of the old values, which they tell apart.
     std::copy(std::begin(carried.sums), std::end(carried.sums), std::begin(carry_.sums));
-}
-
-ZokaMotionCarry MotionCarry::Current() {
-    std::lock_guard lock(mutex_);
-    return carry_;
 }
 
 }  // namespace ourhost

@@ -37,9 +37,6 @@ public:
         return result;
     }
 
-    // The carry as it stands, for tests.
-    ZokaMotionCarry Current();
-
 private:
     // What the checkouts of one parameter give at every time.
     struct Values {
