@@ -30,14 +30,29 @@ public:
     template <typename Call>
     HostError Lent(const std::vector<ParamSlot>& params, int32_t downsample, Call call) {
         ZokaMotionCarry carry = Take(params, downsample);
-        ZokaMotionCarry* const before = lend_(&carry);
-        const HostError result = call();
-        lend_(before);
+        HostError result;
+        {
+            const Lending lending(lend_, &carry);
+            result = call();
+        }
         Keep(carry);
         return result;
     }
 
 private:
+    // A carry lent on this thread for the scope's life, then the one before.
+    class Lending {
+    public:
+        Lending(ZokaLendMotionCarryFn lend, ZokaMotionCarry* carry) : lend_(lend), before_(lend(carry)) {}
+        ~Lending() { lend_(before_); }
+        Lending(const Lending&) = delete;
+        Lending& operator=(const Lending&) = delete;
+
+    private:
+        ZokaLendMotionCarryFn lend_;
+        ZokaMotionCarry* before_;
+    };
+
     // What the checkouts of one parameter give at every time.
     struct Values {
         HostParamValue value;
