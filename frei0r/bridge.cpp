@@ -41,7 +41,7 @@ namespace {
 // common rate. Each instance carries its integration from one frame to the
 // next (EffectInstance::CarryMotion), so a frame costs the steps since the
 // one before; only the first frame after a seek or a change of a speed
-// integrates from 0 (an hour in, a tenth of a second or so).
+// integrates from 0 (an hour in, 50 to 100 ms).
 constexpr double kFramesPerSecond = 600;
 // Later times give the frame at this time (ten hours): the steps grow with
 // the time, and a wild time from a host must not stall it.
