@@ -191,6 +191,7 @@ private:
     std::vector<ParamSlot> params_;
     std::vector<HostParamDef> current_;      // the values of one call
     std::vector<HostParamDef*> paramList_;
+    std::unique_ptr<MotionCarry> motion_;  // when renders carry their motion
     std::optional<Image> selection_;
     Image draftSelection_;
     HostLayer selectionLayer_{};
@@ -198,7 +199,6 @@ private:
     uint32_t version_ = 0;
     int32_t globalFlags_ = 0;
     int32_t outstanding_ = 0;
-    std::unique_ptr<MotionCarry> motion_;
 };
 
 }  // namespace ourhost
