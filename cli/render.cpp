@@ -188,6 +188,9 @@ int RenderShare(const std::string& modulePath, const std::string& effect, const 
     if (const int status = Prepare(session, effect, files, request, animation.range.front(), prepared)) {
         return status;
     }
+    // A worker's frames come in increasing time: each continues the motion
+    // the one before integrated.
+    for (Stage& stage : prepared.stages) stage.instance->CarryMotion(session.MotionCarryLender());
     std::optional<CanvasRect> whole;
     if (choice->kind == CanvasChoice::Kind::kDefault) {
         whole.emplace();

@@ -46,6 +46,9 @@ public:
 
     // A new instance of the effect in this session's host.
     std::unique_ptr<ourhost::EffectInstance> Instantiate(const EffectEntry& effect);
+    // The module's lending of a motion carry, for instances that render
+    // frames in increasing time (EffectInstance::CarryMotion).
+    ZokaLendMotionCarryFn MotionCarryLender() const { return module_->MotionCarryLender(); }
     ourhost::Host& Host() { return host_; }
 
 private:

@@ -39,8 +39,10 @@ namespace {
 // from 0, so a frame's motion advances in whole steps. 600 steps a second is
 // a whole number of steps per frame at 24, 25, 30, 50 and 60 frames per
 // second (and within a step at 23.976 and 29.97), so motion is even at every
-// common rate; the price is 20 times the steps of 30 a second (an hour in,
-// a tenth of a second or two per frame).
+// common rate. Each instance carries its integration from one frame to the
+// next (EffectInstance::CarryMotion), so a frame costs the steps since the
+// one before; only the first frame after a seek or a change of a speed
+// integrates from 0 (an hour in, 50 to 100 ms).
 constexpr double kFramesPerSecond = 600;
 // Later times give the frame at this time (ten hours): the steps grow with
 // the time, and a wild time from a host must not stall it.
@@ -251,6 +253,10 @@ struct ZokaFrei0rInstance {
     std::string text;       // the popup text handed out by get
     bool reported = false;  // a failed render's message is printed once
     double unitsPerSecond = 0;  // of the caller's times; 0 until the first update
+    // One thread at a time inside an instance: frei0r lets a host hand an
+    // instance to any thread, and its input frame, parameter values and our
+    // host's records for it are its own. Different instances never wait.
+    std::mutex use;
 
     ourhost::ParamSlot* Slot(int index) {
         if (index < 0 || static_cast<size_t>(index) >= effect->params.size()) return nullptr;
@@ -396,6 +402,7 @@ std::unique_ptr<ZokaFrei0rInstance> Construct(int effectIndex, unsigned width, u
     instance->frame = FrameSize{static_cast<int>(width), static_cast<int>(height)};
     instance->input = ourhost::Image(instance->frame.width, instance->frame.height);
     instance->module = std::make_unique<ourhost::EffectInstance>(*bridge->host, effect->entry);
+    instance->module->CarryMotion(bridge->module->MotionCarryLender());
     const bool ready = InModule(*bridge, [&] {
         ourhost::EffectInstance& m = *instance->module;
         if (m.GlobalSetup() != kHostNoError) return false;
@@ -525,6 +532,7 @@ void ZokaFrei0rDestruct(ZokaFrei0rInstance* instance) try {
 void ZokaFrei0rSetParam(ZokaFrei0rInstance* instance, f0r_param_t param, int index) {
     if (instance == nullptr) return;
     try {
+        std::lock_guard inUse(instance->use);
         ourhost::ParamSlot* slot = instance->Slot(index);
         if (slot == nullptr) return;
         const HostParamValue& defaults = instance->defaults[static_cast<size_t>(index)];
@@ -541,6 +549,7 @@ void ZokaFrei0rSetParam(ZokaFrei0rInstance* instance, f0r_param_t param, int ind
 void ZokaFrei0rGetParam(ZokaFrei0rInstance* instance, f0r_param_t param, int index) {
     if (instance == nullptr) return;
     try {
+        std::lock_guard inUse(instance->use);
         const ourhost::ParamSlot* slot = instance->Slot(index);
         if (slot == nullptr) return;
         ValueToFrei0r(*slot, slot->def.u, param, instance->frame, instance->text);
@@ -554,7 +563,10 @@ void ZokaFrei0rGetParam(ZokaFrei0rInstance* instance, f0r_param_t param, int ind
 void ZokaFrei0rUpdate(ZokaFrei0rInstance* instance, double time, const uint32_t* in, uint32_t* out,
                       const void* caller) {
     if (instance == nullptr || in == nullptr || out == nullptr) return;
+    // Held through the reports below too, which mark the instance.
+    std::unique_lock inUse(instance->use, std::defer_lock);
     try {
+        inUse.lock();
         Render(*instance, time, in, out, caller);
     } catch (const std::exception& e) {
         ReportOnce(*instance, e.what());

@@ -4,6 +4,10 @@
  *  - on Linux, the stand-in for the resource section of the module file, so
  *    that the host finds the effects through their PiPL resources as it does
  *    on Windows;
+ *  - the motion carry: a host that lends one per effect instance lets the
+ *    module carry its time integration from each rendered frame to the next
+ *    (below). A host that never lends one (the real one) has every frame
+ *    integrated from time 0;
  *  - one documented query for what no host can see: an effect's index and its
  *    effect and parameter keys;
  *  - the offer of worker threads: a host that calls it lets the renders it
@@ -40,6 +44,42 @@ typedef struct ZokaResource {
 /* All resources of the module (Linux builds only); sets *count. */
 ZOKA_EXPORT const ZokaResource* ZokaModuleResources(int32_t* count);
 typedef const ZokaResource* (*ZokaModuleResourcesFn)(int32_t* count);
+
+enum { kZokaMotionParams = kZokaMaxParams + 4, kZokaMotionSums = 4 };
+
+/* A speed summed over the local time steps from 0 up to nextTime, as a
+ * frame's time integration left it: a flow's drift (x, y), or a rate's
+ * amount (x), before the downsample ratio. */
+typedef struct ZokaMotionSum {
+    int32_t speedIndex;     /* host index of the speed or rate; 0: the slot is free */
+    int32_t directionIndex; /* host index of the flow's direction; 0 for a rate */
+    uint32_t speedRevision; /* the parameters' revisions the sums were made of */
+    uint32_t directionRevision;
+    uint32_t timeScale;
+    int32_t localTimeStep;
+    int64_t nextTime; /* the first local time step not summed */
+    double x;
+    double y;
+} ZokaMotionSum;
+
+/* One effect instance's motion carry, owned by the host and zeroed at the
+ * start. The host changes revisions[i] whenever the values a checkout of host
+ * parameter i gives at any time change (a value set, a keyframe moved), so
+ * that the sums of its old values are not carried on; the module fills sums.
+ * One carry serves one call at a time. */
+typedef struct ZokaMotionCarry {
+    uint32_t revisions[kZokaMotionParams];
+    ZokaMotionSum sums[kZokaMotionSums];
+} ZokaMotionCarry;
+
+/* Lends carry to the host calls made from the calling thread after it, until
+ * another is lent (null: none); returns the one lent before. A render with a
+ * carry continues each sum from the carry's where its parameters, time scale
+ * and step are unchanged and every step it holds lies before the frame's
+ * time, giving the same bits as integrating from 0, and integrates afresh
+ * otherwise. Needs no host call in progress. */
+ZOKA_EXPORT ZokaMotionCarry* ZokaLendMotionCarry(ZokaMotionCarry* carry);
+typedef ZokaMotionCarry* (*ZokaLendMotionCarryFn)(ZokaMotionCarry* carry);
 
 typedef struct ZokaEffectKeys {
     int32_t effectIndex;

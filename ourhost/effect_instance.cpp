@@ -217,7 +217,12 @@ HostError EffectInstance::Render(const Image& input, Image& output, const FrameO
     PrepareTime(options);
     PrepareParams(input.Layer(), options.time);
     HostLayer outputLayer = output.Layer();
-    return CallClean(kCmdRender, &outputLayer);
+    if (!motion_) return CallClean(kCmdRender, &outputLayer);
+    return motion_->Lent(params_, downsample_, [&] { return CallClean(kCmdRender, &outputLayer); });
+}
+
+void EffectInstance::CarryMotion(ZokaLendMotionCarryFn lend) {
+    motion_ = lend != nullptr ? std::make_unique<MotionCarry>(lend) : nullptr;
 }
 
 const Image& EffectInstance::Draft(const Image& input, const FrameOptions& options, Image& shrunk) {

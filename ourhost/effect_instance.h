@@ -5,12 +5,15 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "interface/host_records.h"
+#include "interface/module_exports.h"
 #include "ourhost/image.h"
+#include "ourhost/motion_carry.h"
 
 namespace ourhost {
 
@@ -121,6 +124,14 @@ public:
     std::vector<FrameArea> FrameAreas(const Image& input, FrameOptions options,
                                       const std::vector<double>& times);
 
+    // From now on, renders lend the module this instance's motion carry
+    // through lend (the module's ZokaLendMotionCarry), so that frames in
+    // increasing time continue the last one's time integration instead of
+    // integrating from 0, with the same pixels; null (or a module without
+    // the export) renders every frame from 0, as the host does.
+    void CarryMotion(ZokaLendMotionCarryFn lend);
+    bool CarriesMotion() const { return motion_ != nullptr; }
+
     // From global setup.
     uint32_t Version() const { return version_; }
     int32_t GlobalFlags() const { return globalFlags_; }
@@ -181,6 +192,7 @@ private:
     std::vector<ParamSlot> params_;
     std::vector<HostParamDef> current_;      // the values of one call
     std::vector<HostParamDef*> paramList_;
+    std::unique_ptr<MotionCarry> motion_;  // when renders carry their motion
     std::optional<Image> selection_;
     Image draftSelection_;
     HostLayer selectionLayer_{};

@@ -44,6 +44,10 @@ EffectEntryPoint Module::EntryPoint(const std::string& name) const {
     return reinterpret_cast<EffectEntryPoint>(Symbol(name.c_str()));
 }
 
+ZokaLendMotionCarryFn Module::MotionCarryLender() const {
+    return reinterpret_cast<ZokaLendMotionCarryFn>(Symbol("ZokaLendMotionCarry"));
+}
+
 std::optional<ZokaEffectKeys> Module::Keys(const std::string& entryName) const {
     for (const ZokaEffectKeys& keys : allEffects_) {
         if (entryName == keys.entryName) return keys;

@@ -32,6 +32,9 @@ public:
     // Every effect the module has code for, registered or not, in index
     // order, from the module's documented key query.
     const std::vector<ZokaEffectKeys>& AllEffects() const { return allEffects_; }
+    // The module's lending of a motion carry (EffectInstance::CarryMotion),
+    // or null when it has none.
+    ZokaLendMotionCarryFn MotionCarryLender() const;
     // The keys of the effect exported as entryName.
     std::optional<ZokaEffectKeys> Keys(const std::string& entryName) const;
     // The entry point exported under name, or null.

@@ -177,6 +177,24 @@ TEST_F(Cli, AnimatedHsbNoiseDriftsAtTheFlowSpeed) {
     EXPECT_EQ(far, 0) << "one second later the pattern lies 20 pixels to the right";
 }
 
+// A worker carries each moving effect of the chain's motion from its frame to
+// its next (every other frame here): the frames are still those render makes
+// at their times.
+TEST_F(Cli, AnimatedMovingEffectsAreTheFramesRenderMakes) {
+    const std::string input = Write("layer.png", Image(32, 24, Pixel{255, 180, 90, 40}));
+    const std::string settings =
+        " --fps 24 --set \"FlowVelocity=40@0;250@1\" --then hsbnoise --set \"FlowVelocity=10@0;60@0.5\""
+        " --set FlowDirection=120 --set PhaseVelocity=300";
+    const Outcome run = Zoka("animate fire " + input + " " + Path("f%d.png") + " --frames 0-9 -j 2" + settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const int n : {6, 9}) {
+        const Outcome alone = Zoka("render fire " + input + " " + Path("r.png") + " --time " +
+                                   std::to_string(n / 24.0) + settings);
+        ASSERT_EQ(alone.status, 0) << alone.err;
+        EXPECT_EQ(Read("f" + std::to_string(n) + ".png"), Read("r.png")) << "frame " << n;
+    }
+}
+
 TEST_F(Cli, PremultipliedAndFloatInputsBecomeStraightBytes) {
     OIIO::ImageSpec format(2, 1, 4, OIIO::TypeDesc::FLOAT);
     format.alpha_channel = 3;

@@ -556,4 +556,77 @@ TEST_F(Frei0rPlugins, APointSetBackAtTheDefaultItWasReadAsKeepsItInPixels) {
     plugin.destruct(small);
 }
 
+// A parameter's frei0r index by name, or -1.
+int ParamIndex(Plugin& plugin, const std::string& name) {
+    f0r_plugin_info_t info{};
+    plugin.pluginInfo(&info);
+    for (int i = 0; i < info.num_params; ++i) {
+        f0r_param_info_t p{};
+        plugin.paramInfo(&p, i);
+        if (name == p.name) return i;
+    }
+    return -1;
+}
+
+// The speeds of a moving effect, as fractions of their sliders.
+struct Speeds {
+    double flow, direction, undulation;
+};
+
+void SetSpeeds(Plugin& plugin, f0r_instance_t instance, const Speeds& speeds) {
+    for (const auto& [name, value] : {std::pair{"FlowVelocity", speeds.flow}, std::pair{"FlowDirection", speeds.direction},
+                                      std::pair{"PhaseVelocity", speeds.undulation}}) {
+        double v = value;
+        if (const int index = ParamIndex(plugin, name); index >= 0) plugin.setParam(instance, &v, index);
+    }
+}
+
+// Frame n of a clip as an editor plays it, at 25 frames a second from a
+// minute in: played on, a change of the speeds halfway, a seek back and
+// played on again.
+struct ClipFrame {
+    double time;
+    Speeds speeds;
+};
+
+std::vector<ClipFrame> Clip() {
+    std::vector<ClipFrame> clip;
+    for (int n = 0; n < 36; ++n) {
+        const double time = 60 + (n < 24 ? n : n - 30) / 25.0;
+        clip.push_back(ClipFrame{time, n < 12 ? Speeds{0.4, 0.3, 0.5} : Speeds{0.7, 0.9, 0.2}});
+    }
+    return clip;
+}
+
+TEST_F(Frei0rPlugins, AFrameAfterTheFramesBeforeItIsTheFrameRenderedAlone) {
+    constexpr int kWidth = 48, kHeight = 32;
+    const std::vector<uint32_t> in = TestFrame(kWidth, kHeight);
+    const std::vector<ClipFrame> clip = Clip();
+    for (const char* key : {"Fire", "Smoke", "HSBNoise", "Glass", "Fur", "Jiggle", "Swirl", "Weave"}) {
+        SCOPED_TRACE(key);
+        Plugin plugin(key);
+        ASSERT_TRUE(plugin.Ready());
+        ASSERT_GE(ParamIndex(plugin, "FlowVelocity"), 0);
+        const f0r_instance_t played = plugin.construct(kWidth, kHeight);
+        std::vector<std::vector<uint32_t>> frames;
+        for (const ClipFrame& frame : clip) {
+            SetSpeeds(plugin, played, frame.speeds);
+            frames.emplace_back(in.size());
+            plugin.update(played, frame.time, in.data(), frames.back().data());
+        }
+        plugin.destruct(played);
+        for (const size_t n : {1u, 11u, 12u, 13u, 23u, 24u, 25u, 35u}) {
+            const f0r_instance_t alone = plugin.construct(kWidth, kHeight);
+            SetSpeeds(plugin, alone, clip[n].speeds);
+            std::vector<uint32_t> out(in.size());
+            plugin.update(alone, clip[n].time, in.data(), out.data());
+            plugin.destruct(alone);
+            EXPECT_TRUE(out == frames[n]) << "frame " << n;
+        }
+        EXPECT_FALSE(frames[1] == frames[2]) << "nothing moves";
+    }
+    EXPECT_EQ(ZokaFrei0rStatistics().liveHandles, 0u);
+    EXPECT_EQ(ZokaFrei0rStatistics().hostFaults, 0u);
+}
+
 }  // namespace

@@ -175,6 +175,36 @@ void PrintRender(ourhost::Module& module, const ourhost::EffectDescriptor& effec
                 static_cast<unsigned long long>(Fnv1a(frame.image.Bytes())), host.LiveHandles());
 }
 
+// A moving variant's frame rendered after the three frames before it by an
+// instance that carries its motion (through the module's lending): the
+// frame alone's pixels, with only its own steps checked out.
+void PrintCarriedRender(ourhost::Module& module, const ourhost::EffectDescriptor& effect,
+                        const ourhost::Image& layer, const Variant& variant) {
+    ourhost::Host host;
+    ourhost::EffectInstance alone(host, module.EntryPoint(effect.entryName)),
+        carried(host, module.EntryPoint(effect.entryName));
+    for (ourhost::EffectInstance* instance : {&alone, &carried}) {
+        instance->GlobalSetup();
+        instance->SetupParams();
+        if (!SetByKey(module, effect, *instance, variant)) return;
+    }
+    carried.CarryMotion(module.MotionCarryLender());
+    ourhost::FrameOptions options;
+    options.time = variant.seconds;
+    const ourhost::FrameResult reference = alone.RenderFrame(layer, options);
+    ourhost::FrameResult frame;
+    uint64_t checkouts = 0;
+    for (int n = 3; n >= 0; --n) {
+        options.time = variant.seconds - n / 30.0;
+        const uint64_t before = host.Checkouts();
+        frame = carried.RenderFrame(layer, options);
+        checkouts = host.Checkouts() - before;
+    }
+    std::printf("%s with %s after 3 frames: code %d, the frame alone: %s, checkouts %llu, handles left %zu\n",
+                effect.name.c_str(), variant.value, frame.code, frame.image == reference.image ? "yes" : "no",
+                static_cast<unsigned long long>(checkouts), host.LiveHandles());
+}
+
 // The effects with code but no PiPL (Drop Shadow), which no host lists,
 // named by their entry point.
 void PrintUnlistedRenders(ourhost::Module& module, const ourhost::Image& layer) {
@@ -239,6 +269,12 @@ int main(int argc, char** argv) {
         }
     }
     PrintUnlistedRenders(*module, layer);
+    std::printf("== carried motion\n");
+    for (const auto& e : module->Effects()) {
+        for (const Variant& v : kVariants) {
+            if (e.name == v.effect && v.seconds > 0) PrintCarriedRender(*module, e, layer, v);
+        }
+    }
     std::printf("== out of memory\n");
     PrintOutOfMemory(*module, layer);
     std::printf("== renders at once\n");

@@ -1,5 +1,5 @@
 // Checks a built Windows module against the project's single sources: its
-// export table (the entry points, the key query and the worker offer, nothing else), its
+// export table (the entry points, the key query, the worker offer and the motion carry's lending, nothing else), its
 // imports (system DLLs only), and its resources (every PiPL byte-identical to
 // the generator's, every string of the string table and nothing more, both
 // dialog templates).
@@ -148,9 +148,10 @@ void CheckExports(const PeFile& pe) {
     for (uint32_t i = 0, n = pe.U32(dir + 24); i < n; ++i) {
         names.insert(pe.Text(pe.U32(pe.Offset(pe.U32(dir + 32)) + 4 * i)));
     }
-    std::set<std::string> expected{"ZokaDescribeEffect", "ZokaOfferWorkers"};
+    std::set<std::string> expected{"ZokaDescribeEffect", "ZokaOfferWorkers", "ZokaLendMotionCarry"};
     for (const auto& e : zoka::RegisteredEffects()) expected.insert(e.entryName);
-    Check(names == expected, "the exports are the 21 entry points, the key query and the worker offer");
+    Check(names == expected,
+          "the exports are the 21 entry points, the key query, the worker offer and the motion carry's lending");
     std::printf("exports: %zu names\n", names.size());
 }
 

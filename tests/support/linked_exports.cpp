@@ -25,6 +25,7 @@ void* LinkedExport(const char* name) {
         Export{"ZokaDescribeEffect", reinterpret_cast<void*>(&ZokaDescribeEffect)},
         Export{"ZokaOfferWorkers", reinterpret_cast<void*>(&ZokaOfferWorkers)},
         Export{"ZokaModuleResources", reinterpret_cast<void*>(&ZokaModuleResources)},
+        Export{"ZokaLendMotionCarry", reinterpret_cast<void*>(&ZokaLendMotionCarry)},
     };
 #undef ZOKA_EXPORT_ENTRY
     for (const Export& e : exports) {
