@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -360,6 +361,47 @@ TEST_F(Frei0rPlugins, InstancesUpdatedFromSeveralThreadsGiveTheFramesOfOneAtATim
     // load, so the count is only shown.
     EXPECT_GE(after.maxInsideModule, 1);
     std::printf("at most %d calls inside the module at once\n", after.maxInsideModule);
+}
+
+// frei0r lets a host hand one instance to any thread: updates and settings
+// of one instance from several threads at once take turns, each frame that
+// of its own time and setting.
+TEST_F(Frei0rPlugins, OneInstanceSharedByThreadsGivesEachThreadItsFrame) {
+    Plugin plugin("Glow");
+    ASSERT_TRUE(plugin.Ready());
+    const Job wide{"Glow", 96, 64, 0, 0, 0.4};
+    const Job narrow{"Glow", 96, 64, 0, 0, 0.05};
+    const f0r_instance_t instance = plugin.construct(wide.width, wide.height);
+    const std::vector<uint32_t> wideFrame = RenderJob(plugin, wide, instance);
+    const std::vector<uint32_t> narrowFrame = RenderJob(plugin, narrow, instance);
+    ASSERT_FALSE(wideFrame == narrowFrame);
+    // Each thread's own input frame and time, the setting shared: a thread
+    // renders its frame from its input whatever the others do meanwhile.
+    std::vector<std::vector<uint32_t>> inputs, alone, together(4);
+    for (int t = 0; t < 4; ++t) {
+        std::vector<uint32_t> in = TestFrame(wide.width, wide.height);
+        for (uint32_t& pixel : in) pixel ^= static_cast<uint32_t>(t) * 0x00101010u;
+        std::vector<uint32_t> out(in.size());
+        plugin.update(instance, 0, in.data(), out.data());
+        inputs.push_back(std::move(in));
+        alone.push_back(std::move(out));
+    }
+    std::vector<std::thread> threads;
+    std::atomic<bool> same{true};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<uint32_t> out(inputs[static_cast<size_t>(t)].size());
+            for (int i = 0; i < 20; ++i) {
+                plugin.update(instance, 0, inputs[static_cast<size_t>(t)].data(), out.data());
+                if (out != alone[static_cast<size_t>(t)]) same = false;
+            }
+            together[static_cast<size_t>(t)] = out;
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    plugin.destruct(instance);
+    EXPECT_TRUE(same) << "every update gave its thread's own frame";
+    for (size_t t = 0; t < together.size(); ++t) EXPECT_TRUE(together[t] == alone[t]) << "thread " << t;
 }
 
 TEST_F(Frei0rPlugins, GrownLayersAreCutToTheFrameAndInPlaceUpdatesWork) {
