@@ -13,8 +13,6 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -24,6 +22,7 @@
 #include "ourhost/client_names.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/effect_texts.h"
+#include "ourhost/generated_files.h"
 #include "ourhost/host.h"
 #include "ourhost/module.h"
 #include "ourhost/param_values.h"
@@ -131,19 +130,6 @@ std::string Description(ourhost::Host& host, const ourhost::Module& module, cons
     return xml.str();
 }
 
-std::string Contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Leaves a file that would not change alone, so nothing depending on it is
-// redone.
-bool Place(const std::string& text, const fs::path& target) {
-    if (fs::exists(target) && Contents(target) == text) return true;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    return static_cast<bool>(out.write(text.data(), static_cast<std::streamsize>(text.size())).flush());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -165,7 +151,7 @@ int main(int argc, char** argv) {
     std::set<std::string> written;
     for (const ZokaEffectKeys& keys : module->AllEffects()) {
         const std::string name = "frei0r_" + ourhost::Frei0rPluginName(keys.effectKey) + ".xml";
-        if (!Place(Description(*host, *module, keys), folder / name)) {
+        if (!ourhost::WriteUnlessSame(Description(*host, *module, keys), folder / name)) {
             std::fprintf(stderr, "zoka-kdenlive-effects: cannot write %s\n", (folder / name).c_str());
             return 1;
         }

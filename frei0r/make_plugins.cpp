@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <system_error>
 
 #include "frei0r/bridge.h"
+#include "ourhost/generated_files.h"
 
 namespace fs = std::filesystem;
 
@@ -25,15 +25,10 @@ std::string Lower(std::string s) {
     return s;
 }
 
-std::string Contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Replaces target whole, so a program that has the old file loaded keeps
 // its copy intact; leaves an identical file alone.
 bool Place(const std::string& plugin, const fs::path& target) {
-    if (fs::exists(target) && Contents(target) == plugin) return true;
+    if (fs::exists(target) && ourhost::FileContents(target) == plugin) return true;
     const fs::path temporary = target.string() + ".new";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -53,7 +48,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: zoka-frei0r-plugins TEMPLATE FOLDER\n");
         return 2;
     }
-    const std::string plugin = Contents(argv[1]);
+    const std::string plugin = ourhost::FileContents(argv[1]);
     const fs::path folder = argv[2];
     std::error_code error;
     fs::create_directories(folder, error);

@@ -12,8 +12,6 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -24,6 +22,7 @@
 #include "ourhost/client_names.h"
 #include "ourhost/effect_instance.h"
 #include "ourhost/effect_texts.h"
+#include "ourhost/generated_files.h"
 #include "ourhost/host.h"
 #include "ourhost/module.h"
 #include "ourhost/param_values.h"
@@ -309,17 +308,6 @@ std::string RegistrationFile() {
     return f.str();
 }
 
-std::string Contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool Place(const std::string& text, const fs::path& target) {
-    if (fs::exists(target) && Contents(target) == text) return true;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    return static_cast<bool>(out.write(text.data(), static_cast<std::streamsize>(text.size())).flush());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -344,9 +332,9 @@ int main(int argc, char** argv) {
         if (keys.effectIndex < 0 || keys.effectIndex > kZokaMaxEffectIndex) continue;
         files[static_cast<size_t>(keys.effectIndex)] = OperationFile(keys.effectIndex, Describe(*host, *module, keys));
     }
-    bool placed = Place(RegistrationFile(), folder / "zoka_operations.c");
+    bool placed = ourhost::WriteUnlessSame(RegistrationFile(), folder / "zoka_operations.c");
     for (int i = 0; i <= kZokaMaxEffectIndex; ++i) {
-        placed = Place(files[static_cast<size_t>(i)], folder / (FileStem(i) + ".c")) && placed;
+        placed = ourhost::WriteUnlessSame(files[static_cast<size_t>(i)], folder / (FileStem(i) + ".c")) && placed;
     }
     if (!placed) {
         std::fprintf(stderr, "zoka-gegl-operations: cannot write into %s\n", argv[2]);
