@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,6 +106,12 @@ void BlurEngine(benchmark::State& state, double radius) {
     }
 }
 
+// On a machine shared with others, the run least disturbed by them: what
+// the code itself costs, where a median still carries their share.
+double Fastest(const std::vector<double>& times) {
+    return times.empty() ? 0 : *std::min_element(times.begin(), times.end());
+}
+
 int RegisterAll() {
     for (const ZokaEffectKeys& keys : BenchModule().AllEffects()) {
         const std::vector<std::pair<const char*, const char*>> defaults;
@@ -117,7 +124,8 @@ int RegisterAll() {
                 (std::string("Workers/") + keys.effectKey + "/" + std::to_string(workers)).c_str(),
                 RenderEffect, keys, defaults, 0.0, workers)
                 ->Unit(benchmark::kMillisecond)
-                ->UseRealTime();
+                ->UseRealTime()
+                ->ComputeStatistics("fastest", Fastest);
         }
         for (const Variant& v : kVariants) {
             if (v.effectKey != std::string(keys.effectKey)) continue;

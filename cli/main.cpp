@@ -10,6 +10,7 @@
 #include "cli/inspect.h"
 #include "cli/render.h"
 #include "cli/session.h"
+#include "images/image_files.h"
 #include "images/signal_cleanup.h"
 #include "images/standard_streams.h"
 #include "ourhost/module.h"
@@ -281,10 +282,12 @@ int Main(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (!zoka_cli::HoldClosedStandardStreams()) return zoka_cli::kFileError;
     zoka_cli::InstallSignalCleanup();
+    int code = zoka_cli::kModuleError;
     try {
-        return zoka_cli::Main(argc, argv);
+        code = zoka_cli::Main(argc, argv);
     } catch (const std::bad_alloc&) {
         std::cerr << "zoka: out of memory\n";
-        return zoka_cli::kModuleError;
     }
+    zoka_images::CheckLeaksNow();
+    return code;
 }

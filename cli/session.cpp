@@ -28,6 +28,7 @@ std::string NameFromEntryPoint(std::string entry) {
 }  // namespace
 
 Session::Session(const std::string& modulePath) {
+    host_.ServeRenders();
     std::string error;
     module_ = ourhost::Module::Load(modulePath, error);
     if (!module_) {

@@ -30,6 +30,7 @@ public:
     static constexpr int kDescriptionId = 21002;
     static constexpr const char* kKey = "Antimatter";
     static constexpr bool kBandsAgree = true;
+    static constexpr int kBandsPerWorker = 2;
     static constexpr const auto& kParams = kAntimatterParams;
 
     bool SpareFlagB() const override { return false; }

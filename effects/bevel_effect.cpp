@@ -9,6 +9,7 @@
 #include "bevel/bevel_profile.h"
 #include "bevel/height_map.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
 
@@ -137,7 +138,7 @@ int BevelEffect::RenderBand(RenderContext& context, const PixelRect& band) {
     shading.heights = heights.get();
     result = MeasureHeights(context, shading, EffectIndex() == kOuterBevelIndex);
     if (result != kOk) return result;
-    result = BlurRaster(*heights, shading.smoothness, context.abort);
+    result = BlurRaster(*heights, shading.smoothness, context.abort, EngineRunner(context.input));
     if (result != kOk) return result;
     ShadeBevelBand(shading, band);
     return kOk;

@@ -10,6 +10,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "noise/rgb_color.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
@@ -156,13 +157,16 @@ int Chrome::RenderBand(RenderContext& context, const PixelRect& band) {
 
     const PixelRect area = SampleArea(band, lighting, radius, *context.mask);
     ScopedRaster blurred;
-    const int result = BlurMaskRegion(*context.mask, area, radius, context.abort, blurred);
+    const int result = BlurMaskRegion(*context.mask, area, radius, context.abort, blurred,
+                                      EngineRunner(context.input));
     if (result != kOk) return result;
-    for (int32_t y = band.top; y < band.bottom; ++y) {
-        if (context.abort(nullptr) != 0) return kCancelled;
-        PaintRow(context, *blurred, lighting, table, y, band.left, band.right);
-    }
-    return kOk;
+    return ShareBandRows(context, band, [&](int32_t top, int32_t bottom) {
+        for (int32_t y = top; y < bottom; ++y) {
+            if (context.abort(nullptr) != 0) return kCancelled;
+            PaintRow(context, *blurred, lighting, table, y, band.left, band.right);
+        }
+        return kOk;
+    });
 }
 
 extern const EffectMaker kChromeMaker = MakerFor<Chrome>();

@@ -5,6 +5,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "noise/rgb_color.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
@@ -114,22 +115,25 @@ int Cutout::RenderBand(RenderContext& context, const PixelRect& band) {
     OffsetRect(area, -TruncToInt32(offset.x), -TruncToInt32(offset.y));
     OutsetRect(area, TruncToInt32(r) + 1);
     ScopedRaster rim;
-    const int result = BlurMaskRegion(*context.mask, area, r, context.abort, rim);
+    const int result = BlurMaskRegion(*context.mask, area, r, context.abort, rim,
+                                      EngineRunner(context.input));
     if (result != kOk) return result;
 
     const HoleShading shading(p);
     const double dx = context.maskOffsetX;
     const double dy = context.maskOffsetY;
-    for (int32_t y = band.top; y < band.bottom; ++y) {
-        const uint8_t* s = context.source->Pixel(band.left, y);
-        uint8_t* d = context.destination->Pixel(band.left, y);
-        for (int32_t x = band.left; x < band.right; ++x, s += 4, d += 4) {
-            const double o = SampleBilinearClamped(*context.mask, x - dx, y - dy) / 255.0;
-            const int u = 255 - SampleBilinearClamped(*rim, x - dx - offset.x, y - dy - offset.y);
-            ShadeHolePixel(s, d, o, u, shading);
+    return ShareBandRows(context, band, [&](int32_t top, int32_t bottom) {
+        for (int32_t y = top; y < bottom; ++y) {
+            const uint8_t* s = context.source->Pixel(band.left, y);
+            uint8_t* d = context.destination->Pixel(band.left, y);
+            for (int32_t x = band.left; x < band.right; ++x, s += 4, d += 4) {
+                const double o = SampleBilinearClamped(*context.mask, x - dx, y - dy) / 255.0;
+                const int u = 255 - SampleBilinearClamped(*rim, x - dx - offset.x, y - dy - offset.y);
+                ShadeHolePixel(s, d, o, u, shading);
+            }
         }
-    }
-    return kOk;
+        return kOk;
+    });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "noise/rgb_color.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
@@ -91,26 +92,29 @@ int DropShadow::RenderBand(RenderContext& context, const PixelRect& band) {
     OffsetRect(area, -ix, -iy);
     OutsetRect(area, blur);
     ScopedRaster shadow;
-    const int result = BlurMaskRegion(*context.mask, area, blur, context.abort, shadow);
+    const int result = BlurMaskRegion(*context.mask, area, blur, context.abort, shadow,
+                                      EngineRunner(context.input));
     if (result != kOk) return result;
 
     uint8_t colour[3];
     p.shadowColour.ToBytes(colour);
     const int32_t opacity = p.opacity * 255 / 100;
     const Raster& mask = *context.mask;
-    for (int32_t y = band.top; y < band.bottom; ++y) {
-        const uint8_t* cast = shadow->Pixel(band.left - ix, y - iy);
-        const uint8_t* s = context.source->Pixel(band.left, y);
-        uint8_t* d = context.destination->Pixel(band.left, y);
-        for (int32_t x = band.left; x < band.right; ++x, ++cast, s += 4, d += 4) {
-            int32_t coverage = *cast * opacity / 255;
-            if (p.drawEverywhere == 0 && mask.Contains(x, y)) {
-                coverage = (255 - *mask.Pixel(x, y)) * coverage / 255;
+    return ShareBandRows(context, band, [&](int32_t top, int32_t bottom) {
+        for (int32_t y = top; y < bottom; ++y) {
+            const uint8_t* cast = shadow->Pixel(band.left - ix, y - iy);
+            const uint8_t* s = context.source->Pixel(band.left, y);
+            uint8_t* d = context.destination->Pixel(band.left, y);
+            for (int32_t x = band.left; x < band.right; ++x, ++cast, s += 4, d += 4) {
+                int32_t coverage = *cast * opacity / 255;
+                if (p.drawEverywhere == 0 && mask.Contains(x, y)) {
+                    coverage = (255 - *mask.Pixel(x, y)) * coverage / 255;
+                }
+                ShadowComposite(s, d, colour, coverage);
             }
-            ShadowComposite(s, d, colour, coverage);
         }
-    }
-    return kOk;
+        return kOk;
+    });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
 #include "raster/pixel_ops.h"
@@ -64,7 +65,7 @@ int GaussianBlur::RenderBand(RenderContext& context, const PixelRect& band) {
     int result = CreateRaster(area, 4, 1, copy);
     if (result != kOk) return result;
     CopyRasterOverlap(*context.source, *copy);
-    result = BlurRaster(*copy, r, context.abort);
+    result = BlurRaster(*copy, r, context.abort, EngineRunner(context.input));
     if (result == kOk) {
         for (int32_t y = band.top; y < band.bottom; ++y) {
             std::memcpy(context.destination->Pixel(band.left, y), copy->Pixel(band.left, y),

@@ -14,6 +14,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "noise/noise_field.h"
 #include "noise/rgb_color.h"
 #include "raster/blur.h"
@@ -338,7 +339,7 @@ int Glass::RenderBand(RenderContext& context, const PixelRect& band) {
     field.AddNoiseBelow(*heights, shading.depth, flaws.lump, flaws.thickness,
                         drift.x - context.selectionBounds->left,
                         drift.y - context.selectionBounds->top);
-    result = BlurRaster(*heights, kHeightBlur, context.abort);
+    result = BlurRaster(*heights, kHeightBlur, context.abort, EngineRunner(context.input));
     if (result != kOk) return result;
 
     Transmission transmission{p.refraction, p.opacity, {}};

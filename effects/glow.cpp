@@ -10,6 +10,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "noise/rgb_color.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
@@ -160,7 +161,8 @@ int RenderDiffuse(const RenderContext& context, const PixelRect& band, const Glo
     PixelRect area;
     GrowWithin(band, *context.mask, TruncToInt32(std::ceil(width)), area);
     ScopedRaster blurred;
-    const int result = BlurMaskRegion(*context.mask, area, width, context.abort, blurred);
+    const int result = BlurMaskRegion(*context.mask, area, width, context.abort, blurred,
+                                      EngineRunner(context.input));
     if (result != kOk) return result;
     for (int32_t y = band.top; y < band.bottom; ++y) {
         for (int32_t x = band.left; x < band.right; ++x) {

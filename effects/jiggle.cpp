@@ -43,7 +43,7 @@ public:
     static constexpr int kNameId = 32000;
     static constexpr int kDescriptionId = 32005;
     static constexpr const char* kKey = "Jiggle";
-    static constexpr bool kBandsAgree = false;
+    static constexpr bool kBandsAgree = true;
     static constexpr const auto& kParams = kJiggleParams;
 
     bool SpareFlagA() const override { return true; }
@@ -145,6 +145,9 @@ int Jiggle::RenderBand(RenderContext& context, const PixelRect& band) {
     int result = field.Init(0.1 * warp, 0, p.randomSeed, Flow().phase);
     PixelRect area = band;
     OutsetRect(area, 1);
+    // Positions summed from the corner of the whole output's field, so that
+    // every band samples where the whole frame would.
+    field.SumPositionsFrom(context.outputArea->left - 1, context.outputArea->top - 1);
     ScopedRaster heights;
     if (result == kOk) result = heights.Create(area, 1, 8);
     if (result == kOk) {

@@ -119,13 +119,49 @@ struct TrailSweep {
     int32_t lines;
     int32_t* acc = nullptr;     // kColours per line
     int32_t* weight = nullptr;  // one per line
+    int32_t first = 0;          // the band's first main position, in sweep order
+    int32_t last = 0;           // and its last
+    int32_t lineLo = 0;         // the lines [lineLo, lineHi) the sweep keeps
+    int32_t lineHi = 0;         // up to date at the current position
 
     int64_t CrossAt(int32_t main) const { return crossStart + int64_t{(main - start) * step} * crossStep; }
+    // Steps from the sweep's start to `main`.
+    int32_t Order(int32_t main) const { return (main - start) * step; }
+    bool Reach(const PixelRect& band);
     bool Sample(int32_t main, int64_t cross, int32_t line, TrailSample& sample) const;
+    void TakeFading(int32_t line, int32_t main, int64_t cross);
+    void AddToBox(int32_t line, int32_t main, int64_t cross);
+    void DropFromBox(int32_t line, int32_t main, int64_t cross);
+    int32_t FadingStart(int32_t line, int32_t main) const;
+    void CatchUp(int32_t line, int32_t main);
+    int CatchUpLines(int32_t lo, int32_t hi, int32_t main);
+    int FollowLines(int32_t main, const PixelRect& band);
     void Accumulate(int32_t main);
     void Write(int32_t main, const PixelRect& band) const;
+    void DecayLine(int32_t line) { weight[line] = std::max(0, weight[line] - decay); }
     void Decay();
 };
+
+// The band's main positions the sweep writes at, in sweep order: those of
+// the band and the destination from the sweep's start on. False when none.
+bool TrailSweep::Reach(const PixelRect& band) {
+    const PixelRect& dest = *context.destArea;
+    const int32_t lo = std::max(axes.MainLo(band), axes.MainLo(dest));
+    const int32_t hi = std::min(axes.MainHi(band), axes.MainHi(dest));
+    if (lo >= hi) return false;
+    first = step > 0 ? lo : hi - 1;
+    last = step > 0 ? hi - 1 : lo;
+    if (Order(first) < 0) first = start;
+    return Order(last) >= Order(first);
+}
+
+// The fading smear's weight of a sample with mask value m: 0 up to m = 15,
+// where the sample leaves the line as it was, and 256 at m = 255 alone,
+// where it replaces the line's colour and weight outright.
+int32_t FadingWeight(int32_t mask) { return mask * mask / 254; }
+
+// The uniform smear's weight of a sample.
+int32_t BoxWeight(int32_t mask) { return 256 * mask / 255; }
 
 // Line `line` at main position `main` lies between cross rows r and r + 1 by
 // the fraction of `cross`; a line whose row lies outside the source takes no
@@ -153,30 +189,107 @@ bool TrailSweep::Sample(int32_t main, int64_t cross, int32_t line, TrailSample& 
     return true;
 }
 
+void TrailSweep::TakeFading(int32_t line, int32_t main, int64_t cross) {
+    TrailSample s;
+    if (!Sample(main, cross, line, s)) return;
+    const int32_t w = FadingWeight(s.mask);
+    int32_t* a = acc + line * kColours;
+    for (int c = 0; c < kColours; ++c) a[c] = (a[c] * (256 - w) + s.colour[c] * w) >> 8;
+    weight[line] = (weight[line] * (256 - w) >> 8) + w * 255;
+}
+
+void TrailSweep::AddToBox(int32_t line, int32_t main, int64_t cross) {
+    TrailSample s;
+    if (!Sample(main, cross, line, s)) return;
+    const int32_t w = BoxWeight(s.mask);
+    int32_t* a = acc + line * kColours;
+    for (int c = 0; c < kColours; ++c) a[c] += w * s.colour[c];
+    weight[line] += w;
+}
+
+void TrailSweep::DropFromBox(int32_t line, int32_t main, int64_t cross) {
+    TrailSample s;
+    if (!Sample(main, cross, line, s)) return;
+    const int32_t w = BoxWeight(s.mask);
+    int32_t* a = acc + line * kColours;
+    for (int c = 0; c < kColours; ++c) a[c] = std::max(0, a[c] - w * s.colour[c]);
+    weight[line] = std::max(0, weight[line] - w);
+}
+
+// Where a line of the fading smear, from (0, 0), must start to stand before
+// `main` as the whole sweep leaves it: at its last sample of weight 256
+// before `main`, which sets the line whatever came before; with none, at its
+// first sample of nonzero weight, since until then the samples of weight 0,
+// the positions without a sample and the decay all leave (0, 0); at `main`
+// itself when it has neither, as the line is still (0, 0) there.
+int32_t TrailSweep::FadingStart(int32_t line, int32_t main) const {
+    int32_t begin = main;
+    for (int32_t at = main; at != start;) {
+        at -= step;
+        TrailSample s;
+        if (!Sample(at, CrossAt(at), line, s)) continue;
+        const int32_t w = FadingWeight(s.mask);
+        if (w != 0) begin = at;
+        if (w == 256) break;
+    }
+    return begin;
+}
+
+// Gives a line the state the whole sweep leaves it in before `main`, from
+// its own samples alone: lines are independent of one another. The uniform
+// smear's sums hold exactly the samples of the last tailSteps positions (each
+// sample dropped was added before, so the clamps never act); the fading
+// smear's state is found from where FadingStart says, with each step's decay.
+void TrailSweep::CatchUp(int32_t line, int32_t main) {
+    std::fill_n(acc + line * kColours, kColours, 0);
+    weight[line] = 0;
+    if (!params.taper) {
+        const int32_t back = std::min(Order(main), tailSteps);
+        for (int32_t at = main - step * back; at != main; at += step) AddToBox(line, at, CrossAt(at));
+        return;
+    }
+    for (int32_t at = FadingStart(line, main); at != main; at += step) {
+        TakeFading(line, at, CrossAt(at));
+        DecayLine(line);
+    }
+}
+
+int TrailSweep::CatchUpLines(int32_t lo, int32_t hi, int32_t main) {
+    for (int32_t j = lo; j < hi; ++j) {
+        if (context.abort(nullptr) != 0) return kCancelled;
+        CatchUp(j, main);
+    }
+    return kOk;
+}
+
+// Keeps up to date the lines Write reads at `main` and no others: those
+// around the band's cross rows v from the step's first row `base` on, v -
+// base and v - base - 1. Lines entering the set are caught up; as `base`
+// moves monotonically along the sweep, the set slides one way, so a line
+// that leaves it is never read again.
+int TrailSweep::FollowLines(int32_t main, const PixelRect& band) {
+    const int64_t base = CrossAt(main) >> 16;
+    const auto lo = static_cast<int32_t>(std::clamp<int64_t>(axes.CrossLo(band) - 1 - base, 0, lines));
+    const auto hi = static_cast<int32_t>(std::clamp<int64_t>(axes.CrossHi(band) - base, lo, lines));
+    int result = CatchUpLines(lo, std::min(hi, lineLo), main);
+    if (result == kOk) result = CatchUpLines(std::max(lo, lineHi), hi, main);
+    lineLo = lo;
+    lineHi = hi;
+    return result;
+}
+
 void TrailSweep::Accumulate(int32_t main) {
     const int64_t cross = CrossAt(main);
+    if (params.taper) {
+        for (int32_t j = lineLo; j < lineHi; ++j) TakeFading(j, main, cross);
+        return;
+    }
     const int32_t tail = main - step * tailSteps;
-    const bool tailInside = (tail - start) * step >= 0;
-    for (int32_t j = 0; j < lines; ++j) {
-        int32_t* a = acc + j * kColours;
-        TrailSample s;
-        if (params.taper) {
-            if (!Sample(main, cross, j, s)) continue;
-            const int32_t w = s.mask * s.mask / 254;  // 255 gives 256: replaces at once
-            for (int c = 0; c < kColours; ++c) a[c] = (a[c] * (256 - w) + s.colour[c] * w) >> 8;
-            weight[j] = (weight[j] * (256 - w) >> 8) + w * 255;
-            continue;
-        }
-        if (Sample(main, cross, j, s)) {
-            const int32_t w = 256 * s.mask / 255;
-            for (int c = 0; c < kColours; ++c) a[c] += w * s.colour[c];
-            weight[j] += w;
-        }
-        if (tailInside && Sample(tail, CrossAt(tail), j, s)) {
-            const int32_t w = 256 * s.mask / 255;
-            for (int c = 0; c < kColours; ++c) a[c] = std::max(0, a[c] - w * s.colour[c]);
-            weight[j] = std::max(0, weight[j] - w);
-        }
+    const int64_t tailCross = CrossAt(tail);
+    const bool tailInside = Order(tail) >= 0;
+    for (int32_t j = lineLo; j < lineHi; ++j) {
+        AddToBox(j, main, cross);
+        if (tailInside) DropFromBox(j, tail, tailCross);
     }
 }
 
@@ -227,20 +340,20 @@ void TrailSweep::Write(int32_t main, const PixelRect& band) const {
 }
 
 void TrailSweep::Decay() {
-    for (int32_t j = 0; j < lines; ++j) weight[j] = std::max(0, weight[j] - decay);
+    for (int32_t j = lineLo; j < lineHi; ++j) DecayLine(j);
 }
 
+// Sweeps the band's positions alone: nothing is written after its last, and
+// the lines it reads are brought to their state at its first as they enter.
 int RunSweep(TrailSweep& sweep, const PixelRect& band) {
-    const PixelRect& dest = *sweep.context.destArea;
-    for (int32_t main = sweep.start;; main += sweep.step) {
+    for (int32_t main = sweep.first;; main += sweep.step) {
         if (sweep.context.abort(nullptr) != 0) return kCancelled;
+        const int result = sweep.FollowLines(main, band);
+        if (result != kOk) return result;
         sweep.Accumulate(main);
-        const bool inBand = main >= sweep.axes.MainLo(band) && main < sweep.axes.MainHi(band);
-        if (inBand && main >= sweep.axes.MainLo(dest) && main < sweep.axes.MainHi(dest)) {
-            sweep.Write(main, band);
-        }
+        sweep.Write(main, band);
         if (sweep.params.taper) sweep.Decay();
-        if (main == sweep.end) return kOk;
+        if (main == sweep.last) return kOk;
     }
 }
 
@@ -285,7 +398,7 @@ int MotionTrail::RenderBand(RenderContext& context, const PixelRect& band) {
     if (drift > 0) sweep.crossStart -= ((drift + 0xFFFF) >> 16) << 16;
     const int64_t lowest = std::min(sweep.crossStart, sweep.CrossAt(sweep.end)) >> 16;
     sweep.lines = static_cast<int32_t>(std::max<int64_t>(0, axes.CrossHi(dest) - lowest));
-    if (sweep.lines == 0) return kOk;
+    if (sweep.lines == 0 || !sweep.Reach(band)) return kOk;
 
     const size_t lines = static_cast<size_t>(sweep.lines);
     ModuleBuffer<int32_t> acc, weight;
@@ -294,8 +407,6 @@ int MotionTrail::RenderBand(RenderContext& context, const PixelRect& band) {
     if (result != kOk) return result;
     sweep.acc = acc.get();
     sweep.weight = weight.get();
-    std::fill_n(sweep.acc, kColours * lines, 0);
-    std::fill_n(sweep.weight, lines, 0);
     return RunSweep(sweep, band);
 }
 

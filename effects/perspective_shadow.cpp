@@ -8,6 +8,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "noise/rgb_color.h"
 #include "raster/blur.h"
 #include "raster/numeric.h"
@@ -36,6 +37,14 @@ struct PerspectiveShadowParams {
     double opacity = 90;
     RgbColor shadowColour = RgbColor::Bytes(0, 0, 0);
     int16_t drawEverywhere = 0;
+};
+
+// The shadow the whole silhouette casts, whatever the band: the silhouette,
+// its geometry and its blurred coverage.
+struct ShadowCast {
+    Raster* silhouette = nullptr;
+    Raster* blurred = nullptr;
+    ShadowProjection projection;
 };
 
 class PerspectiveShadow final
@@ -74,12 +83,16 @@ public:
         UnionRect(shadow, input, result);
     }
 
+    int PrepareRender(RenderContext& context) override;
     int RenderBand(RenderContext& context, const PixelRect& band) override;
+    void ReleaseParamBlock(void*) override;
 
 private:
-    // Built by OutputRect for the layer's rectangle; held by value, so the
-    // object still owns nothing that needs freeing. Bands build their own.
+    // Built by OutputRect for the layer's rectangle, held by value.
     ShadowProjection projection_;
+    // What every band reads: built once per render, before the bands, and
+    // released with the parameter block.
+    ShadowCast cast_;
 };
 
 // ---- Kernel ------------------------------------------------------------------
@@ -102,25 +115,43 @@ int Silhouette(const RenderContext& context, ScopedRaster& silhouette) {
                            silhouette.Receive());
 }
 
-// Every pixel of the band is traced toward the vanishing point into the
-// silhouette's rectangle, where the blurred silhouette gives its coverage.
-// The whole silhouette is used whatever the band, so bands agree.
-int PerspectiveShadow::RenderBand(RenderContext& context, const PixelRect& band) {
+// The silhouette, its projection and its blur, for every band to read. On
+// failure the cast holds nothing.
+int PerspectiveShadow::PrepareRender(RenderContext& context) {
     const auto& p = *static_cast<const PerspectiveShadowParams*>(context.params);
     const double r = p.blur / context.divisor;
     ScopedRaster silhouette;
     int result = Silhouette(context, silhouette);
     if (result != kOk) return result;
     // The shadow's geometry follows the silhouette's bounding box, not the
-    // layer's rectangle; each band its own, so bands may run at once.
+    // layer's rectangle.
     ShadowProjection projection;
     projection.Build(p.vanishingDistance, p.direction, p.length, silhouette->bounds);
     PixelRect area = silhouette->bounds;
     OutsetRect(area, TruncToInt32(std::ceil(r)));
     ScopedRaster blurred;
-    result = BlurMaskRegion(*silhouette, area, r, context.abort, blurred);
+    result = BlurMaskRegion(*silhouette, area, r, context.abort, blurred,
+                            EngineRunner(context.input));
     if (result != kOk) return result;
+    cast_.silhouette = silhouette.Release();
+    cast_.blurred = blurred.Release();
+    cast_.projection = projection;
+    return kOk;
+}
 
+void PerspectiveShadow::ReleaseParamBlock(void*) {
+    DestroyRaster(cast_.silhouette);
+    DestroyRaster(cast_.blurred);
+    cast_ = ShadowCast{};
+}
+
+// Every pixel of the band is traced toward the vanishing point into the
+// silhouette's rectangle, where the blurred silhouette gives its coverage.
+// The whole silhouette is used whatever the band, so bands agree.
+int PerspectiveShadow::RenderBand(RenderContext& context, const PixelRect& band) {
+    const auto& p = *static_cast<const PerspectiveShadowParams*>(context.params);
+    const Raster& silhouette = *cast_.silhouette;
+    const Raster& blurred = *cast_.blurred;
     uint8_t colour[3];
     p.shadowColour.ToBytes(colour);
     const int32_t opacity = OpacityFactor(p.opacity);
@@ -130,10 +161,10 @@ int PerspectiveShadow::RenderBand(RenderContext& context, const PixelRect& band)
         for (int32_t x = band.left; x < band.right; ++x, s += 4, d += 4) {
             double sx = 0;
             double sy = 0;
-            projection.Map(x, y, sx, sy);
-            int32_t coverage = SampleBilinearZero(*blurred, sx, sy);
-            if (p.drawEverywhere == 0 && silhouette->Contains(x, y)) {
-                coverage = (255 - *silhouette->Pixel(x, y)) * coverage / 255;
+            cast_.projection.Map(x, y, sx, sy);
+            int32_t coverage = SampleBilinearZero(blurred, sx, sy);
+            if (p.drawEverywhere == 0 && silhouette.Contains(x, y)) {
+                coverage = (255 - *silhouette.Pixel(x, y)) * coverage / 255;
             }
             ShadowComposite(s, d, colour, coverage * opacity / 255);
         }

@@ -6,6 +6,7 @@
 
 #include "base/module_memory.h"
 #include "base/result_codes.h"
+#include "host/render_driver.h"
 #include "host/time_integration.h"
 #include "noise/noise_field.h"
 #include "noise/random.h"
@@ -469,7 +470,8 @@ int RenderPlumeBand(const RenderContext& context, const PlumeSettings& settings,
         const int32_t reach = PlumeReach(settings.edgeSoftness, context.divisor);
         PixelRect grown;
         GrowWithin(band, *context.mask, reach, grown);
-        result = BlurMaskRegion(*context.mask, grown, reach, context.abort, blurred);
+        result = BlurMaskRegion(*context.mask, grown, reach, context.abort, blurred,
+                                EngineRunner(context.input));
         if (result != kOk) return result;
         CarryHeatInto(band, *blurred, decay, frame);
     }

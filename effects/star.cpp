@@ -49,6 +49,7 @@ public:
     static constexpr int kDescriptionId = 37009;
     static constexpr const char* kKey = "Star";
     static constexpr bool kBandsAgree = true;
+    static constexpr int kBandsPerWorker = 4;
     static constexpr const auto& kParams = kStarParams;
 
     bool SpareFlagA() const override { return true; }

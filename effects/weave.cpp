@@ -56,7 +56,7 @@ public:
     bool ReadsOtherTimes() const override { return true; }
     bool VariesOverTime() const override { return true; }
 
-    // Rows 8 and 9 (flow) are integrated over time by the band kernel.
+    // Rows 8 and 9 (flow) are integrated over time before the bands.
     void ReadBlock(HostParamDef** params, WeaveParams& block) const {
         block.ribbonWidth = ParamInt16(params, 0);
         block.gapWidth = ParamInt16(params, 1);
@@ -77,7 +77,13 @@ public:
         second = needed;
     }
 
+    int PrepareRender(RenderContext& context) override;
     int RenderBand(RenderContext& context, const PixelRect& band) override;
+
+private:
+    // The flow's drift, integrated once per render on the render thread,
+    // where a lent motion carry is seen.
+    Drift drift_;
 };
 
 // ---- Kernel ------------------------------------------------------------------
@@ -190,7 +196,7 @@ struct WeaveKernel {
     const Raster& grain;  // one signed byte per source pixel
     const int16_t* shade;
     uint8_t gapColor[3];
-    PixelRect reach;  // where threads find source, mask and grain
+    PixelRect reach;  // where threads find source and mask; the grain covers what a band's read
     Steps across, down;
 };
 
@@ -312,6 +318,20 @@ int WeaveRows(const WeaveKernel& k, const PixelRect& band, const PatternOffset& 
     return kOk;
 }
 
+int Weave::PrepareRender(RenderContext& context) {
+    return IntegrateFlow(context.input, context.output, HostParamIndex(kSpeedRow),
+                         HostParamIndex(kDirectionRow), drift_);
+}
+
+// The grain the band's threads read: the band grown by a thread's reach each
+// way, within the source. Its values depend on the position alone.
+PixelRect GrainArea(const PixelRect& band, const WeaveSizes& s, const Raster& source) {
+    PixelRect area = band;
+    OutsetRect(area, std::max(s.before, s.after));
+    IntersectRect(area, source, area);
+    return area;
+}
+
 int Weave::RenderBand(RenderContext& context, const PixelRect& band) {
     const auto& p = *static_cast<const WeaveParams*>(context.params);
     const WeaveSizes s = SizesOf(p, WholeDivisor(context.divisor));
@@ -319,21 +339,17 @@ int Weave::RenderBand(RenderContext& context, const PixelRect& band) {
     int result = field.Init(1.0, p.threadDetail, p.ribbonWidth, 0);
     if (result != kOk) return result;
     ScopedRaster grain;
-    result = field.FillGrain(grain.Receive(), context.source->bounds);
+    result = field.FillGrain(grain.Receive(), GrainArea(band, s, *context.source));
     if (result != kOk) return result;
     ModuleBuffer<int16_t> shade;
     result = BuildShadeTable(shade, s.stretch, p.shadowDepth);
-    if (result != kOk) return result;
-    Drift drift;
-    result = IntegrateFlow(context.input, context.output, HostParamIndex(kSpeedRow),
-                           HostParamIndex(kDirectionRow), drift);
     if (result != kOk) return result;
 
     WeaveKernel kernel{context, p, s, *grain, shade.get(), {}, {}, Steps{1, 1, 4},
                        Steps{RowStride(*context.mask), RowStride(*grain), RowStride(*context.source)}};
     p.gapColor.ToBytes(kernel.gapColor);
     IntersectRect(context.source->bounds, *context.mask, kernel.reach);
-    return WeaveRows(kernel, band, OffsetOf(drift, context, s));
+    return WeaveRows(kernel, band, OffsetOf(drift_, context, s));
 }
 
 }  // namespace

@@ -105,6 +105,7 @@ Bridge* Loaded() {
         ourhost::HostOnThisThread keep(nullptr);
         bridge->host = std::make_unique<ourhost::Host>();
     }
+    bridge->host->ServeRenders();
     const std::string path = ModulePath();
     std::string error;
     bridge->module = ourhost::Module::Load(path, error);

@@ -99,6 +99,10 @@ public:
     // Whether splitting the output area into bands changes no pixel: only
     // then does the driver render several bands, each on a thread of its own.
     bool BandsAgree() const { return bandsAgree_; }
+    // With several workers, the bands each worker takes on average: more
+    // than one for an effect whose cost varies across the frame, so that a
+    // worker done early takes another band instead of waiting.
+    int BandsPerWorker() const { return bandsPerWorker_; }
 
     // The version word: major, minor, revision, stage and build packed.
     uint32_t VersionWord() const;
@@ -108,6 +112,7 @@ public:
 protected:
     Effect(int paramCount, int nameStringId, int descriptionStringId);
     void DeclareBandsAgree(bool agree) { bandsAgree_ = agree; }
+    void DeclareBandsPerWorker(int bands) { bandsPerWorker_ = bands; }
 
 private:
     int32_t paramCount_;
@@ -119,6 +124,7 @@ private:
     int32_t stage_ = 3;  // 0 develop, 1 alpha, 2 beta, 3 release
     int32_t build_ = 38;
     bool bandsAgree_ = false;
+    int bandsPerWorker_ = 1;
 };
 
 // Reports a framework error: sets the display flag, prints string `id` (or

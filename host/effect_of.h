@@ -4,6 +4,8 @@
 //   kParams                           its parameter table,
 //   kKey                              its effect key,
 //   kBandsAgree                       whether a band split changes no pixel,
+//   kBandsPerWorker (optional)        bands per worker when bands run on
+//                                     several, for a cost uneven across the frame,
 //   Block                             its parameter block (defaults as member
 //                                     initialisers), and
 //   void ReadBlock(HostParamDef**, Block&) const   filling the block.
@@ -52,6 +54,9 @@ protected:
         : Base(static_cast<int>(std::size(Derived::kParams)), Derived::kNameId,
                Derived::kDescriptionId) {
         this->DeclareBandsAgree(Derived::kBandsAgree);
+        if constexpr (requires { Derived::kBandsPerWorker; }) {
+            this->DeclareBandsPerWorker(Derived::kBandsPerWorker);
+        }
     }
 };
 

@@ -4,15 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cfenv>
 #include <cmath>
 #include <initializer_list>
+#include <optional>
 
 #include "base/module_memory.h"
 #include "base/result_codes.h"
 #include "host/effect.h"
 #include "host/string_ids.h"
-#include "platform/platform.h"
 #include "raster/pixel_ops.h"
 
 namespace zoka {
@@ -21,7 +20,10 @@ namespace {
 
 // Each thread's own: a host that calls the module on several threads at once
 // gives each render its own records.
-thread_local ZokaWorkerOffer tWorkerOffer{1, nullptr, nullptr, nullptr};
+thread_local ZokaWorkerOffer tWorkerOffer{1, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+// The threads a render on the calling thread may use, its own included.
+int OfferedWorkers() { return std::clamp(tWorkerOffer.workers, 1, kMaxBands); }
 
 // What AbortPoll consults: the render's record and, while its bands run on
 // several threads, the flag any of them raises when it stops.
@@ -31,6 +33,14 @@ struct AbortState {
 };
 thread_local AbortState tAbort;
 
+// The crew of the render on this thread, kept from its first split to its
+// end; outside a render, each split starts its own.
+thread_local WorkerCrew* tCrew = nullptr;
+
+// Whether this thread is running a part of a split: a split inside it would
+// wait for threads busy with the split's other parts, so it runs inline.
+thread_local bool tInPart = false;
+
 // Transparent white in host order: what an expanded border starts as.
 constexpr uint8_t kExpandedFill[4] = {0, 255, 255, 255};
 constexpr uint8_t kTransparent[4] = {0, 0, 0, 0};
@@ -38,7 +48,9 @@ constexpr uint8_t kTransparent[4] = {0, 0, 0, 0};
 // Everything one render holds, released on every path.
 class RenderResources {
 public:
-    RenderResources(Effect& effect, HostInputRecord* in) : effect_(effect), in_(in) {
+    RenderResources(Effect& effect, HostInputRecord* in)
+        : crew(in, tWorkerOffer), effect_(effect), in_(in), outerCrew_(tCrew) {
+        tCrew = &crew;
         InitRasterView(selectionView, 4, 1);
         InitRasterView(inputView, 4, 1);
         InitRasterView(outputView, 4, 1);
@@ -54,10 +66,12 @@ public:
         ReleaseRasterView(selectionView);
         ReleaseRasterView(inputView);
         ReleaseRasterView(outputView);
+        tCrew = outerCrew_;
     }
     RenderResources(const RenderResources&) = delete;
     RenderResources& operator=(const RenderResources&) = delete;
 
+    WorkerCrew crew;
     HostParamDef selectionParam{};
     bool selectionCheckedOut = false;
     Raster selectionView;
@@ -70,6 +84,7 @@ public:
 private:
     Effect& effect_;
     HostInputRecord* in_;
+    WorkerCrew* outerCrew_;
 };
 
 // The areas of one render, in working coordinates once shifted.
@@ -138,31 +153,121 @@ int LayOutAreas(Effect& effect, const void* block, double divisor, const HostLay
     return kOk;
 }
 
-// The work raster: the input in work order over the destination, with the
-// part outside the input transparent (white where the output expands).
-int BuildWorkRaster(RenderResources& r, Effect& effect, const HostLayer& inputLayer,
-                    const RenderAreas& a) {
+// The whole-frame pixel passes around the kernel (copies, pixel order, mask,
+// blend) touch each row alone, so they split by rows over the workers a host
+// offers, whether or not the effect's bands agree. They call the host for
+// nothing. Parts smaller than this many pixels cost more to start than they
+// save.
+constexpr int64_t kPixelsPerPassPart = 1 << 16;
+// A pass is cut into up to this many parts for each worker, taken by
+// whichever thread is free: a worker that joins late, or a thread slowed by
+// another program, then leaves the others less to wait for.
+constexpr int kPassPartsPerWorker = 4;
+// Within a part, a pass of several steps takes this many pixels' rows at a
+// time through all its steps, so that the rows are still in the core's
+// cache for the next step.
+constexpr int64_t kPixelsPerChunk = 1 << 14;
+
+// The parts of a split of area's pixels among threads: one for one thread;
+// otherwise up to kPassPartsPerWorker for each, none smaller than
+// kPixelsPerPassPart, and at most kMaxBands.
+int SplitParts(const PixelRect& area, int threads) {
+    if (threads <= 1 || IsEmpty(area)) return 1;
+    const int64_t pixels = int64_t{area.right - area.left} * (int64_t{area.bottom} - area.top);
+    const int64_t most = std::min<int64_t>(int64_t{threads} * kPassPartsPerWorker, kMaxBands);
+    return static_cast<int>(std::clamp<int64_t>(pixels / kPixelsPerPassPart, 1, most));
+}
+
+int PassParts(const PixelRect& area) { return SplitParts(area, OfferedWorkers()); }
+
+// The first row of part `part` of area's rows cut into `parts` runs (part ==
+// parts: the row past the last).
+int32_t PartTop(const PixelRect& area, int part, int parts) {
+    const int64_t rows = int64_t{area.bottom} - area.top;
+    return static_cast<int32_t>(area.top + rows * part / parts);
+}
+
+// Runs pass(top, bottom) over row ranges that together cover area's rows.
+template <typename Pass>
+void RunRowPass(HostInputRecord* in, const PixelRect& area, const Pass& pass) {
+    struct Split {
+        const PixelRect* area;
+        int parts;
+        const Pass* pass;
+    };
+    Split split{&area, PassParts(area), &pass};
+    const auto runPart = [](void* data, int part) {
+        const auto& s = *static_cast<const Split*>(data);
+        (*s.pass)(PartTop(*s.area, part, s.parts), PartTop(*s.area, part + 1, s.parts));
+    };
+    RunParts(in, nullptr, split.parts, PartTask{runPart, &split});
+}
+
+// Runs steps(top, bottom) over rows [top, bottom) of area, a chunk of rows at
+// a time.
+template <typename Steps>
+void InRowChunks(const PixelRect& area, int32_t top, int32_t bottom, const Steps& steps) {
+    const int64_t width = std::max<int64_t>(int64_t{area.right} - area.left, 1);
+    const int64_t rows = std::max<int64_t>(kPixelsPerChunk / width, 1);
+    for (int64_t y = top; y < bottom; y += rows) {
+        steps(static_cast<int32_t>(y), static_cast<int32_t>(std::min<int64_t>(y + rows, bottom)));
+    }
+}
+
+// The rasters the kernel starts from, made in one pass over the rows: the
+// work raster (the input in work order over the destination, with the part
+// outside the input transparent, white where the output expands), the output
+// holding the work raster, and the mask (the selection where there is one,
+// else the work raster's alpha). Each row is read from the input once and
+// copied on while it is still in the cache.
+int PrepareRasters(RenderResources& r, Effect& effect, HostInputRecord* in, const HostLayer& inputLayer,
+                   const HostLayer& image, const RenderAreas& a) {
     int result = AttachRasterView(r.inputView, a.input, inputLayer.data, inputLayer.rowBytes);
     if (result != kOk) return result;
     result = CreateRaster(a.destination, 4, 1, r.work);
     if (result != kOk) return result;
+    result = AttachRasterView(r.outputView, a.destination, image.data, image.rowBytes);
+    if (result != kOk) return result;
+    result = CreateRaster(a.destination, 1, 1, r.mask);
+    if (result != kOk) return result;
+    if (a.hasSelection) ShiftRasterView(r.selectionView, a.shiftX, a.shiftY);
     PixelRect covered;
     IntersectRect(a.destination, a.input, covered);
-    if (covered != a.destination) {
-        FillRectPixels(*r.work, a.destination, effect.ExpandsOutput() ? kExpandedFill : kTransparent);
-    }
-    CopyRasterOverlap(r.inputView, *r.work);
+    const bool fill = covered != a.destination;
+    const uint8_t(&fillPixel)[4] = effect.ExpandsOutput() ? kExpandedFill : kTransparent;
+    const bool reorder = !effect.KeepsHostPixelOrder();
+    RunRowPass(in, a.destination, [&](int32_t top, int32_t bottom) {
+        InRowChunks(a.destination, top, bottom, [&](int32_t chunkTop, int32_t chunkBottom) {
+            const Raster rows = RowSlice(*r.work, chunkTop, chunkBottom);
+            if (fill) FillRectPixels(rows, a.destination, fillPixel);
+            CopyRasterOverlap(r.inputView, rows);
+            if (reorder) HostToWorkOrder(rows);
+            CopyRasterOverlap(rows, r.outputView);
+            const Raster maskRows = RowSlice(*r.mask, chunkTop, chunkBottom);
+            if (a.hasSelection) {
+                CopySelectionInto(r.selectionView, maskRows);
+            } else {
+                CopyAlphaInto(*r.work, maskRows);
+            }
+        });
+    });
     ReleaseRasterView(r.inputView);
-    if (!effect.KeepsHostPixelOrder()) HostToWorkOrder(*r.work);
+    if (a.hasSelection) ReleaseRasterView(r.selectionView);
     return kOk;
 }
 
-int BuildMask(RenderResources& r, const RenderAreas& a) {
-    if (!a.hasSelection) return ExtractAlpha(a.destination, *r.work, r.mask);
-    ShiftRasterView(r.selectionView, a.shiftX, a.shiftY);
-    const int result = ExtractSelection(a.destination, r.selectionView, r.mask);
-    ReleaseRasterView(r.selectionView);
-    return result;
+// Mixes the input back in through the selection where the effect asks for
+// it, and turns the output back into host order.
+void FinishOutput(RenderResources& r, Effect& effect, HostInputRecord* in, const RenderAreas& a,
+                  const RenderContext& context) {
+    const bool blend = effect.MasksWithSelection() && a.hasSelection;
+    const bool reorder = !effect.KeepsHostPixelOrder();
+    if (!blend && !reorder) return;
+    RunRowPass(in, a.destination, [&](int32_t top, int32_t bottom) {
+        const Raster rows = RowSlice(r.outputView, top, bottom);
+        if (blend) BlendByMaskShifted(*r.work, rows, *r.mask, context.maskOffsetX, context.maskOffsetY);
+        if (reorder) WorkToHostOrder(rows);
+    });
 }
 
 int RenderAllBands(Effect& effect, RenderContext& context, HostInputRecord* in) {
@@ -170,8 +275,9 @@ int RenderAllBands(Effect& effect, RenderContext& context, HostInputRecord* in) 
     int count = 0;
     PixelRect band;
     const int workers = WorkerCount(effect);
-    for (NextBand(*context.outputArea, band, workers); !IsEmpty(band) && count < kMaxBands;
-         NextBand(*context.outputArea, band, workers)) {
+    const int bands = workers > 1 ? std::min(workers * effect.BandsPerWorker(), kMaxBands) : 1;
+    for (NextBand(*context.outputArea, band, bands); !IsEmpty(band) && count < kMaxBands;
+         NextBand(*context.outputArea, band, bands)) {
         table[count++] = BandEntry{band, &effect, &context};
     }
     return RunBands(in, table, count);
@@ -190,12 +296,7 @@ int RenderFrame(Effect& effect, RenderResources& r, HostInputRecord* in, HostOut
     const double divisor = ResolutionDivisor(in);
     int result = LayOutAreas(effect, r.block, divisor, inputLayer, *image, a);
     if (result != kOk) return result;
-    result = BuildWorkRaster(r, effect, inputLayer, a);
-    if (result != kOk) return result;
-    result = AttachRasterView(r.outputView, a.destination, image->data, image->rowBytes);
-    if (result != kOk) return result;
-    CopyRasterOverlap(*r.work, r.outputView);
-    result = BuildMask(r, a);
+    result = PrepareRasters(r, effect, in, inputLayer, *image, a);
     if (result != kOk) return result;
     IntersectRect(a.selection, a.destination, a.selection);
     AbortPoll(in);
@@ -210,22 +311,19 @@ int RenderFrame(Effect& effect, RenderResources& r, HostInputRecord* in, HostOut
     if (result != kOk) return result;
     result = RenderAllBands(effect, context, in);
     if (result != kOk) return result;
-    if (effect.MasksWithSelection() && a.hasSelection) {
-        BlendByMaskShifted(*r.work, r.outputView, *r.mask, context.maskOffsetX, context.maskOffsetY);
-    }
-    if (!effect.KeepsHostPixelOrder()) WorkToHostOrder(r.outputView);
+    FinishOutput(r, effect, in, a, context);
     return kOk;
 }
 
 }  // namespace
 
 void OfferWorkers(const ZokaWorkerOffer* offer) {
-    tWorkerOffer = offer != nullptr ? *offer : ZokaWorkerOffer{1, nullptr, nullptr, nullptr};
+    tWorkerOffer = offer != nullptr ? *offer : ZokaWorkerOffer{1, nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 
 int WorkerCount(const Effect& effect) {
     if (!effect.BandsAgree()) return 1;
-    return std::clamp(tWorkerOffer.workers, 1, kMaxBands);
+    return OfferedWorkers();
 }
 
 void NextBand(const PixelRect& area, PixelRect& band, int workers) {
@@ -244,38 +342,28 @@ void NextBand(const PixelRect& area, PixelRect& band, int workers) {
 
 namespace {
 
-// A band that fails or is cancelled stops the others at their next poll.
-int RenderSharedBand(const BandEntry& entry, std::atomic<bool>& stop) {
-    const int result = entry.effect->RenderBand(*entry.context, entry.band);
-    if (result != kOk) stop.store(true);
-    return result;
-}
-
-// One band on a worker thread, which answers to the host as the render's
-// thread does: the same input record, the same stop flag, and the host's
-// hooks around its callbacks. It also computes as that thread does: a thread
-// the system starts may have another floating-point environment (on 32-bit
-// Windows the x87 precision the C library's functions compute in), so the
-// worker takes the render thread's.
-struct BandWorker {
-    const BandEntry* entry;
-    HostInputRecord* in;
-    std::atomic<bool>* stop;
-    const ZokaWorkerOffer* offer;
-    const std::fenv_t* environment;
-    int result;
-    platform::Thread thread;
+// The bands of one render, taken in order by whichever worker is free. A band
+// that fails or is cancelled stops the others at their next poll, and the
+// bands not started by then count as cancelled.
+struct BandRun {
+    BandEntry* table;
+    int count;
+    std::atomic<int> next{0};
+    std::atomic<bool> stop{false};
+    int results[kMaxBands] = {};
 };
 
-void RunBandWorker(void* argument) {
-    auto& w = *static_cast<BandWorker*>(argument);
-    std::fesetenv(w.environment);
-    CurrentInputRecord = w.in;
-    tAbort = AbortState{w.in, w.stop};
-    if (w.offer->workerBegins != nullptr) w.offer->workerBegins(w.offer->host);
-    w.result = RenderSharedBand(*w.entry, *w.stop);
-    if (w.offer->workerEnds != nullptr) w.offer->workerEnds(w.offer->host);
-    tAbort = AbortState{};
+void RenderTableBands(void* data, int) {
+    auto& run = *static_cast<BandRun*>(data);
+    for (int i = run.next.fetch_add(1); i < run.count; i = run.next.fetch_add(1)) {
+        if (run.stop.load()) {
+            run.results[i] = kCancelled;
+            continue;
+        }
+        const BandEntry& entry = run.table[i];
+        run.results[i] = entry.effect->RenderBand(*entry.context, entry.band);
+        if (run.results[i] != kOk) run.stop.store(true);
+    }
 }
 
 int CombineBandResults(const int* results, int count) {
@@ -289,32 +377,76 @@ int CombineBandResults(const int* results, int count) {
 
 }  // namespace
 
+void RunParts(HostInputRecord* in, std::atomic<bool>* stop, int parts, const PartTask& task) {
+    if (parts <= 1) {
+        if (parts == 1) task.run(task.data, 0);
+        return;
+    }
+    // Each part answers the abort poll through the render's record and stop.
+    struct Answering {
+        const PartTask* task;
+        HostInputRecord* in;
+        std::atomic<bool>* stop;
+    };
+    Answering answering{&task, in, stop};
+    const auto runPart = [](void* data, int part) {
+        const auto& a = *static_cast<const Answering*>(data);
+        const AbortState saved = tAbort;
+        const bool wasInPart = tInPart;
+        tAbort = AbortState{a.in, a.stop != nullptr ? a.stop : saved.stop};
+        tInPart = true;
+        a.task->run(a.task->data, part);
+        tAbort = saved;
+        tInPart = wasInPart;
+    };
+    std::optional<WorkerCrew> ownCrew;
+    WorkerCrew* crew = tCrew;
+    if (crew == nullptr) crew = &ownCrew.emplace(in, tWorkerOffer);
+    crew->Run(std::min(parts, OfferedWorkers()), parts, PartTask{runPart, &answering});
+}
+
 int RunBands(HostInputRecord* in, BandEntry* table, int count) {
     if (count == 0) return kOk;
     if (count == 1) return table[0].effect->RenderBand(*table[0].context, table[0].band);
+    BandRun run{table, count};
+    const int threads = std::min(count, OfferedWorkers());
+    RunParts(in, &run.stop, threads, PartTask{RenderTableBands, &run});
+    return CombineBandResults(run.results, count);
+}
+
+namespace {
+
+// An engine's parts, stopping together: once the host asks one of them to
+// stop, the others stop at their next poll.
+void RunEngineParts(void* in, int parts, const PartTask& task) {
     std::atomic<bool> stop{false};
-    const ZokaWorkerOffer offer = tWorkerOffer;
-    std::fenv_t environment;
-    std::fegetenv(&environment);
-    BandWorker workers[kMaxBands];
-    bool started[kMaxBands] = {};
-    for (int i = 1; i < count; ++i) {
-        workers[i] = BandWorker{&table[i], in, &stop, &offer, &environment, kOk, {RunBandWorker, &workers[i], 0}};
-        started[i] = platform::StartThread(workers[i].thread);
-    }
-    std::atomic<bool>* const ownStop = tAbort.stop;
-    tAbort.stop = &stop;
-    int results[kMaxBands];
-    results[0] = RenderSharedBand(table[0], stop);
-    for (int i = 1; i < count; ++i) {
-        if (!started[i]) workers[i].result = RenderSharedBand(table[i], stop);
-    }
-    tAbort.stop = ownStop;
-    for (int i = 1; i < count; ++i) {
-        if (started[i]) platform::JoinThread(workers[i].thread);
-        results[i] = workers[i].result;
-    }
-    return CombineBandResults(results, count);
+    RunParts(static_cast<HostInputRecord*>(in), &stop, parts, task);
+}
+
+}  // namespace
+
+PartRunner EngineRunner(HostInputRecord* in) {
+    return PartRunner{tInPart ? 1 : OfferedWorkers(), RunEngineParts, in};
+}
+
+int ShareRows(HostInputRecord* in, const PixelRect& band, const RowTask& task) {
+    const PartRunner runner = EngineRunner(in);
+    const int parts = SplitParts(band, runner.threads);
+    if (parts == 1) return task.run(task.data, band.top, band.bottom);
+    struct Share {
+        const RowTask* task;
+        const PixelRect* band;
+        int parts;
+        int results[kMaxBands];
+    };
+    Share share{&task, &band, parts, {}};
+    const auto runPart = [](void* data, int part) {
+        auto& s = *static_cast<Share*>(data);
+        s.results[part] = s.task->run(s.task->data, PartTop(*s.band, part, s.parts),
+                                      PartTop(*s.band, part + 1, s.parts));
+    };
+    runner.Run(parts, PartTask{runPart, &share});
+    return CombineBandResults(share.results, parts);
 }
 
 int AbortPoll(const void* record) {

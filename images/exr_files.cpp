@@ -64,23 +64,86 @@ bool ReadName(std::ifstream& file, std::string& name) {
     return false;
 }
 
-// Whether every attribute of the header says a size the file holds: the
-// library allocates what an attribute says before reading it, so a few
-// bytes could otherwise ask for gigabytes.
-bool AttributesFitTheFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    const int64_t size = file.tellg();
-    file.seekg(8);  // the magic number and the version
+uint32_t LittleEndian32(const unsigned char* bytes) {
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+// What the headers say, read before the library reads them: whether each
+// attribute's size fits in the file, and the sizes the library would
+// allocate by.
+struct HeaderSizes {
+    bool fits = false;
+    int64_t width = 0;  // the largest data window of any part
+    int64_t height = 0;
+    int64_t tileWidth = 0;  // the largest tile of any part
+    int64_t tileHeight = 0;
+};
+
+void NoteValue(const std::string& name, const std::string& type, const unsigned char* value, uint32_t bytes,
+               HeaderSizes& sizes) {
+    if (type == "tiledesc" && bytes == 9) {
+        sizes.tileWidth = std::max<int64_t>(sizes.tileWidth, LittleEndian32(value));
+        sizes.tileHeight = std::max<int64_t>(sizes.tileHeight, LittleEndian32(value + 4));
+    } else if (name == "dataWindow" && type == "box2i" && bytes == 16) {
+        const auto at = [&](int i) { return int64_t{static_cast<int32_t>(LittleEndian32(value + 4 * i))}; };
+        sizes.width = std::max(sizes.width, at(2) - at(0) + 1);
+        sizes.height = std::max(sizes.height, at(3) - at(1) + 1);
+    }
+}
+
+// Reads one header's attributes up to the empty name that ends it, noting
+// the sizes; false when an attribute says more bytes than the file holds
+// after it, or the header does not end. empty: it had no attribute.
+bool ReadAttributes(std::ifstream& file, int64_t fileSize, HeaderSizes& sizes, bool& empty) {
+    empty = true;
     std::string name, type;
     while (ReadName(file, name)) {
         if (name.empty()) return true;
+        empty = false;
         unsigned char length[4] = {};
         if (!ReadName(file, type) || !file.read(reinterpret_cast<char*>(length), sizeof length)) return false;
-        const int64_t bytes = int64_t{length[0]} | int64_t{length[1]} << 8 | int64_t{length[2]} << 16 |
-                              int64_t{length[3]} << 24;
-        if (bytes > size - file.tellg()) return false;
-        file.seekg(bytes, std::ios::cur);
+        const uint32_t bytes = LittleEndian32(length);
+        if (bytes > fileSize - file.tellg()) return false;
+        constexpr uint32_t kLongestNoted = 16;
+        if (bytes > kLongestNoted) {
+            file.seekg(bytes, std::ios::cur);
+            continue;
+        }
+        unsigned char value[kLongestNoted] = {};
+        if (!file.read(reinterpret_cast<char*>(value), bytes)) return false;
+        NoteValue(name, type, value, bytes, sizes);
     }
+    return false;
+}
+
+// Walks the file's header, or each part's header in a multi-part file
+// (whose list ends with an empty one). The library allocates what an
+// attribute, a tile description or a data window says before reading what
+// follows, so a few bytes could otherwise ask for gigabytes.
+HeaderSizes ReadHeaderSizes(const std::string& path, bool multiPart) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const int64_t size = file.tellg();
+    file.seekg(8);  // the magic number and the version
+    HeaderSizes sizes;
+    bool empty = false;
+    while (ReadAttributes(file, size, sizes, empty)) {
+        if (!multiPart || empty) {
+            sizes.fits = true;
+            break;
+        }
+    }
+    return sizes;
+}
+
+// Whether the headers can be handed to a library, with the reason in error
+// when not.
+bool HeadersUsable(const std::string& path, bool multiPart, std::string& error) {
+    const HeaderSizes sizes = ReadHeaderSizes(path, multiPart);
+    if (!sizes.fits) throw std::runtime_error("its header is damaged or cut short");
+    if (sizes.width >= 1 && sizes.height >= 1 && !SizeUsable(path, sizes.width, sizes.height, error)) return false;
+    if (WithinSizeLimits(sizes.tileWidth, sizes.tileHeight)) return true;
+    error = "cannot use " + path + ": its tiles are " + std::to_string(sizes.tileWidth) + "x" +
+            std::to_string(sizes.tileHeight) + " pixels" + SizeLimitsText();
     return false;
 }
 
@@ -183,8 +246,10 @@ FileRead Decode(const std::string& path, ourhost::Image& image, std::string& err
         if (Imf::getVersion(version) != Imf::EXR_VERSION || !Imf::supportsFlags(Imf::getFlags(version))) {
             throw std::runtime_error("it is of an OpenEXR version this reader does not know");
         }
+        // Checked for the files left to the image library too, which hands
+        // them to the same library.
+        if (!HeadersUsable(path, Imf::isMultiPart(version), error)) return FileRead::kFailed;
         if (Imf::isMultiPart(version) || Imf::isNonImage(version)) return FileRead::kNotThisFormat;
-        if (!AttributesFitTheFile(path)) throw std::runtime_error("its header is damaged or cut short");
         header.readFrom(stream, version);
     }
     Imf::PixelType type = Imf::HALF;

@@ -11,6 +11,10 @@
 #include <cstring>
 #include <fstream>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include "images/exr_files.h"
 #include "images/image_library.h"
 #include "images/jpeg_files.h"
@@ -117,6 +121,12 @@ constexpr std::array<std::array<SampleDepth, 3>, 4> kNearestDepths = {{
 }};
 
 }  // namespace
+
+void CheckLeaksNow() {
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_do_leak_check();
+#endif
+}
 
 const char* DepthName(SampleDepth depth) { return kDepthNames[static_cast<size_t>(depth)]; }
 

@@ -25,13 +25,22 @@ inline constexpr int64_t kMaxImagePixels = int64_t{1} << 27;
 inline constexpr int kDefaultPngCompression = 1;
 inline constexpr int kMaxPngCompression = 9;
 
+inline bool WithinSizeLimits(int64_t width, int64_t height) {
+    return width <= kMaxImageSide && height <= kMaxImageSide && width * height <= kMaxImagePixels;
+}
+
+// "; zoka takes up to ...": the limits, ending a refusal.
+inline std::string SizeLimitsText() {
+    return "; zoka takes up to " + std::to_string(kMaxImageSide) + " pixels a side and " +
+           std::to_string(kMaxImagePixels) + " pixels in all";
+}
+
 // Whether a file's size can be taken, with the reason in error when not
 // ("cannot use PATH: it is WxH pixels; ...").
 inline bool SizeUsable(const std::string& path, int64_t width, int64_t height, std::string& error) {
-    if (width <= kMaxImageSide && height <= kMaxImageSide && width * height <= kMaxImagePixels) return true;
-    error = "cannot use " + path + ": it is " + std::to_string(width) + "x" + std::to_string(height) +
-            " pixels; zoka takes up to " + std::to_string(kMaxImageSide) + " pixels a side and " +
-            std::to_string(kMaxImagePixels) + " pixels in all";
+    if (WithinSizeLimits(width, height)) return true;
+    error = "cannot use " + path + ": it is " + std::to_string(width) + "x" + std::to_string(height) + " pixels" +
+            SizeLimitsText();
     return false;
 }
 
@@ -63,6 +72,15 @@ struct ImageInfo {
     SampleDepth depth = SampleDepth::kUint8;
     ImageMetadata metadata;
 };
+
+// Under AddressSanitizer, checks for leaks now, in place of the check at the
+// process's last moment, which is then skipped. The image library's
+// libraries make thread pools as they are first used and end them in exit
+// handlers that run before that last check, and a thread ending while the
+// check stops every thread now and then crashes the check. Called where a
+// program's own work is done, while those threads still wait. Nothing in
+// other builds.
+void CheckLeaksNow();
 
 // Only regular files are read, and their size is checked from the header
 // before any pixel is decoded. 8-bit inputs are taken as they are. Wider

@@ -101,11 +101,22 @@ enum { kZokaMaxWorkers = 64 };
  * the thread that called the module. */
 typedef void (*ZokaWorkerHook)(void* host);
 
+/* A thread of the host's own that runs run(argument) and then waits for the
+ * host's next use: a handle for ZokaJoinThreadHook, or null when the host has
+ * no thread to give. A host that keeps such threads from one render to the
+ * next spares each render the system's start of a thread. */
+typedef void* (*ZokaStartThreadHook)(void* host, void (*run)(void* argument), void* argument);
+/* Returns once the run handed to thread has returned. */
+typedef void (*ZokaJoinThreadHook)(void* host, void* thread);
+
 typedef struct ZokaWorkerOffer {
     int32_t workers; /* threads a render may use, the calling one included (1..kZokaMaxWorkers) */
     void* host;
     ZokaWorkerHook workerBegins;
     ZokaWorkerHook workerEnds;
+    /* Both or neither; without them the module starts threads of its own. */
+    ZokaStartThreadHook startThread;
+    ZokaJoinThreadHook joinThread;
 } ZokaWorkerOffer;
 
 /* Keeps a copy of offer for the host calls made from the calling thread

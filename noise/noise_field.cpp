@@ -102,6 +102,23 @@ double NoiseField::Row::AtColumn(double floorX, double fx, double sx) {
 
 double NoiseField::Noise(double x, double y) const { return Row(*this, y).At(x); }
 
+namespace {
+
+// The running position at element `first` of a sum that starts with `start`
+// at element `origin` and adds step at every element after it.
+double SummedFrom(double start, double step, int32_t origin, int32_t first) {
+    for (int32_t i = origin; i < first; ++i) start += step;
+    return start;
+}
+
+}  // namespace
+
+void NoiseField::SumPositionsFrom(int32_t left, int32_t top) {
+    sumsFromOrigin_ = true;
+    sumLeft_ = left;
+    sumTop_ = top;
+}
+
 int NoiseField::Fill(const Raster& raster, double w, double h, double ox, double oy,
                      AbortCheck abortCheck, double scale) const {
     const PixelRect& b = raster.bounds;
@@ -112,9 +129,10 @@ int NoiseField::Fill(const Raster& raster, double w, double h, double ox, double
     const auto width = static_cast<size_t>(b.Width());
     ModuleBuffer<Column> columns;
     if (columns.Allocate(width) != kOk) return kOutOfMemory;
-    double x = (b.left + ox) * stepX;
+    const int32_t left = SumLeft(b), top = SumTop(b);
+    double x = SummedFrom((left + ox) * stepX, stepX, left, b.left);
     for (size_t i = 0; i < width; ++i, x += stepX) columns[i] = ColumnAt(x);
-    double y = (b.top + oy) * stepY;
+    double y = SummedFrom((top + oy) * stepY, stepY, top, b.top);
     for (int32_t row = b.top; row < b.bottom; ++row, y += stepY) {
         if (abortCheck(nullptr) != 0) return kCancelled;
         double* out = Element(raster, b.left, row);
@@ -139,8 +157,8 @@ int NoiseField::AddOctaves(const Raster& raster, double w, double h, double ox, 
     for (int octave = 0; octave < 4 && result == kOk; ++octave) {
         stepX *= 2;
         stepY *= 2;
-        const double x0 = stepX * (b.left + ox) + 17.1;
-        double y = stepY * (b.top + oy) + 23.7;
+        const double x0 = SummedFrom(stepX * (SumLeft(b) + ox) + 17.1, stepX, SumLeft(b), b.left);
+        double y = SummedFrom(stepY * (SumTop(b) + oy) + 23.7, stepY, SumTop(b), b.top);
         for (double& value : lattice_) value *= 0.5;
         for (int32_t row = b.top; row < b.bottom; ++row, y += stepY) {
             if (abortCheck(nullptr) != 0) {
@@ -173,9 +191,10 @@ int NoiseField::FillTurbulence(const Raster& raster, double w, double h, double 
     std::copy(std::begin(lattice_), std::end(lattice_), latticeSaved_);
     const PixelRect& b = raster.bounds;
     const double stepX = scale / w, stepY = scale / h;
-    double y = stepY * (b.top + oy) + 23.7;
+    const double x0 = SummedFrom(stepX * (SumLeft(b) + ox) + 17.1, stepX, SumLeft(b), b.left);
+    double y = SummedFrom(stepY * (SumTop(b) + oy) + 23.7, stepY, SumTop(b), b.top);
     for (int32_t row = b.top; row < b.bottom; ++row, y += stepY) {
-        double x = stepX * (b.left + ox) + 17.1;
+        double x = x0;
         double* out = Element(raster, b.left, row);
         Row noise(*this, y);
         for (int32_t column = b.left; column < b.right; ++column, x += stepX) {

@@ -51,6 +51,13 @@ public:
     // The noise at (x, y) in lattice units.
     double Noise(double x, double y) const;
 
+    // The sample positions of the fills below are running sums, one step per
+    // element. By default a sum starts at the raster's corner; from here on it
+    // starts at (left, top), at or above-left of every raster filled, so that
+    // the parts of an area split into rasters get the positions the whole
+    // area gets, to the last bit.
+    void SumPositionsFrom(int32_t left, int32_t top);
+
     // Each element of raster (doubles) becomes the noise at its position: a
     // lump of w x h pixels at full resolution spans one cell; scale is the
     // resolution divisor; the offsets move the pattern. 0, 1 when
@@ -138,6 +145,14 @@ private:
     int AddOctaves(const Raster& raster, double w, double h, double ox, double oy,
                    AbortCheck abortCheck, double scale, bool absolute);
 
+    // The corner the position sums start from: SumPositionsFrom's, or else
+    // the raster's own.
+    int32_t SumLeft(const PixelRect& b) const { return sumsFromOrigin_ ? sumLeft_ : b.left; }
+    int32_t SumTop(const PixelRect& b) const { return sumsFromOrigin_ ? sumTop_ : b.top; }
+
+    bool sumsFromOrigin_ = false;
+    int32_t sumLeft_ = 0;
+    int32_t sumTop_ = 0;
     double lattice_[kTable] = {};
     double latticeSaved_[kTable] = {};
     int8_t grain_[kTable] = {};

@@ -12,6 +12,12 @@ namespace ourhost {
 
 namespace {
 
+// Blocks worth keeping for reuse are the frame-sized ones; the system's own
+// allocator serves small blocks well.
+constexpr size_t kSmallestKeptBlock = 64 << 10;
+// Enough for every block of a few renders at once of a large frame.
+constexpr uint64_t kServedKeptBytes = uint64_t{256} << 20;
+
 thread_local Host* gCurrent = nullptr;
 // One call at a time on each thread, whichever host it is made for.
 thread_local HostOutputRecord* tCallingOutput = nullptr;
@@ -66,6 +72,10 @@ char* HOST_CALL StringCopyCallback(char* destination, const char* source) {
 // A worker thread of the module answers as the host that offered it.
 void WorkerBegins(void* host) { gCurrent = static_cast<Host*>(host); }
 void WorkerEnds(void*) { gCurrent = nullptr; }
+void* LendWorkerThread(void* host, void (*run)(void*), void* argument) {
+    return static_cast<Host*>(host)->StartWorkerThread(run, argument);
+}
+void TakeBackWorkerThread(void* host, void* thread) { static_cast<Host*>(host)->JoinWorkerThread(thread); }
 
 }  // namespace
 
@@ -98,10 +108,7 @@ uint64_t Host::HandlesMade() const {
     return handlesMade_;
 }
 
-uint64_t Host::Polls() const {
-    const std::lock_guard<std::mutex> hold(lock_);
-    return polls_;
-}
+uint64_t Host::Polls() const { return polls_.load(); }
 
 void Host::SetCallingOutput(HostOutputRecord* out) { tCallingOutput = out; }
 
@@ -115,7 +122,8 @@ void Host::Fault(std::string what) {
 void Host::UseWorkers(ZokaOfferWorkersFn offer, int32_t workers) {
     offerFunction_ = offer;
     workers_ = offer != nullptr ? std::clamp<int32_t>(workers, 1, kZokaMaxWorkers) : 1;
-    offer_ = ZokaWorkerOffer{workers_, this, WorkerBegins, WorkerEnds};
+    offer_ = ZokaWorkerOffer{workers_, this, WorkerBegins, WorkerEnds, LendWorkerThread,
+                             TakeBackWorkerThread};
 }
 
 void Host::FailAllocation(uint64_t n, uint64_t count) {
@@ -124,10 +132,7 @@ void Host::FailAllocation(uint64_t n, uint64_t count) {
     failAllocationEnd_ = failAllocationAt_ + count;
 }
 
-void Host::CancelFromPoll(uint64_t n) {
-    const std::lock_guard<std::mutex> hold(lock_);
-    cancelFromPoll_ = n == 0 ? 0 : polls_ + n;
-}
+void Host::CancelFromPoll(uint64_t n) { cancelFromPoll_.store(n == 0 ? 0 : polls_.load() + n); }
 
 void Host::CancelAfter(double seconds) {
     const std::lock_guard<std::mutex> hold(lock_);
@@ -137,6 +142,13 @@ void Host::CancelAfter(double seconds) {
                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                         std::chrono::duration<double>(seconds));
     }
+    cancelArmed_.store(cancelAt_.has_value() || static_cast<bool>(cancelCheck_));
+}
+
+void Host::SetCancelCheck(std::function<bool()> check) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    cancelCheck_ = std::move(check);
+    cancelArmed_.store(cancelAt_.has_value() || static_cast<bool>(cancelCheck_));
 }
 
 void Host::FailCheckout(uint64_t n, HostError code) {
@@ -173,8 +185,9 @@ HostHandle Host::NewHandle(uint32_t size) {
     // running out of memory here must answer null, as any host does, never
     // throw through the module.
     Block block;
+    block.bytes = TakeKeptBlock(size);
     try {
-        if (size > 0) block.bytes.reset(new uint8_t[size]);
+        if (size > 0 && !block.bytes) block.bytes.reset(new uint8_t[size]);
     } catch (const std::bad_alloc&) {
         const std::lock_guard<std::mutex> hold(lock_);
         liveBytes_ -= size;
@@ -226,13 +239,54 @@ void Host::DisposeHandle(HostHandle handle) {
         return;
     }
     liveBytes_ -= it->second.size;
+    KeepBlock(it->second);
     handles_.erase(it);
 }
 
-HostError Host::AbortQuery() {
+void Host::KeepFreedBlocks(uint64_t bytes) {
     const std::lock_guard<std::mutex> hold(lock_);
-    ++polls_;
-    if (cancelFromPoll_ != 0 && polls_ >= cancelFromPoll_) return kHostErrorCancelled;
+    keepBytes_ = bytes;
+    while (keptBytes_ > keepBytes_) {
+        keptBytes_ -= kept_.begin()->first;
+        kept_.erase(kept_.begin());
+    }
+}
+
+uint64_t Host::KeptBytes() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return keptBytes_;
+}
+
+void Host::ServeRenders() {
+    SetFillsFreshHandles(false);
+    KeepFreedBlocks(kServedKeptBytes);
+}
+
+std::unique_ptr<uint8_t[]> Host::TakeKeptBlock(size_t size) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    const auto it = kept_.find(size);
+    if (it == kept_.end()) return nullptr;
+    std::unique_ptr<uint8_t[]> bytes = std::move(it->second);
+    kept_.erase(it);
+    keptBytes_ -= size;
+    return bytes;
+}
+
+void Host::KeepBlock(Block& block) {
+    if (block.size < kSmallestKeptBlock || keptBytes_ + block.size > keepBytes_) return;
+    try {
+        kept_.emplace(block.size, std::move(block.bytes));
+        keptBytes_ += block.size;
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+HostError Host::AbortQuery() {
+    const uint64_t poll = polls_.fetch_add(1) + 1;
+    const uint64_t cancelFrom = cancelFromPoll_.load();
+    if (cancelFrom != 0 && poll >= cancelFrom) return kHostErrorCancelled;
+    if (!cancelArmed_.load()) return kHostNoError;
+    const std::lock_guard<std::mutex> hold(lock_);
     if (cancelAt_ && std::chrono::steady_clock::now() >= *cancelAt_) return kHostErrorCancelled;
     if (cancelCheck_ && cancelCheck_()) return kHostErrorCancelled;
     return kHostNoError;

@@ -10,6 +10,7 @@
 // body takes the host's lock.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,7 @@
 
 #include "interface/host_records.h"
 #include "interface/module_exports.h"
+#include "ourhost/worker_threads.h"
 
 namespace ourhost {
 
@@ -52,6 +54,15 @@ public:
     // benchmark turns it off so that it times the module, not the test aid;
     // the memory is then left as the system gives it.
     void SetFillsFreshHandles(bool fills) { fillsFresh_ = fills; }
+    // Keeps freed blocks of at least 64 KiB, up to bytes in all, and hands
+    // them out again for new handles of the same size, as a host's own frame
+    // memory would: the blocks of each frame then come back without the
+    // system's fresh pages to fault in. 0 (the default) frees every block.
+    void KeepFreedBlocks(uint64_t bytes);
+    uint64_t KeptBytes() const;
+    // What a client that renders for people asks of its host: no test fill
+    // of new blocks, and freed blocks kept for the next frame.
+    void ServeRenders();
     // The n-th handle allocation from now fails (1: the next), and the
     // count - 1 after it as well; 0 disarms.
     void FailAllocation(uint64_t n, uint64_t count = 1);
@@ -65,7 +76,7 @@ public:
     void CancelAfter(double seconds);
     // The abort query also answers cancel whenever this says so (a client
     // that drops a render once newer work is waiting); empty disarms.
-    void SetCancelCheck(std::function<bool()> check) { cancelCheck_ = std::move(check); }
+    void SetCancelCheck(std::function<bool()> check);
 
     // Parameter checkouts.
     // The n-th checkout from now fails with code (1: the next); 0 disarms.
@@ -87,7 +98,8 @@ public:
     // that many threads; 1 (the default) renders on the calling thread alone.
     void UseWorkers(ZokaOfferWorkersFn offer, int32_t workers);
     int32_t Workers() const { return workers_; }
-    // The offer a render makes, or null for one worker.
+    // The offer a render makes, or null for one worker. It lends the render
+    // threads our host keeps for its workers from one render to the next.
     const ZokaWorkerOffer* WorkerOffer() const { return workers_ > 1 ? &offer_ : nullptr; }
     ZokaOfferWorkersFn OfferFunction() const { return offerFunction_; }
 
@@ -102,6 +114,8 @@ public:
     void UnlockHandle(HostHandle handle);
     void DisposeHandle(HostHandle handle);
     HostError AbortQuery();
+    void* StartWorkerThread(void (*run)(void*), void* argument) { return workerThreads_.Start(run, argument); }
+    void JoinWorkerThread(void* thread) { workerThreads_.Join(thread); }
 
 private:
     struct Block {
@@ -110,12 +124,18 @@ private:
         int locks = 0;
     };
 
+    std::unique_ptr<uint8_t[]> TakeKeptBlock(size_t size);
+    void KeepBlock(Block& block);  // with the lock held
+
     HostUtilityTable utilities_{};
     mutable std::mutex lock_;  // held by every callback body and the counters' readers
     ZokaOfferWorkersFn offerFunction_ = nullptr;
     int32_t workers_ = 1;
     ZokaWorkerOffer offer_{};
     std::map<HostHandle, Block> handles_;
+    std::multimap<size_t, std::unique_ptr<uint8_t[]>> kept_;  // freed blocks by size
+    uint64_t keptBytes_ = 0;
+    uint64_t keepBytes_ = 0;
     uint64_t handlesMade_ = 0;
     uint64_t nullDisposals_ = 0;
     uint64_t liveBytes_ = 0;
@@ -124,8 +144,12 @@ private:
     bool fillsFresh_ = true;
     uint64_t failAllocationAt_ = 0;
     uint64_t failAllocationEnd_ = 0;
-    uint64_t polls_ = 0;
-    uint64_t cancelFromPoll_ = 0;
+    // A render's threads poll often and at once: the count and the poll
+    // number to cancel from are read without the lock, which a poll takes
+    // only when a deadline or a check is armed.
+    std::atomic<uint64_t> polls_{0};
+    std::atomic<uint64_t> cancelFromPoll_{0};
+    std::atomic<bool> cancelArmed_{false};
     std::optional<std::chrono::steady_clock::time_point> cancelAt_;
     std::function<bool()> cancelCheck_;
     uint64_t checkouts_ = 0;
@@ -137,6 +161,8 @@ private:
     uint64_t nextHandleId_ = 1;
     std::vector<std::string> faults_;
     Host* previous_ = nullptr;
+    // Last, so that its threads end before anything a worker may reach.
+    WorkerThreads workerThreads_;
 };
 
 // Lends a host to the calling thread for the scope's life and then restores

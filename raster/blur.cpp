@@ -30,14 +30,21 @@ public:
     }
     // Aligned for the widest vector lanes.
     double* TakeAligned(size_t count) {
-        constexpr uintptr_t kAlign = 64;
-        auto* block = Take<double>(count + kAlign / sizeof(double));
+        auto* block = Take<double>(count + kAlignDoubles);
         if (block == nullptr) return nullptr;
         const auto address = reinterpret_cast<uintptr_t>(block);
+        constexpr uintptr_t kAlign = kAlignDoubles * sizeof(double);
         return reinterpret_cast<double*>((address + kAlign - 1) & ~(kAlign - 1));
+    }
+    // The doubles from one part's aligned buffer of count to the next's:
+    // count rounded up so that every part's buffer is aligned (one part
+    // takes count alone).
+    static size_t AlignedStride(size_t count, int parts) {
+        return parts > 1 ? (count + kAlignDoubles - 1) / kAlignDoubles * kAlignDoubles : count;
     }
 
 private:
+    static constexpr size_t kAlignDoubles = 8;
     ModuleBuffer<uint8_t> blocks_[5];
     size_t used_ = 0;
 };
@@ -264,16 +271,63 @@ void StoreBytes(const PassLines& lines, int32_t first, int32_t group, int32_t wi
     }
 }
 
+// The most parts a pass is cut into, whatever the runner offers: each part
+// has line buffers of its own, and together they stay within
+// kPartsScratchBytes.
+constexpr int kMaxPassParts = 16;
+constexpr uint64_t kPartsScratchBytes = uint64_t{64} << 20;
+// Fewer samples than this are blurred on the calling thread alone: waking
+// other threads would cost more than they save.
+constexpr int64_t kSamplesPerPart = 1 << 16;
+
+// The parts a blur of raster is cut into for runner, each part holding
+// bytesPerPart of line buffers.
+int BlurParts(const Raster& raster, const PartRunner& runner, uint64_t bytesPerPart) {
+    const int64_t samples = int64_t{raster.bounds.Width()} * raster.bounds.Height() * raster.channels;
+    if (runner.threads <= 1 || samples < 2 * kSamplesPerPart) return 1;
+    const uint64_t fit = kPartsScratchBytes / std::max<uint64_t>(bytesPerPart, 1);
+    const int64_t parts = std::min<int64_t>({runner.threads, kMaxPassParts, samples / kSamplesPerPart,
+                                             static_cast<int64_t>(std::min<uint64_t>(fit, kMaxPassParts))});
+    return static_cast<int>(std::max<int64_t>(parts, 1));
+}
+
+// The parts of a pass: how many, and through what they run.
+struct PassSplit {
+    const PartRunner& runner;
+    int parts;
+};
+
 // Runs a pass group by group, polling abortCheck once for each line of a
-// group before the group is touched.
+// group before the group is touched. The groups are shared out in runs of
+// consecutive groups, one run to each part, convolve(part, first, group)
+// using the part's own buffers; a group's lines give the same results in
+// whichever part they fall. A part that is told to stop leaves its other
+// groups as they are; the others stop at their own next poll.
 template <typename Convolve>
-int ForEachGroup(const PassLines& lines, int32_t width, AbortCheck abortCheck, Convolve convolve) {
-    for (int32_t first = 0; first < lines.Count(); first += width) {
-        const int32_t group = std::min(width, lines.Count() - first);
-        for (int32_t w = 0; w < group; ++w) {
-            if (abortCheck(nullptr) != 0) return kCancelled;
+int ForEachGroup(const PassLines& lines, int32_t width, AbortCheck abortCheck, const PassSplit& split,
+                 const Convolve& convolve) {
+    const int64_t count = lines.Count();
+    const int64_t groups = (count + width - 1) / width;
+    const int parts = static_cast<int>(std::clamp<int64_t>(groups, 1, split.parts));
+    int results[kMaxPassParts] = {};
+    auto runPart = [&](int part) {
+        for (int64_t g = groups * part / parts; g < groups * (part + 1) / parts; ++g) {
+            const auto first = static_cast<int32_t>(g * width);
+            const int32_t group = static_cast<int32_t>(std::min<int64_t>(width, count - first));
+            for (int32_t w = 0; w < group; ++w) {
+                if (abortCheck(nullptr) != 0) {
+                    results[part] = kCancelled;
+                    return;
+                }
+            }
+            convolve(part, first, group);
         }
-        convolve(first, group);
+    };
+    using RunPart = decltype(runPart);
+    split.runner.Run(parts, PartTask{[](void* data, int part) { (*static_cast<RunPart*>(data))(part); },
+                                     &runPart});
+    for (int part = 0; part < parts; ++part) {
+        if (results[part] != kOk) return results[part];
     }
     return kOk;
 }
@@ -282,24 +336,30 @@ size_t Longest(const Raster& raster) {
     return static_cast<size_t>(std::max(raster.bounds.Width(), raster.bounds.Height()));
 }
 
-int BlurDirect(const Raster& raster, double r, AbortCheck abortCheck) {
+int BlurDirect(const Raster& raster, double r, AbortCheck abortCheck, const PartRunner& runner) {
     const LaneKernels lanes = WidestLaneKernels();
     const auto width = static_cast<size_t>(lanes.width);
     const int32_t taps = HalfKernelTaps(r);
     const size_t padded = Longest(raster) + 2 * static_cast<size_t>(taps - 1);
+    const int parts = BlurParts(raster, runner, 8 * (uint64_t{padded} + Longest(raster)) * width);
+    const size_t inStride = Scratch::AlignedStride(padded * width, parts);
+    const size_t outStride = Scratch::AlignedStride(Longest(raster) * width, parts);
     Scratch scratch;
     auto* w = scratch.Take<double>(static_cast<size_t>(taps));
-    double* in = scratch.TakeAligned(padded * width);
-    double* out = scratch.TakeAligned(Longest(raster) * width);
+    double* in = scratch.TakeAligned(inStride * static_cast<size_t>(parts));
+    double* out = scratch.TakeAligned(outStride * static_cast<size_t>(parts));
     if (w == nullptr || in == nullptr || out == nullptr) return kOutOfMemory;
     GaussKernelHalf(r, taps, w);
     const DirectConvolution convolution{taps, w};
     for (const bool rows : {true, false}) {
         const PassLines lines(raster, rows);
-        const int result = ForEachGroup(lines, lanes.width, abortCheck, [&](int32_t first, int32_t group) {
-            LoadGroup(lines, first, group, lanes.width, taps - 1, padded, in);
-            lanes.direct(convolution, lines.length, in, out);
-            StoreGroup(lines, first, group, lanes.width, out);
+        const int result = ForEachGroup(lines, lanes.width, abortCheck, PassSplit{runner, parts},
+                                        [&](int part, int32_t first, int32_t group) {
+            double* partIn = in + inStride * static_cast<size_t>(part);
+            double* partOut = out + outStride * static_cast<size_t>(part);
+            LoadGroup(lines, first, group, lanes.width, taps - 1, padded, partIn);
+            lanes.direct(convolution, lines.length, partIn, partOut);
+            StoreGroup(lines, first, group, lanes.width, partOut);
         });
         if (result != kOk) return result;
     }
@@ -326,18 +386,21 @@ void BuildFlatTable(const double* table, int32_t taps, int32_t* flat) {
     }
 }
 
-int BlurTable(const Raster& raster, double r, AbortCheck abortCheck) {
+int BlurTable(const Raster& raster, double r, AbortCheck abortCheck, const PartRunner& runner) {
     const LaneKernels lanes = WidestLaneKernels();
     constexpr auto width = static_cast<size_t>(kTableLanes);
     const int32_t taps = HalfKernelTaps(r);
     const size_t padded = Longest(raster) + 2 * static_cast<size_t>(taps - 1);
+    const size_t inStride = padded * width;
+    const size_t outStride = Longest(raster) * width;
+    const int parts = BlurParts(raster, runner, uint64_t{inStride} + outStride);
     Scratch scratch;
     auto* w = scratch.Take<double>(static_cast<size_t>(taps));
     // The flat table follows the scaled weights.
     auto* scaled = scratch.Take<int32_t>(static_cast<size_t>(taps) + 256);
     double* table = scratch.TakeAligned(256 * static_cast<size_t>(taps));
-    auto* in = scratch.Take<uint8_t>(padded * width);
-    auto* out = scratch.Take<uint8_t>(Longest(raster) * width);
+    auto* in = scratch.Take<uint8_t>(inStride * static_cast<size_t>(parts));
+    auto* out = scratch.Take<uint8_t>(outStride * static_cast<size_t>(parts));
     if (w == nullptr || scaled == nullptr || table == nullptr || in == nullptr || out == nullptr) {
         return kOutOfMemory;
     }
@@ -348,10 +411,13 @@ int BlurTable(const Raster& raster, double r, AbortCheck abortCheck) {
     const TableConvolution convolution{taps, table, flat, scaled, ScaleTableKernel(w, taps, scaled)};
     for (const bool rows : {true, false}) {
         const PassLines lines(raster, rows);
-        const int result = ForEachGroup(lines, kTableLanes, abortCheck, [&](int32_t first, int32_t group) {
-            LoadGroup(lines, first, group, kTableLanes, taps - 1, padded, in);
-            lanes.table(convolution, lines.length, in, out);
-            StoreBytes(lines, first, group, kTableLanes, out);
+        const int result = ForEachGroup(lines, kTableLanes, abortCheck, PassSplit{runner, parts},
+                                        [&](int part, int32_t first, int32_t group) {
+            uint8_t* partIn = in + inStride * static_cast<size_t>(part);
+            uint8_t* partOut = out + outStride * static_cast<size_t>(part);
+            LoadGroup(lines, first, group, kTableLanes, taps - 1, padded, partIn);
+            lanes.table(convolution, lines.length, partIn, partOut);
+            StoreBytes(lines, first, group, kTableLanes, partOut);
         });
         if (result != kOk) return result;
     }
@@ -366,17 +432,20 @@ int64_t FftReach(int32_t length, double r) { return int64_t{length} + TruncToInt
 
 // One pass of the FFT method: each line zero-extended to n samples and
 // convolved circularly with the kernel through its spectrum.
-int FftPass(const Raster& raster, bool rows, double r, AbortCheck abortCheck) {
+int FftPass(const Raster& raster, bool rows, double r, AbortCheck abortCheck, const PartRunner& runner) {
     const PassLines lines(raster, rows);
     if (lines.Count() == 0) return kOk;
     const LaneKernels lanes = WidestLaneKernels();
     const auto width = static_cast<size_t>(lanes.width);
     const int32_t n = FftSize(static_cast<int32_t>(FftReach(lines.length, r)));
+    const int parts = BlurParts(raster, runner, 8 * (2 * uint64_t{static_cast<uint32_t>(n)} + 2) * width);
+    const size_t dataStride = Scratch::AlignedStride(static_cast<size_t>(n) * width, parts);
+    const size_t spectrumStride = Scratch::AlignedStride((static_cast<size_t>(n) + 2) * width, parts);
     Scratch scratch;
     auto* kernel = scratch.Take<double>(static_cast<size_t>(n));
     auto* kernelSpectrum = scratch.Take<double>(static_cast<size_t>(n) + 2);
-    double* data = scratch.TakeAligned(static_cast<size_t>(n) * width);
-    double* spectrum = scratch.TakeAligned((static_cast<size_t>(n) + 2) * width);
+    double* data = scratch.TakeAligned(dataStride * static_cast<size_t>(parts));
+    double* spectrum = scratch.TakeAligned(spectrumStride * static_cast<size_t>(parts));
     if (kernel == nullptr || kernelSpectrum == nullptr || data == nullptr || spectrum == nullptr) {
         return kOutOfMemory;
     }
@@ -385,19 +454,22 @@ int FftPass(const Raster& raster, bool rows, double r, AbortCheck abortCheck) {
     FftPlan forward, inverse;
     LineConvolution convolution;
     MakeLineConvolution(n, kernelSpectrum, forward, inverse, convolution);
-    return ForEachGroup(lines, lanes.width, abortCheck, [&](int32_t first, int32_t group) {
-        LoadGroup(lines, first, group, lanes.width, 0, static_cast<size_t>(n), data);
-        lanes.fft(convolution, data, spectrum);
-        StoreGroup(lines, first, group, lanes.width, data);
+    return ForEachGroup(lines, lanes.width, abortCheck, PassSplit{runner, parts},
+                        [&](int part, int32_t first, int32_t group) {
+        double* partData = data + dataStride * static_cast<size_t>(part);
+        double* partSpectrum = spectrum + spectrumStride * static_cast<size_t>(part);
+        LoadGroup(lines, first, group, lanes.width, 0, static_cast<size_t>(n), partData);
+        lanes.fft(convolution, partData, partSpectrum);
+        StoreGroup(lines, first, group, lanes.width, partData);
     });
 }
 
-int BlurFft(const Raster& raster, double r, AbortCheck abortCheck) {
+int BlurFft(const Raster& raster, double r, AbortCheck abortCheck, const PartRunner& runner) {
     // A line that no transform can hold with the kernel's reach cannot be
     // blurred at all: refused before any line changes.
     if (FftReach(static_cast<int32_t>(Longest(raster)), r) > kMaxFftLength) return kOutOfMemory;
-    const int result = FftPass(raster, true, r, abortCheck);
-    return result != kOk ? result : FftPass(raster, false, r, abortCheck);
+    const int result = FftPass(raster, true, r, abortCheck, runner);
+    return result != kOk ? result : FftPass(raster, false, r, abortCheck, runner);
 }
 
 }  // namespace
@@ -470,21 +542,21 @@ BlurMethod ChooseBlurMethod(int32_t channelBytes, double radius) {
 }
 
 int BlurMaskRegion(const Raster& mask, const PixelRect& area, double radius,
-                   AbortCheck abortCheck, ScopedRaster& blurred) {
+                   AbortCheck abortCheck, ScopedRaster& blurred, const PartRunner& runner) {
     int result = ExtractAlpha(area, mask, blurred.Receive());
-    if (result == kOk) result = BlurRaster(*blurred, radius, abortCheck);
+    if (result == kOk) result = BlurRaster(*blurred, radius, abortCheck, runner);
     if (result != kOk) blurred.Reset();
     return result;
 }
 
-int BlurRaster(const Raster& raster, double radius, AbortCheck abortCheck) {
+int BlurRaster(const Raster& raster, double radius, AbortCheck abortCheck, const PartRunner& runner) {
     switch (ChooseBlurMethod(raster.channelBytes, radius)) {
         case BlurMethod::kTable:
-            return BlurTable(raster, radius, abortCheck);
+            return BlurTable(raster, radius, abortCheck, runner);
         case BlurMethod::kDirect:
-            return BlurDirect(raster, radius, abortCheck);
+            return BlurDirect(raster, radius, abortCheck, runner);
         case BlurMethod::kFft:
-            return BlurFft(raster, radius, abortCheck);
+            return BlurFft(raster, radius, abortCheck, runner);
         case BlurMethod::kNone:
             break;
     }

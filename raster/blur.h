@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/parts.h"
 #include "raster/abort_check.h"
 #include "raster/raster.h"
 
@@ -17,14 +18,19 @@ namespace zoka {
 // (lines done stay blurred), 8 out of memory (before the row pass: the
 // raster is untouched), also when the FFT method meets a line whose length
 // plus ceil(radius) exceeds its longest transform, 1,441,440 samples.
-int BlurRaster(const Raster& raster, double radius, AbortCheck abortCheck);
+// The lines of each pass are shared among the runner's threads (abortCheck
+// is then called on each of them); every line gives the same bytes however
+// they are shared, and all memory is taken on the calling thread.
+int BlurRaster(const Raster& raster, double radius, AbortCheck abortCheck,
+               const PartRunner& runner = PartRunner{});
 
 // The mask over area (0 beyond the mask's bounds) in a raster of its own,
 // blurred by radius: the softened silhouette that shadows, glows and plumes
 // read. 0, 1 when abortCheck stopped the blur, or 8; on failure blurred holds
 // nothing.
 int BlurMaskRegion(const Raster& mask, const PixelRect& area, double radius,
-                   AbortCheck abortCheck, ScopedRaster& blurred);
+                   AbortCheck abortCheck, ScopedRaster& blurred,
+                   const PartRunner& runner = PartRunner{});
 
 // The weight at distance d for radius r: exp(-(2d / (r + 1))^2).
 double GaussWeight(double d, double r);

@@ -38,19 +38,18 @@ void ExtractByteOf32(const uint8_t* in, uint8_t* out, int32_t count, int32_t off
     }
 }
 
-// Creates a one-byte mask over rect holding byte `offset` of each source pixel.
-int ExtractByte(const PixelRect& rect, const Raster& source, int32_t offset, Raster*& mask) {
-    const int result = CreateRaster(rect, 1, 1, mask);
-    if (result != kOk) return result;
+// Fills a one-byte mask over its bounds with byte `offset` of each source
+// pixel, 0 outside the source.
+void CopyByteInto(const Raster& source, int32_t offset, const Raster& mask) {
     PixelRect overlap;
-    IntersectRect(mask->bounds, source, overlap);
+    IntersectRect(mask.bounds, source, overlap);
     const int32_t step = source.PixelBytes();
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-        uint8_t* out = mask->Row(y);
-        std::memset(out, 0, static_cast<size_t>(mask->bounds.Width()));
+    for (int32_t y = mask.bounds.top; y < mask.bounds.bottom; ++y) {
+        uint8_t* out = mask.Row(y);
+        std::memset(out, 0, static_cast<size_t>(mask.bounds.Width()));
         if (y < overlap.top || y >= overlap.bottom) continue;
         const uint8_t* in = source.Pixel(overlap.left, y);
-        uint8_t* row = out + (overlap.left - rect.left);
+        uint8_t* row = out + (overlap.left - mask.bounds.left);
         if (step == 4) {
             ExtractByteOf32(in, row, overlap.Width(), offset);
             continue;
@@ -58,6 +57,13 @@ int ExtractByte(const PixelRect& rect, const Raster& source, int32_t offset, Ras
         in += offset;
         for (int32_t x = overlap.left; x < overlap.right; ++x, in += step) *row++ = *in;
     }
+}
+
+// Creates a one-byte mask over rect holding byte `offset` of each source pixel.
+int ExtractByte(const PixelRect& rect, const Raster& source, int32_t offset, Raster*& mask) {
+    const int result = CreateRaster(rect, 1, 1, mask);
+    if (result != kOk) return result;
+    CopyByteInto(source, offset, *mask);
     return kOk;
 }
 
@@ -75,6 +81,29 @@ PixelRect BlendArea(const Raster& source, const Raster& destination, const Raste
     IntersectRect(mask.bounds, destination.bounds, area);
     IntersectRect(area, source.bounds, area);
     return area;
+}
+
+// The index of the first non-zero byte of count, or count; whole words first,
+// as an empty margin is most of what a silhouette's rows hold.
+int32_t FirstNonZero(const uint8_t* bytes, int32_t count) {
+    int32_t i = 0;
+    for (uint64_t word = 0; i + 8 <= count; i += 8) {
+        std::memcpy(&word, bytes + i, 8);
+        if (word != 0) break;
+    }
+    while (i < count && bytes[i] == 0) ++i;
+    return i;
+}
+
+// One past the last non-zero byte of count, which holds one.
+int32_t EndOfNonZero(const uint8_t* bytes, int32_t count) {
+    int32_t end = count;
+    for (uint64_t word = 0; end >= 8; end -= 8) {
+        std::memcpy(&word, bytes + end - 8, 8);
+        if (word != 0) break;
+    }
+    while (bytes[end - 1] == 0) --end;
+    return end;
 }
 
 }  // namespace
@@ -127,22 +156,30 @@ int ExtractSelection(const PixelRect& rect, const Raster& view, Raster*& mask) {
     return ExtractByte(rect, view, 0, mask);
 }
 
+void CopyAlphaInto(const Raster& source, const Raster& mask) {
+    CopyByteInto(source, source.PixelBytes() - 1, mask);
+}
+
+void CopySelectionInto(const Raster& view, const Raster& mask) { CopyByteInto(view, 0, mask); }
+
 int CropToContent(const Raster& source, Raster*& mask) {
-    PixelRect content{source.bounds.top, source.bounds.left, source.bounds.top, source.bounds.left};
+    const PixelRect& b = source.bounds;
+    PixelRect content{b.top, b.left, b.top, b.left};
     bool found = false;
-    for (int32_t y = source.bounds.top; y < source.bounds.bottom; ++y) {
+    const int32_t width = b.Width();
+    for (int32_t y = b.top; y < b.bottom; ++y) {
         const uint8_t* row = source.Row(y);
-        for (int32_t x = source.bounds.left; x < source.bounds.right; ++x) {
-            if (row[x - source.bounds.left] == 0) continue;
-            if (!found) {
-                content = PixelRect{y, x, y + 1, x + 1};
-                found = true;
-            }
-            content.top = std::min(content.top, y);
-            content.left = std::min(content.left, x);
-            content.bottom = std::max(content.bottom, y + 1);
-            content.right = std::max(content.right, x + 1);
+        const int32_t first = FirstNonZero(row, width);
+        if (first == width) continue;
+        const int32_t left = b.left + first;
+        const int32_t right = b.left + first + EndOfNonZero(row + first, width - first);
+        if (!found) {
+            content = PixelRect{y, left, y + 1, right};
+            found = true;
         }
+        content.left = std::min(content.left, left);
+        content.bottom = y + 1;
+        content.right = std::max(content.right, right);
     }
     const int result = CreateRaster(content, 1, 1, mask);
     if (result != kOk) return result;

@@ -24,6 +24,9 @@ void WorkToHostOrder(const Raster& raster);
 // (host-order alpha) of each source pixel; 0 outside the source.
 int ExtractAlpha(const PixelRect& rect, const Raster& source, Raster*& mask);
 int ExtractSelection(const PixelRect& rect, const Raster& view, Raster*& mask);
+// The same into an existing mask (or a row slice of one), over its bounds.
+void CopyAlphaInto(const Raster& source, const Raster& mask);
+void CopySelectionInto(const Raster& view, const Raster& mask);
 // The smallest mask holding every non-zero pixel of source (empty if none).
 int CropToContent(const Raster& source, Raster*& mask);
 

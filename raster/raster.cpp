@@ -1,5 +1,6 @@
 #include "raster/raster.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/module_memory.h"
@@ -81,6 +82,15 @@ void ReleaseRasterView(Raster& view) {
     view.rowTable = nullptr;
     view.tableRows = 0;
     view.bounds = PixelRect{};
+}
+
+Raster RowSlice(const Raster& raster, int32_t top, int32_t bottom) {
+    Raster slice = raster;
+    slice.bounds.top = std::clamp(top, raster.bounds.top, raster.bounds.bottom);
+    slice.bounds.bottom = std::clamp(bottom, slice.bounds.top, raster.bounds.bottom);
+    slice.tableRows = slice.bounds.bottom - slice.bounds.top;
+    if (slice.tableRows > 0) slice.rowTable = raster.rowTable + (slice.bounds.top - raster.bounds.top);
+    return slice;
 }
 
 void ShiftRasterView(Raster& view, int32_t dx, int32_t dy) { OffsetRect(view.bounds, dx, dy); }

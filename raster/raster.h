@@ -64,6 +64,12 @@ public:
         DestroyRaster(raster_);
         raster_ = nullptr;
     }
+    // Hands the raster held over to the caller, who destroys it.
+    Raster* Release() {
+        Raster* const raster = raster_;
+        raster_ = nullptr;
+        return raster;
+    }
     Raster* get() const { return raster_; }
     Raster& operator*() const { return *raster_; }
     Raster* operator->() const { return raster_; }
@@ -76,6 +82,10 @@ void InitRasterView(Raster& view, int32_t channels, int32_t channelBytes);
 // base addresses pixel (rect.left, rect.top); rowBytes is the row distance.
 int AttachRasterView(Raster& view, const PixelRect& rect, void* base, int32_t rowBytes);
 void ReleaseRasterView(Raster& view);
+// Rows [top, bottom) of raster, clipped to its bounds, as a raster that
+// shares its row table and pixels: nothing is allocated and nothing is
+// released. Work on disjoint slices of one raster can run on several threads.
+Raster RowSlice(const Raster& raster, int32_t top, int32_t bottom);
 // Relabels the pixel at (x, y) as (x + dx, y + dy); no pixel moves.
 void ShiftRasterView(Raster& view, int32_t dx, int32_t dy);
 

@@ -1,10 +1,13 @@
 // The blur engine: kernels, methods, the FFT, and the edges of a raster.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -525,6 +528,122 @@ TEST(BlurTableShortcut, FourChannelRastersAreTheTableSumsOfRowsThenColumns) {
                         << width << "x" << height << " r " << r << " at " << x << "," << y << " channel " << c;
                 }
             }
+        }
+    }
+}
+
+
+// A runner that gives every part but the first a thread of its own, as a
+// host's workers would, and remembers the most parts it was handed.
+class ThreadPerPart {
+public:
+    PartRunner Runner(int threads) { return PartRunner{threads, RunParts, this}; }
+    int MostParts() const { return mostParts_.load(); }
+
+private:
+    static void RunParts(void* owner, int parts, const PartTask& task) {
+        auto& self = *static_cast<ThreadPerPart*>(owner);
+        if (parts > self.mostParts_.load()) self.mostParts_.store(parts);
+        std::vector<std::thread> threads;
+        for (int part = 1; part < parts; ++part) threads.emplace_back(task.run, task.data, part);
+        task.run(task.data, 0);
+        for (std::thread& thread : threads) thread.join();
+    }
+    std::atomic<int> mostParts_{0};
+};
+
+void FillRandom(Raster& raster, uint32_t seed) {
+    std::mt19937 random(seed);
+    const PixelRect& b = raster.bounds;
+    for (int32_t y = b.top; y < b.bottom; ++y) {
+        uint8_t* row = raster.Pixel(b.left, y);
+        for (int64_t i = 0; i < int64_t{b.Width()} * raster.PixelBytes(); i += raster.channelBytes) {
+            if (raster.channelBytes == 8) {
+                const double v = static_cast<double>(random() % 25600) / 100;
+                std::memcpy(row + i, &v, 8);
+            } else {
+                row[i] = static_cast<uint8_t>(random());
+            }
+        }
+    }
+}
+
+bool SameBytes(const Raster& a, const Raster& b) {
+    for (int32_t y = a.bounds.top; y < a.bounds.bottom; ++y) {
+        const size_t bytes = static_cast<size_t>(a.bounds.Width()) * a.PixelBytes();
+        if (std::memcmp(a.Pixel(a.bounds.left, y), b.Pixel(b.bounds.left, y), bytes) != 0) return false;
+    }
+    return true;
+}
+
+// Each method, on rasters big enough to be shared out and of sizes that
+// leave the parts uneven, with their lines shared among threads: the bytes
+// of the calling thread alone, with the same allocations and nothing left.
+TEST(BlurSharedLines, TheLinesSharedAmongThreadsGiveTheBytesOfOneThread) {
+    struct Case {
+        int32_t width, height, channels, channelBytes;
+        double radius;
+    };
+    const Case cases[] = {
+        {517, 301, 1, 1, 5},     // the table method, one channel
+        {211, 173, 4, 1, 12.5},  // the table method, whole pixels
+        {401, 333, 1, 8, 8},     // the direct method
+        {389, 347, 1, 1, 40},    // the FFT method over bytes
+        {300, 250, 2, 8, 20},    // the FFT method over doubles
+    };
+    ModuleMemoryScope memory;
+    for (const Case& c : cases) {
+        const PixelRect rect{-7, 3, c.height - 7, c.width + 3};
+        OwnedRaster alone(rect, c.channels, c.channelBytes);
+        FillRandom(*alone.raster, 5);
+        const uint64_t before = memory.Host().HandlesMade();
+        ASSERT_EQ(BlurRaster(*alone.raster, c.radius, NeverAbort), kOk);
+        const uint64_t allocations = memory.Host().HandlesMade() - before;
+        for (const int threads : {2, 3, 16}) {
+            OwnedRaster shared(rect, c.channels, c.channelBytes);
+            FillRandom(*shared.raster, 5);
+            ThreadPerPart runner;
+            const uint64_t start = memory.Host().HandlesMade();
+            ASSERT_EQ(BlurRaster(*shared.raster, c.radius, NeverAbort, runner.Runner(threads)), kOk);
+            EXPECT_EQ(memory.Host().HandlesMade() - start, allocations);
+            EXPECT_GT(runner.MostParts(), 1) << "the lines were not shared";
+            EXPECT_LE(runner.MostParts(), threads);
+            EXPECT_TRUE(SameBytes(*shared.raster, *alone.raster))
+                << c.width << "x" << c.height << " r " << c.radius << " on " << threads << " threads";
+        }
+    }
+    EXPECT_EQ(memory.Host().LiveHandles(), 0u);
+}
+
+// A raster too small to be worth the threads stays on the calling thread.
+TEST(BlurSharedLines, ASmallRasterIsBlurredOnTheCallingThread) {
+    ModuleMemoryScope memory;
+    OwnedRaster r(PixelRect{0, 0, 64, 64}, 4, 1);
+    FillRandom(*r.raster, 9);
+    ThreadPerPart runner;
+    ASSERT_EQ(BlurRaster(*r.raster, 5, NeverAbort, runner.Runner(4)), kOk);
+    EXPECT_EQ(runner.MostParts(), 0);
+}
+
+// A stop asked at any poll while the lines are shared ends the blur as
+// cancelled, whichever thread polled, with nothing left allocated.
+TEST(BlurSharedLines, AStopAtAnyPollEndsTheSharedBlurCancelled) {
+    static std::atomic<int> polls{0};
+    static std::atomic<int> stopAt{0};
+    const auto countedAbort = [](const void*) { return polls.fetch_add(1) + 1 >= stopAt.load() ? 1 : 0; };
+    ModuleMemoryScope memory;
+    OwnedRaster r(PixelRect{0, 0, 300, 480}, 1, 1);
+    const size_t raster = memory.Host().LiveHandles();
+    for (const double radius : {6.0, 35.0}) {
+        for (const int stop : {1, 2, 150, 299, 300, 301, 479, 480, 481, 779}) {
+            FillRandom(*r.raster, 3);
+            polls = 0;
+            stopAt = stop;
+            ThreadPerPart runner;
+            EXPECT_EQ(BlurRaster(*r.raster, radius, countedAbort, runner.Runner(3)), kCancelled)
+                << "r " << radius << ", stop at poll " << stop;
+            EXPECT_GT(runner.MostParts(), 1);
+            EXPECT_EQ(memory.Host().LiveHandles(), raster);
         }
     }
 }

@@ -372,7 +372,7 @@ TEST_F(Footage, VersionUnknownCommandsAndQuietAndVerboseRenders) {
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err.find("zoka: unknown command \"rendr\"; the commands are list, about, params"), 0u) << run.err;
     EXPECT_NE(run.err.find("render, animate"), std::string::npos) << run.err;
-    EXPECT_EQ(Zoka("--module " + std::string(ZOKA_MODULE_PATH) + " list").status, 0) << "an option's value is no command";
+    EXPECT_TRUE(Succeeded(Zoka("--module " + std::string(ZOKA_MODULE_PATH) + " list"))) << "an option's value is no command";
 
     const std::string input = Shape("in.png");
     run = Zoka("render antimatter " + input + " " + Path("out.png") + " -q");
@@ -392,9 +392,9 @@ TEST_F(Footage, CheckboxesGoByTheirTextAndColoursByName) {
     ASSERT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("SolidFill                \"Solid Fill\""), std::string::npos) << run.out;
     const std::string input = Shape("in.png");
-    ASSERT_EQ(Zoka("render cutout " + input + " " + Path("a.png") + " --set SolidFill=off").status, 0);
-    ASSERT_EQ(Zoka("render cutout " + input + " " + Path("b.png") + " --set \"solid fill=off\"").status, 0);
-    ASSERT_EQ(Zoka("render cutout " + input + " " + Path("c.png")).status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("render cutout " + input + " " + Path("a.png") + " --set SolidFill=off")));
+    ASSERT_TRUE(Succeeded(Zoka("render cutout " + input + " " + Path("b.png") + " --set \"solid fill=off\"")));
+    ASSERT_TRUE(Succeeded(Zoka("render cutout " + input + " " + Path("c.png"))));
     EXPECT_EQ(Read("a.png"), Read("b.png"));
     EXPECT_NE(Read("a.png"), Read("c.png"));
     run = Zoka("render cutout " + input + " " + Path("d.png") + " --set SolidFill=maybe");
@@ -463,22 +463,22 @@ TEST_F(Footage, PresetsAreWhatParamsPrintsAndSetOverridesThem) {
     ASSERT_EQ(run.status, 0) << run.err;
     std::ofstream(Path("glow.json")) << run.out;
     const std::string render = "render glow " + input + " ";
-    ASSERT_EQ(Zoka(render + Path("set.png") + " --time 0.5 --set Width=7 --set \"Color=#00FF00@0;blue@1\"").status, 0);
+    ASSERT_TRUE(Succeeded(Zoka(render + Path("set.png") + " --time 0.5 --set Width=7 --set \"Color=#00FF00@0;blue@1\"")));
     run = Zoka(render + Path("preset.png") + " --time 0.5 --preset " + Path("glow.json"));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Read("preset.png"), Read("set.png"));
-    ASSERT_EQ(Zoka(render + Path("over.png") + " --preset " + Path("glow.json") + " --set Width=3").status, 0);
-    ASSERT_EQ(Zoka(render + Path("plain.png") + " --set Width=3 --set \"Color=#00FF00@0;blue@1\"").status, 0);
+    ASSERT_TRUE(Succeeded(Zoka(render + Path("over.png") + " --preset " + Path("glow.json") + " --set Width=3")));
+    ASSERT_TRUE(Succeeded(Zoka(render + Path("plain.png") + " --set Width=3 --set \"Color=#00FF00@0;blue@1\"")));
     EXPECT_EQ(Read("over.png"), Read("plain.png")) << "--set after the preset";
     // By hand: an object of keys or labels.
     std::ofstream(Path("hand.json")) << R"j({"Width (pixels)": 3, "Color": "#00FF00@0;blue@1"})j";
-    ASSERT_EQ(Zoka(render + Path("hand.png") + " --preset " + Path("hand.json")).status, 0);
+    ASSERT_TRUE(Succeeded(Zoka(render + Path("hand.png") + " --preset " + Path("hand.json"))));
     EXPECT_EQ(Read("hand.png"), Read("plain.png"));
     // Keyframes at frame numbers, as --set takes them.
     std::ofstream(Path("frames.json")) << R"({"Width": "2@0f;20@30f"})";
     run = Zoka(render + Path("frames.png") + " --time 0.5 --preset " + Path("frames.json"));
     ASSERT_EQ(run.status, 0) << run.err;
-    ASSERT_EQ(Zoka(render + Path("keys.png") + " --time 0.5 --set \"Width=2@0f;20@30f\"").status, 0);
+    ASSERT_TRUE(Succeeded(Zoka(render + Path("keys.png") + " --time 0.5 --set \"Width=2@0f;20@30f\"")));
     EXPECT_EQ(Read("frames.png"), Read("keys.png"));
     EXPECT_NE(Read("frames.png"), Read("plain.png")) << "Width 11 at frame 15, not 3";
 
@@ -574,7 +574,7 @@ TEST_F(Footage, AnimatedFramesShareOneCanvasThatHoldsEveryFrame) {
     EXPECT_EQ(nlohmann::json::parse(run.out)["width"], 16);
     EXPECT_EQ(Read("input.png").Width(), 16);
     EXPECT_EQ(Position(Path("input.png")), std::make_pair(0, 0));
-    ASSERT_EQ(Zoka("render antimatter " + input + " " + Path("box.png") + " --canvas 20x10-2+3").status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("render antimatter " + input + " " + Path("box.png") + " --canvas 20x10-2+3")));
     const Image box = Read("box.png");
     EXPECT_EQ(box.Width(), 20);
     EXPECT_EQ(box.Height(), 10);
@@ -587,7 +587,7 @@ TEST_F(Footage, AnimatedFramesShareOneCanvasThatHoldsEveryFrame) {
         EXPECT_EQ(run.status, 2) << refused;
     }
     // animate --canvas grown: each frame its own size, as render makes it.
-    ASSERT_EQ(Zoka("animate motiontrail " + input + " " + Path("g_#.png") + " --frames 0,4 --canvas grown" + trail).status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("animate motiontrail " + input + " " + Path("g_#.png") + " --frames 0,4 --canvas grown" + trail)));
     EXPECT_EQ(Read("g_0000.png"), Read("r_0.png"));
     EXPECT_EQ(Read("g_0004.png"), Read("r_4.png"));
 }
@@ -655,7 +655,7 @@ TEST_F(Footage, KeyframesAtFrameNumbersRenderAsTheirSeconds) {
 TEST_F(Footage, ShardsMakeTheFramesOfOneRun) {
     const std::string input = Shape("in.png");
     const std::string options = " --frames 0-10 --fps 5 --set \"Length=0@0;20@2\" --set Direction=200";
-    ASSERT_EQ(Zoka("animate motiontrail " + input + " " + Path("one_%02d.png") + options + " -j 1").status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("animate motiontrail " + input + " " + Path("one_%02d.png") + options + " -j 1")));
     std::vector<FILE*> shards;
     for (int i = 1; i <= 3; ++i) {
         const std::string command = std::string(ZOKA_CLI_PATH) + " animate motiontrail " + input + " " +
@@ -676,7 +676,7 @@ TEST_F(Footage, GnuParallelRunsTheShards) {
     if (std::system("command -v parallel >/dev/null 2>&1") != 0) GTEST_SKIP() << "GNU parallel is not installed";
     const std::string input = Shape("in.png");
     const std::string options = " --frames 0-7 --fps 4 --set \"Length=0@0;20@2\" --set Direction=20 -j 1";
-    ASSERT_EQ(Zoka("animate motiontrail " + input + " " + Path("one_%04d.png") + options).status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("animate motiontrail " + input + " " + Path("one_%04d.png") + options)));
     const std::string command = "parallel --will-cite -q " + std::string(ZOKA_CLI_PATH) + " animate motiontrail " +
                                 input + " " + Path("part_%04d.png") + options +
                                 " --shard {}/3 ::: 1 2 3 >/dev/null";
@@ -801,7 +801,7 @@ TEST_F(Footage, AnimatedChainsShareOneCanvas) {
 TEST_F(Footage, ImagesComeFromStandardInputAndGoToStandardOutput) {
     const std::string input = Shape("in.png");
     const std::string env = "TMPDIR=" + folder.string() + " ";
-    ASSERT_EQ(Zoka("render glow " + input + " " + Path("file.png")).status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("render glow " + input + " " + Path("file.png"))));
     Outcome run = Zoka("render glow - - --format png < " + input + " > " + Path("piped.png"));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Contents(Path("piped.png")), Contents(Path("file.png")));
@@ -809,7 +809,7 @@ TEST_F(Footage, ImagesComeFromStandardInputAndGoToStandardOutput) {
     EXPECT_EQ(Zoka("render glow - - --format png -q < " + input + " > /dev/null").err, "");
     // Other formats by their first bytes, and to standard output by --format.
     Write("noise.jpg", Noise(24, 16));
-    ASSERT_EQ(Zoka("render antimatter " + Path("noise.jpg") + " " + Path("file.exr")).status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("render antimatter " + Path("noise.jpg") + " " + Path("file.exr"))));
     run = Zoka("render antimatter - - --format exr --json < " + Path("noise.jpg") + " > " + Path("piped.exr"));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Read("piped.exr"), Read("file.exr"));
@@ -886,7 +886,7 @@ TEST_F(Footage, ClosedStandardStreamsAreFailuresNotFiles) {
     EXPECT_EQ(run.status, 3);
     EXPECT_NE(run.err.find("cannot read standard input"), std::string::npos) << run.err;
     // Without standard error zoka works on, saying nothing.
-    ASSERT_EQ(Zoka("render glow " + input + " " + Path("file.png")).status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("render glow " + input + " " + Path("file.png"))));
     const std::string quiet = std::string(ZOKA_CLI_PATH) + " render glow - - --format png < " + input + " > " +
                               Path("piped.png") + " 2>&-";
     EXPECT_EQ(std::system(quiet.c_str()), 0);
@@ -918,7 +918,7 @@ TEST_F(Footage, AnimatedFramesStreamToStandardOutputInOrder) {
     const std::string input = Shape("in.png");
     const std::string env = "TMPDIR=" + folder.string() + " ";
     const std::string trail = " --frames 0-5 --set \"Length=0@0;30@5f\" --set Direction=90 --then glow -j 2";
-    ASSERT_EQ(Zoka("animate motiontrail " + input + " " + Path("f_#.png") + trail + " -q").status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("animate motiontrail " + input + " " + Path("f_#.png") + trail + " -q")));
     std::string files;
     for (int n = 0; n <= 5; ++n) files += Contents(Path(Name("f_%04d.png", n)));
     Outcome run = Zoka("animate motiontrail - - --format png" + trail + " < " + input + " > " + Path("stream"));

@@ -315,17 +315,17 @@ TEST_F(CliFiles, GreyResultsAreWrittenGrey) {
     };
     for (const std::string input : {"grey.png", "grey.tif", "grey.jpg"}) {
         const std::string extension = input.substr(input.find('.'));
-        ASSERT_EQ(Zoka("render antimatter " + Path(input) + " " + Path("out" + extension)).status, 0) << input;
+        ASSERT_TRUE(Succeeded(Zoka("render antimatter " + Path(input) + " " + Path("out" + extension)))) << input;
         EXPECT_EQ(channels("out" + extension), 1) << input;
-        ASSERT_EQ(Zoka("render glow " + Path(input) + " " + Path("glow" + extension) + " --set Color=orange").status, 0);
+        ASSERT_TRUE(Succeeded(Zoka("render glow " + Path(input) + " " + Path("glow" + extension) + " --set Color=orange")));
         EXPECT_EQ(channels("glow" + extension), extension == ".jpg" ? 3 : 4) << "an orange glow around it";
     }
     // The grey files hold the pixels the RGB files would have.
     for (const std::string extension : {".png", ".tif"}) {
-        ASSERT_EQ(Zoka("render antimatter " + Path("grey" + extension) + " " + Path("rgb.exr")).status, 0);
+        ASSERT_TRUE(Succeeded(Zoka("render antimatter " + Path("grey" + extension) + " " + Path("rgb.exr"))));
         EXPECT_EQ(Read("out" + extension), Read("rgb.exr")) << extension;
     }
-    ASSERT_EQ(Zoka("render gaussianblur " + Path("grey.png") + " " + Path("soft.png") + " --set Width=4").status, 0);
+    ASSERT_TRUE(Succeeded(Zoka("render gaussianblur " + Path("grey.png") + " " + Path("soft.png") + " --set Width=4")));
     EXPECT_EQ(channels("soft.png"), 2) << "grey with the grown edge's alpha";
 }
 

@@ -165,6 +165,23 @@ TEST(MotionCarry, TheHostsPathChecksOutEveryStepFromZeroEveryFrame) {
     EXPECT_EQ(CheckoutsOf(carried, layer, 1.0), selection + 3 * 30);
 }
 
+// Weave integrates its flow once per render, on the render thread, whatever
+// the workers: a band on a worker thread would see no carry and sum from 0.
+TEST(MotionCarry, WeaveAtSeveralWorkersSumsEachStepOnceAndGoesOnFromTheCarry) {
+    const ourhost::Image layer = zoka_test::TestLayer(16, 12);
+    AppliedEffect fresh("Weave"), carried("Weave");
+    for (AppliedEffect* e : {&fresh, &carried}) {
+        e->host.UseWorkers(zoka_test::LoadedModule().WorkerOffer(), 3);
+        SetMoving(*e);
+    }
+    CarryMotion(carried);
+    const uint64_t selection = CheckoutsOf(fresh, layer, 0);
+    // The speed and the direction at every step.
+    EXPECT_EQ(CheckoutsOf(fresh, layer, 1.0), selection + 2 * 30);
+    EXPECT_EQ(CheckoutsOf(carried, layer, 1.0), selection + 2 * 30);
+    EXPECT_EQ(CheckoutsOf(carried, layer, 2.0), selection + 2 * 30);
+}
+
 TEST(MotionCarry, TheFailureSweepHoldsWithACarry) {
     const ourhost::Image layer = zoka_test::TestLayer();
     for (const std::string& name : kMovingEffects) {

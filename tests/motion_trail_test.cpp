@@ -1,8 +1,13 @@
 // Motion Trail: the smear's direction, reach, strength and area.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "effects/motion_trail.h"
+#include "ourhost/effect_instance.h"
 #include "ourhost/param_values.h"
+#include "tests/support/band_split.h"
 #include "tests/support/module_under_test.h"
 #include "tests/support/render_checks.h"
 
@@ -12,6 +17,8 @@ namespace {
 using ourhost::Image;
 using ourhost::Pixel;
 using zoka_test::AppliedEffect;
+
+constexpr int kMotionTrailIndex = 10;
 
 class Trail : public ::testing::Test {
 protected:
@@ -141,6 +148,113 @@ TEST(TrailSweep, FailureSweepForBothSweepsAndBothSmears) {
                                            e.Set("Direction", direction);
                                            e.Set("Taper", taper);
                                        });
+        }
+    }
+}
+
+// Opaque patches (whose samples reset the fading smear), runs of partial
+// alpha of either weight, fully transparent holes, and colours that differ
+// from pixel to pixel, so that a line's state anywhere depends on where it
+// was caught up from.
+Image PatchyLayer(int32_t width, int32_t height) {
+    Image layer(width, height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            const int32_t cell = (x / 5 + 2 * (y / 4)) % 5;
+            const uint8_t alpha[] = {255, 0, 200, 255, 12};
+            layer.Set(x, y, Pixel{alpha[cell], static_cast<uint8_t>(37 * x + 11 * y),
+                                  static_cast<uint8_t>(5 * x * y), static_cast<uint8_t>(250 - 9 * y)});
+        }
+    }
+    return layer;
+}
+
+// The same colours with no opaque pixel: nothing resets the fading smear.
+Image TranslucentLayer(int32_t width, int32_t height) {
+    Image layer = PatchyLayer(width, height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            Pixel p = layer.At(x, y);
+            p.a = static_cast<uint8_t>(p.a == 0 ? 0 : 30 + (x * 13 + y * 7) % 200);
+            layer.Set(x, y, p);
+        }
+    }
+    return layer;
+}
+
+struct TrailCase {
+    const char* length;
+    const char* direction;  // the host's angle: 0 up, 90 right
+    const char* taper;
+    int32_t downsample;
+};
+
+ourhost::FrameResult RenderAtWorkers(const TrailCase& c, const Image& layer, int32_t workers) {
+    AppliedEffect e{"Motion Trail"};
+    e.host.UseWorkers(zoka_test::LoadedModule().WorkerOffer(), workers);
+    e.Set("Length", c.length);
+    e.Set("Direction", c.direction);
+    e.Set("Taper", c.taper);
+    e.Set("Opacity", "80");
+    ourhost::FrameOptions options;
+    options.downsample = c.downsample;
+    auto frame = e.instance.RenderFrame(layer, options);
+    EXPECT_EQ(frame.code, kHostNoError);
+    EXPECT_EQ(e.host.LiveHandles(), 0u);
+    return frame;
+}
+
+// Each band sweeps only its own positions and keeps only the lines it reads,
+// catching lines up where they enter: every pixel at 2, 3 and 5 bands is the
+// pixel at one. Directions sweep columns and rows both ways, straight and
+// slanted (lines drifting either way, by up to a row a step); lengths run
+// from none to far beyond the frame; frames are odd and even in width, at
+// full size and in drafts.
+TEST(TrailBands, EveryPixelAtSeveralBandsIsThePixelAtOne) {
+    const std::vector<Image> layers = {PatchyLayer(37, 23), TranslucentLayer(30, 19),
+                                       Image(21, 12, Pixel{0, 90, 40, 10}), zoka_test::TestLayer(25, 16)};
+    std::vector<TrailCase> cases;
+    for (const char* direction : {"90", "70", "120", "270", "250", "300", "0", "20", "180", "200", "45",
+                                  "135", "225", "315", "333"}) {
+        for (const char* length : {"1", "9", "40"}) {
+            for (const char* taper : {"on", "off"}) cases.push_back({length, direction, taper, 1});
+        }
+        cases.push_back({"0", direction, "on", 1});
+        cases.push_back({"25", direction, "on", 2});
+        cases.push_back({"25", direction, "off", 3});
+    }
+    for (const char* direction : {"70", "200", "315"}) {
+        for (const char* taper : {"on", "off"}) cases.push_back({"999", direction, taper, 1});
+    }
+    for (const TrailCase& c : cases) {
+        for (size_t i = 0; i < layers.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "layer " << i << ", length " << c.length << ", direction "
+                                            << c.direction << ", taper " << c.taper << ", downsample "
+                                            << c.downsample);
+            const ourhost::FrameResult alone = RenderAtWorkers(c, layers[i], 1);
+            for (const int32_t bands : {2, 3, 5}) {
+                const ourhost::FrameResult split = RenderAtWorkers(c, layers[i], bands);
+                ASSERT_EQ(split.image.Width(), alone.image.Width());
+                ASSERT_TRUE(split.image == alone.image) << bands << " bands";
+            }
+        }
+    }
+}
+
+// The kernel in tiles and in single rows and columns: bands that cover part
+// of the sweep's positions and part of its lines give the whole render's
+// pixels.
+TEST(TrailBands, TilesOfEveryShapeGiveTheWholeRendersPixels) {
+    const Image layer = PatchyLayer(33, 21);
+    for (const char* direction : {"70", "200", "250", "315"}) {
+        for (const char* taper : {"on", "off"}) {
+            AppliedEffect e{"Motion Trail"};
+            e.Set("Length", "12");
+            e.Set("Direction", direction);
+            e.Set("Taper", taper);
+            e.instance.PrepareTime({});
+            zoka_test::ExpectStripsAgree(kMotionTrailIndex, e.instance, layer,
+                                         std::string("direction ") + direction + ", taper " + taper);
         }
     }
 }

@@ -176,6 +176,63 @@ TEST(HostMemory, ALimitedHostAnswersNullAndTheRenderReportsCode8) {
     EXPECT_TRUE(blur.host.Faults().empty());
 }
 
+// A host that keeps freed frame-sized blocks hands the same memory out again
+// for the same size, filled afresh when it fills; small blocks, other sizes
+// and blocks beyond what it keeps come new. Kept blocks are not live.
+TEST(HostMemory, KeptBlocksComeBackForTheSameSizeOnly) {
+    Host host;
+    host.KeepFreedBlocks(300 << 10);
+    constexpr uint32_t kFrame = 128 << 10;
+    const auto lockedBlock = [&](HostHandle h) { return static_cast<uint8_t*>(host.LockHandle(h)); };
+    HostHandle first = host.NewHandle(kFrame);
+    uint8_t* bytes = lockedBlock(first);
+    std::memset(bytes, 7, kFrame);
+    host.UnlockHandle(first);
+    host.DisposeHandle(first);
+    EXPECT_EQ(host.LiveHandles(), 0u);
+    EXPECT_EQ(host.LiveBytes(), 0u);
+    HostHandle again = host.NewHandle(kFrame);
+    EXPECT_EQ(lockedBlock(again), bytes) << "the kept block";
+    EXPECT_EQ(bytes[kFrame - 1], 0xA5) << "filled afresh";
+    HostHandle other = host.NewHandle(kFrame + 1);
+    EXPECT_NE(lockedBlock(other), bytes);
+    for (HostHandle h : {again, other}) {
+        host.UnlockHandle(h);
+        host.DisposeHandle(h);
+    }
+    // Kept: one block of each size (256 KiB + 1 of 300 KiB); of three blocks
+    // of the size, the first takes the kept one back and only it fits again.
+    HostHandle a = host.NewHandle(kFrame);
+    HostHandle b = host.NewHandle(kFrame);
+    HostHandle c = host.NewHandle(kFrame);
+    EXPECT_EQ(host.LiveHandles(), 3u);
+    for (HostHandle h : {a, b, c}) host.DisposeHandle(h);
+    EXPECT_EQ(host.KeptBytes(), kFrame + (kFrame + 1));
+    HostHandle small = host.NewHandle(1000);
+    host.DisposeHandle(small);
+    EXPECT_EQ(host.KeptBytes(), kFrame + (kFrame + 1)) << "small blocks are not kept";
+    host.KeepFreedBlocks(0);
+    EXPECT_EQ(host.KeptBytes(), 0u);
+    EXPECT_EQ(host.LiveBytes(), 0u);
+    EXPECT_TRUE(host.Faults().empty());
+}
+
+// Renders through a host that serves people, not tests, give the frames a
+// testing host gives, frame after frame of kept blocks.
+TEST(HostMemory, AServingHostRendersTheFramesATestingHostDoes) {
+    AppliedEffect tested("Swirl");
+    AppliedEffect served("Swirl");
+    served.host.ServeRenders();
+    const Image layer(300, 240, Pixel{200, 30, 140, 90});
+    for (const double time : {0.0, 0.5, 1.0}) {
+        const FrameResult expected = tested.instance.RenderFrame(layer, FrameOptions{time});
+        const FrameResult frame = served.instance.RenderFrame(layer, FrameOptions{time});
+        EXPECT_EQ(frame.code, expected.code);
+        EXPECT_TRUE(frame.image == expected.image) << "at " << time << " s";
+    }
+    EXPECT_EQ(served.host.LiveHandles(), 0u);
+}
+
 TEST(Pipl, EveryResourceHasElevenPaddedPropertiesInOrder) {
     const char* keys[] = {"kind", "name", "catg", "wx86", "ePVR", "eSVR",
                           "eVER", "eINF", "eGLO", "eMNA", "aeFL"};

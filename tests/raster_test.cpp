@@ -1,6 +1,7 @@
 // Rectangles, rasters, samplers and blends of the raster core.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -219,6 +220,28 @@ TEST(PixelOps, CropToContentFindsTheSmallestRectangle) {
     EXPECT_EQ(*crop->Pixel(6, 7), 9);
     DestroyRaster(crop);
     EXPECT_EQ(memory.Host().LiveHandles(), 3u);  // only the test's own mask
+}
+
+// Content in the first and last byte of a row, on either side of a word's
+// edge and alone in a short row, on a raster whose origin is not (0, 0).
+TEST(PixelOps, CropToContentFindsContentAtEveryColumn) {
+    ModuleMemoryScope memory;
+    for (const int32_t width : {1, 7, 8, 9, 17, 33}) {
+        for (int32_t a = 0; a < width; ++a) {
+            for (const int32_t b : {a, width - 1, (a + width) / 2}) {
+                OwnedRaster mask(PixelRect{-3, 5, 4, 5 + width}, 1);
+                FillMask(*mask, 0);
+                *mask->Pixel(5 + a, -1) = 1;
+                *mask->Pixel(5 + b, 2) = 200;
+                Raster* crop = nullptr;
+                ASSERT_EQ(CropToContent(*mask, crop), kOk);
+                EXPECT_EQ(crop->bounds, (PixelRect{-1, 5 + std::min(a, b), 3, 6 + std::max(a, b)}))
+                    << "width " << width << ", columns " << a << " and " << b;
+                EXPECT_EQ(*crop->Pixel(5 + b, 2), 200);
+                DestroyRaster(crop);
+            }
+        }
+    }
 }
 
 TEST(PixelOps, FillRectPixelsIsClippedToTheRaster) {

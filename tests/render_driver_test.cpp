@@ -2,6 +2,7 @@
 // driver hands it and paints its band.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "base/module_memory.h"
@@ -110,6 +111,7 @@ protected:
         EXPECT_TRUE(host.Faults().empty()) << host.Faults().front();
         return frame;
     }
+    void ExpectPassesAgreeOverWorkers(int32_t width, int32_t height);
     ourhost::Host host;
     Image layer{20, 16, Pixel{200, 90, 100, 110}};
     uint64_t checkoutsBefore = 0;
@@ -225,6 +227,201 @@ TEST_F(Driver, NoMemoryForTheParameterBlockEndsTheRenderWithTheInput) {
     EXPECT_EQ(instance.Render(layer, output, FrameOptions{}), kOutOfMemory);
     EXPECT_EQ(output, layer);
     EXPECT_EQ(host.LiveHandles(), 0u);
+}
+
+// A layer whose every pixel differs from its neighbours, big enough that the
+// driver's copies, pixel-order turns, mask and blend split into rows over
+// the workers offered.
+Image VariedLayer(int32_t width, int32_t height) {
+    Image image(width, height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            image.Set(x, y, Pixel{static_cast<uint8_t>(x * 7 + y), static_cast<uint8_t>(x + 3 * y),
+                                  static_cast<uint8_t>(x * y), static_cast<uint8_t>(x ^ y)});
+        }
+    }
+    return image;
+}
+
+void OfferToDriver(const ZokaWorkerOffer* offer) { OfferWorkers(offer); }
+
+// The passes around the kernel give the same frame whether they run on the
+// render's thread alone or split over workers: with a selection blended back
+// at a fractional origin, and for an expanding effect whose border starts as
+// transparent white; for a layer whose rows go through the passes in runs of
+// many rows, and for one so wide that each run is one row.
+TEST_F(Driver, ThePassesAroundTheKernelGiveTheSameFrameSplitOverWorkers) {
+    for (const auto& [width, height] : {std::pair{512, 401}, {17000, 9}}) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        ExpectPassesAgreeOverWorkers(width, height);
+    }
+}
+
+void Driver::ExpectPassesAgreeOverWorkers(int32_t width, int32_t height) {
+    layer = VariedLayer(width, height);
+    const Image selection = VariedLayer(300, 250);
+    for (const bool expanding : {false, true}) {
+        gSetup = ProbeSetup{};
+        gSetup.expands = expanding;
+        gSetup.grow = expanding ? 9 : 0;
+        gSetup.selection = !expanding;
+        const auto configure = [&](int32_t workers) {
+            return [&, workers](ourhost::EffectInstance& i) {
+                host.UseWorkers(OfferToDriver, workers);
+                if (!expanding) i.SetSelection(selection, 100.5, 40.75);
+            };
+        };
+        const auto alone = Run(configure(1));
+        ASSERT_EQ(alone.code, kHostNoError);
+        for (const int32_t workers : {2, 3, 8}) {
+            const auto split = Run(configure(workers));
+            ASSERT_EQ(split.code, kHostNoError);
+            EXPECT_TRUE(split.image == alone.image)
+                << (expanding ? "expanding" : "with a selection") << ", " << workers << " workers";
+        }
+    }
+}
+
+// An effect whose bands agree, cut into more bands than workers: each band
+// is rendered once, whichever thread takes it.
+// An effect that has nothing but its bands.
+class BandsOnly : public Effect {
+public:
+    BandsOnly() : Effect(0, 0, 0) {}
+    int ParamBlockSize() const override { return 0; }
+    void InitParamBlock(void*) const override {}
+    int ParamsSetup(HostInputRecord*, HostOutputRecord*, HostParamDef**, HostLayer*, int) override {
+        return kOk;
+    }
+    void* ReadParams(HostParamDef**) override { return nullptr; }
+    void ParamKey(int, KeyText&) const override {}
+    void EffectKey(KeyText&) const override {}
+};
+
+class BandCounter final : public BandsOnly {
+public:
+    int EffectIndex() const override { return 98; }
+    int RenderBand(RenderContext&, const PixelRect& band) override {
+        rendered[band.left].fetch_add(1);
+        return band.left == failAt ? kOutOfMemory : kOk;
+    }
+    std::atomic<int> rendered[12] = {};
+    int failAt = -1;
+};
+
+int RunTwelveBands(BandCounter& effect, int32_t workers) {
+    const ZokaWorkerOffer offer{workers, nullptr, nullptr, nullptr, nullptr, nullptr};
+    OfferWorkers(&offer);
+    RenderContext context{};
+    BandEntry table[12];
+    for (int32_t i = 0; i < 12; ++i) table[i] = BandEntry{PixelRect{0, i, 4, i + 1}, &effect, &context};
+    HostInputRecord in{};
+    const int result = RunBands(&in, table, 12);
+    OfferWorkers(nullptr);
+    return result;
+}
+
+TEST(Bands, MoreBandsThanWorkersAreEachRenderedOnceByWhicheverThreadIsFree) {
+    for (const int32_t workers : {2, 3, 12}) {
+        BandCounter effect;
+        EXPECT_EQ(RunTwelveBands(effect, workers), kOk);
+        for (const auto& count : effect.rendered) EXPECT_EQ(count.load(), 1) << workers << " workers";
+    }
+}
+
+// A band that fails stops the bands not yet started: on one thread the bands
+// after it never run, and the render's result is the failure.
+TEST(Bands, AFailedBandLeavesTheBandsNotStartedUnrendered) {
+    BandCounter effect;
+    effect.failAt = 4;
+    EXPECT_EQ(RunTwelveBands(effect, 1), kOutOfMemory);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(effect.rendered[i].load(), i <= 4 ? 1 : 0) << "band " << i;
+    BandCounter shared;
+    shared.failAt = 7;
+    EXPECT_EQ(RunTwelveBands(shared, 3), kOutOfMemory);
+}
+
+// A band's rows shared among the offered threads: every row painted once,
+// in runs of consecutive rows, and the result the first failure other than
+// a cancel, else a cancel.
+struct RowRuns {
+    std::atomic<int> painted[500] = {};
+    std::atomic<int> runs{0};
+    int32_t failFrom = 1000;  // runs from this row on fail
+    int failure = kOutOfMemory;
+
+    int Paint(int32_t top, int32_t bottom) {
+        runs.fetch_add(1);
+        for (int32_t y = top; y < bottom; ++y) painted[y].fetch_add(1);
+        return top >= failFrom ? failure : kOk;
+    }
+};
+
+int ShareRowsAt(int32_t workers, RowRuns& rows, const PixelRect& band) {
+    const ZokaWorkerOffer offer{workers, nullptr, nullptr, nullptr, nullptr, nullptr};
+    OfferWorkers(&offer);
+    HostInputRecord in{};
+    RenderContext context{};
+    context.input = &in;
+    const int result = ShareBandRows(context, band, [&](int32_t top, int32_t bottom) {
+        return rows.Paint(top, bottom);
+    });
+    OfferWorkers(nullptr);
+    return result;
+}
+
+// Several runs for each worker, so that a thread done early (or slowed by
+// another program) takes more of them, but none below 65536 pixels: the
+// 500 x 1100 band makes 8.
+TEST(SharedRows, EveryRowIsPaintedOnceInRunsOfAtLeastAPartEach) {
+    for (const auto& [workers, runs] : {std::pair{1, 1}, {2, 8}, {3, 8}, {8, 8}}) {
+        RowRuns rows;
+        EXPECT_EQ(ShareRowsAt(workers, rows, PixelRect{0, 0, 500, 1100}), kOk);
+        EXPECT_EQ(rows.runs.load(), runs) << workers << " workers";
+        for (const auto& row : rows.painted) EXPECT_EQ(row.load(), 1) << workers << " workers";
+    }
+    RowRuns wide;
+    EXPECT_EQ(ShareRowsAt(2, wide, PixelRect{0, 0, 500, 2200}), kOk);
+    EXPECT_EQ(wide.runs.load(), 8) << "four runs for each of two workers";
+    RowRuns small;
+    EXPECT_EQ(ShareRowsAt(4, small, PixelRect{0, 0, 100, 100}), kOk);
+    EXPECT_EQ(small.runs.load(), 1) << "a small band stays on one thread";
+}
+
+TEST(SharedRows, AFailureOutranksACancelWhereverItFalls) {
+    RowRuns failing;
+    failing.failFrom = 200;
+    EXPECT_EQ(ShareRowsAt(3, failing, PixelRect{0, 0, 500, 400}), kOutOfMemory);
+    RowRuns cancelled;
+    cancelled.failFrom = 100;
+    cancelled.failure = kCancelled;
+    EXPECT_EQ(ShareRowsAt(3, cancelled, PixelRect{0, 0, 500, 400}), kCancelled);
+}
+
+// Inside a band among several, whose fellow threads are busy with the other
+// bands, the rows stay on the band's thread.
+class RowSharingBands final : public BandsOnly {
+public:
+    int EffectIndex() const override { return 97; }
+    int RenderBand(RenderContext& context, const PixelRect& band) override {
+        return ShareBandRows(context, band, [&](int32_t top, int32_t bottom) { return rows.Paint(top, bottom); });
+    }
+    RowRuns rows;
+};
+
+TEST(SharedRows, ABandAmongSeveralPaintsItsRowsOnItsOwnThread) {
+    RowSharingBands effect;
+    const ZokaWorkerOffer offer{2, nullptr, nullptr, nullptr, nullptr, nullptr};
+    OfferWorkers(&offer);
+    HostInputRecord in{};
+    RenderContext context{};
+    context.input = &in;
+    BandEntry table[2] = {{PixelRect{0, 0, 500, 400}, &effect, &context},
+                          {PixelRect{0, 400, 500, 800}, &effect, &context}};
+    EXPECT_EQ(RunBands(&in, table, 2), kOk);
+    OfferWorkers(nullptr);
+    EXPECT_EQ(effect.rows.runs.load(), 2);
+    for (const auto& row : effect.rows.painted) EXPECT_EQ(row.load(), 2);
 }
 
 TEST(Bands, OneWorkerMakesOneBandThatIsTheArea) {

@@ -456,6 +456,26 @@ TEST(PerspectiveShadow, BandsAgreeOnTheTableAndTheFft) {
     }
 }
 
+// The silhouette, its projection and its blur are built once for every band:
+// frames at several workers, by the table and by the FFT, with a selection
+// placed between pixels and at half resolution, are the frame at one.
+TEST(PerspectiveShadow, FramesAtSeveralWorkersAreTheFrameAtOne) {
+    const Image layer = zoka_test::TestLayer(67, 41);
+    const auto blurred = [](const char* blur) {
+        return [blur](AppliedEffect& e) { e.Set("Blur", blur); };
+    };
+    zoka_test::ExpectSameFrameAtSeveralWorkers("Perspective Shadow", layer);
+    zoka_test::ExpectSameFrameAtSeveralWorkers("Perspective Shadow", layer, blurred("40"));
+    zoka_test::ExpectSameFrameAtSeveralWorkers("Perspective Shadow", layer, [](AppliedEffect& e) {
+        e.Set("DrawEverywhere", "on");
+        e.Set("VanishingPointDirection", "330");
+        e.instance.SetSelection(zoka_test::TestLayer(23, 17), 9.5, 4.25);
+    });
+    FrameOptions half;
+    half.downsample = 2;
+    zoka_test::ExpectSameFrameAtSeveralWorkers("Perspective Shadow", layer, blurred("12"), half);
+}
+
 TEST(PerspectiveShadow, FailureSweep) {
     const Image layer = zoka_test::TestLayer(12, 9);
     zoka_test::RunFailureSweep("Perspective Shadow", layer);

@@ -219,10 +219,35 @@ TEST_F(Weave, AFrameDependsOnItsTimeAloneAndBandsAgree) {
     EXPECT_EQ(Render(other, layer, FrameOptions{2.0}), fresh);
 
     weave.Set("RibbonWidth", "9");
+    // Threads reaching as far each way, one pixel further after than before,
+    // and past the layer's edges: each band's grain covers what its threads read.
+    for (const char* length : {"8", "7", "30"})
     for (const char* smear : {"off", "on"}) {
+        weave.Set("ThreadLength", length);
         weave.Set("Smear", smear);
         weave.instance.PrepareTime(FrameOptions{1.5});
-        zoka_test::ExpectStripsAgree(18, weave.instance, layer, std::string("smear ") + smear);
+        zoka_test::ExpectStripsAgree(18, weave.instance, layer,
+                                     std::string("length ") + length + ", smear " + smear);
+    }
+}
+
+// The drift is integrated once before the bands and each band fills the
+// grain its threads read: frames at several workers are the frame at one.
+TEST_F(Weave, FramesAtSeveralWorkersAreTheFrameAtOne) {
+    const Image layer = zoka_test::TestLayer(67, 41);
+    for (const char* length : {"8", "7", "30"})
+    for (const char* smear : {"off", "on"}) {
+        SCOPED_TRACE(testing::Message() << "length " << length << ", smear " << smear);
+        zoka_test::ExpectSameFrameAtSeveralWorkers(
+            "Weave", layer,
+            [&](zoka_test::AppliedEffect& e) {
+                e.Set("RibbonWidth", "9");
+                e.Set("ThreadLength", length);
+                e.Set("Smear", smear);
+                e.Set("FlowVelocity", "23");
+                e.instance.SetSelection(zoka_test::TestLayer(23, 17), 9.5, 4.25);
+            },
+            FrameOptions{1.5});
     }
 }
 

@@ -53,6 +53,13 @@ struct Outcome {
     std::string err;
 };
 
+// A run that exited 0, or the status and what it printed to stderr, which
+// is what tells a failure apart on a machine where it cannot be repeated.
+inline ::testing::AssertionResult Succeeded(const Outcome& run) {
+    if (run.status == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit status " << run.status << ", stderr:\n" << run.err;
+}
+
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {

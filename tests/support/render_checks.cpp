@@ -90,6 +90,27 @@ void RunFailureSweepAt(int32_t workers, const std::string& name, const ourhost::
     EXPECT_TRUE(effect.host.Faults().empty()) << name << ": " << effect.host.Faults().front();
 }
 
+void ExpectSameFrameAtSeveralWorkers(const std::string& name, const ourhost::Image& layer,
+                                     const Configure& configure,
+                                     const ourhost::FrameOptions& options) {
+    const auto frameAt = [&](int32_t workers) {
+        AppliedEffect effect(name);
+        effect.host.UseWorkers(LoadedModule().WorkerOffer(), workers);
+        if (configure) configure(effect);
+        const ourhost::FrameResult frame = effect.instance.RenderFrame(layer, options);
+        EXPECT_EQ(frame.code, kHostNoError) << name << " at " << workers << " workers";
+        EXPECT_EQ(effect.host.LiveHandles(), 0u) << name << " at " << workers << " workers";
+        return frame;
+    };
+    const ourhost::FrameResult alone = frameAt(1);
+    for (const int32_t workers : {2, 3, 5}) {
+        const ourhost::FrameResult split = frameAt(workers);
+        EXPECT_EQ(split.originX, alone.originX) << name << " at " << workers << " workers";
+        EXPECT_EQ(split.originY, alone.originY) << name << " at " << workers << " workers";
+        EXPECT_TRUE(split.image == alone.image) << name << " at " << workers << " workers";
+    }
+}
+
 ourhost::Image TestLayer(int32_t width, int32_t height) {
     ourhost::Image layer(width, height);
     for (int32_t y = 0; y < height; ++y) {

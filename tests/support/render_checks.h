@@ -30,6 +30,12 @@ void RunFailureSweep(const std::string& effect, const ourhost::Image& layer,
 void RunFailureSweepAt(int32_t workers, const std::string& effect, const ourhost::Image& layer,
                        const Configure& configure = {}, const ourhost::FrameOptions& options = {});
 
+// Renders the frame with the host offering 2, 3 and 5 workers and expects
+// each to be the frame rendered with one, with nothing leaked.
+void ExpectSameFrameAtSeveralWorkers(const std::string& effect, const ourhost::Image& layer,
+                                     const Configure& configure = {},
+                                     const ourhost::FrameOptions& options = {});
+
 // A small layer with hard and soft alpha edges and varied colour.
 ourhost::Image TestLayer(int32_t width = 24, int32_t height = 18);
 
