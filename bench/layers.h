@@ -21,7 +21,8 @@ inline const ourhost::Image& BenchLayer() {
 // The layer's bytes in work order (R, G, B, A).
 inline const std::vector<uint8_t>& BenchRgba() {
     static const std::vector<uint8_t> rgba = [] {
-        std::vector<uint8_t> bytes(BenchLayer().Bytes());
+        const ourhost::ImageBytes& layer = BenchLayer().Bytes();
+        std::vector<uint8_t> bytes(layer.begin(), layer.end());
         for (size_t i = 0; i < bytes.size(); i += 4) {
             const uint8_t a = bytes[i];
             bytes[i] = bytes[i + 1];

@@ -9,6 +9,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "raster/sampler.h"
 
 namespace zoka {
@@ -30,7 +31,7 @@ public:
     static constexpr int kDescriptionId = 21002;
     static constexpr const char* kKey = "Antimatter";
     static constexpr bool kBandsAgree = true;
-    static constexpr int kBandsPerWorker = 2;
+    static constexpr bool kSharesRows = true;
     static constexpr const auto& kParams = kAntimatterParams;
 
     bool SpareFlagB() const override { return false; }
@@ -123,12 +124,13 @@ private:
     const uint8_t* row_ = nullptr;
 };
 
-int Antimatter::RenderBand(RenderContext& context, const PixelRect& band) {
-    const double amount = static_cast<const AntimatterParams*>(context.params)->amount * 0.01;
+// Rows [top, bottom) of the band, with a colour table of their own.
+int InvertRows(const RenderContext& context, const PixelRect& band, int32_t top, int32_t bottom,
+               double amount) {
     InvertedColours colours;
     if (colours.Create() != kOk) return kOutOfMemory;
     MaskRow mask(context);
-    for (int32_t y = band.top; y < band.bottom; ++y) {
+    for (int32_t y = top; y < bottom; ++y) {
         if (context.abort(nullptr) != 0) return kCancelled;
         const uint8_t* s = context.source->Pixel(band.left, y);
         uint8_t* d = context.destination->Pixel(band.left, y);
@@ -145,6 +147,14 @@ int Antimatter::RenderBand(RenderContext& context, const PixelRect& band) {
         }
     }
     return kOk;
+}
+
+int Antimatter::RenderBand(RenderContext& context, const PixelRect& band) {
+    const double amount = static_cast<const AntimatterParams*>(context.params)->amount * 0.01;
+    // Each run of rows fills a table of its own: no thread writes to another's.
+    return ShareBandRows(context, band, [&](int32_t top, int32_t bottom) {
+        return InvertRows(context, band, top, bottom, amount);
+    });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "host/effect_factory.h"
 #include "host/effect_of.h"
 #include "host/render_context.h"
+#include "host/render_driver.h"
 #include "noise/rgb_color.h"
 #include "raster/numeric.h"
 
@@ -49,7 +50,7 @@ public:
     static constexpr int kDescriptionId = 37009;
     static constexpr const char* kKey = "Star";
     static constexpr bool kBandsAgree = true;
-    static constexpr int kBandsPerWorker = 4;
+    static constexpr bool kSharesRows = true;
     static constexpr const auto& kParams = kStarParams;
 
     bool SpareFlagA() const override { return true; }
@@ -243,7 +244,9 @@ int Star::RenderBand(RenderContext& context, const PixelRect& band) {
     paint.sides = sides.get();
     paint.sideCount = p.sides;
     paint.normaliser = Dot(sides[0].normalA, sides[0].inner.x, sides[0].inner.y);
-    return PaintRows(context, band, p, paint);
+    return ShareBandRows(context, band, [&](int32_t top, int32_t bottom) {
+        return PaintRows(context, PixelRect{top, band.left, bottom, band.right}, p, paint);
+    });
 }
 
 }  // namespace

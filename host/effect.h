@@ -103,6 +103,11 @@ public:
     // than one for an effect whose cost varies across the frame, so that a
     // worker done early takes another band instead of waiting.
     int BandsPerWorker() const { return bandsPerWorker_; }
+    // Whether the kernel shares its band's rows among the threads itself
+    // (ShareBandRows), so that the driver gives it one band: a short kernel
+    // that streams through the layer runs faster over whole rows than over
+    // strips a few cache lines wide, each row of which starts on a new page.
+    bool SharesRows() const { return sharesRows_; }
 
     // The version word: major, minor, revision, stage and build packed.
     uint32_t VersionWord() const;
@@ -113,6 +118,7 @@ protected:
     Effect(int paramCount, int nameStringId, int descriptionStringId);
     void DeclareBandsAgree(bool agree) { bandsAgree_ = agree; }
     void DeclareBandsPerWorker(int bands) { bandsPerWorker_ = bands; }
+    void DeclareSharesRows(bool shares) { sharesRows_ = shares; }
 
 private:
     int32_t paramCount_;
@@ -125,6 +131,7 @@ private:
     int32_t build_ = 38;
     bool bandsAgree_ = false;
     int bandsPerWorker_ = 1;
+    bool sharesRows_ = false;
 };
 
 // Reports a framework error: sets the display flag, prints string `id` (or

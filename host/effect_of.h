@@ -6,6 +6,8 @@
 //   kBandsAgree                       whether a band split changes no pixel,
 //   kBandsPerWorker (optional)        bands per worker when bands run on
 //                                     several, for a cost uneven across the frame,
+//   kSharesRows (optional)            one band whose rows the kernel shares
+//                                     among the threads, for bands that agree,
 //   Block                             its parameter block (defaults as member
 //                                     initialisers), and
 //   void ReadBlock(HostParamDef**, Block&) const   filling the block.
@@ -56,6 +58,10 @@ protected:
         this->DeclareBandsAgree(Derived::kBandsAgree);
         if constexpr (requires { Derived::kBandsPerWorker; }) {
             this->DeclareBandsPerWorker(Derived::kBandsPerWorker);
+        }
+        if constexpr (requires { Derived::kSharesRows; }) {
+            static_assert(Derived::kBandsAgree, "a kernel shares the rows of bands that agree");
+            this->DeclareSharesRows(Derived::kSharesRows);
         }
     }
 };

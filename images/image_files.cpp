@@ -225,7 +225,7 @@ bool ReadImage(const std::string& path, ourhost::Image& image, std::string& erro
 }
 
 bool Opaque(const ourhost::Image& image) {
-    const std::vector<uint8_t>& bytes = image.Bytes();
+    const ourhost::ImageBytes& bytes = image.Bytes();
     for (size_t i = 0; i < bytes.size(); i += 4) {
         if (bytes[i] != 255) return false;
     }
@@ -233,7 +233,7 @@ bool Opaque(const ourhost::Image& image) {
 }
 
 bool Grey(const ourhost::Image& image) {
-    const std::vector<uint8_t>& bytes = image.Bytes();
+    const ourhost::ImageBytes& bytes = image.Bytes();
     for (size_t i = 0; i < bytes.size(); i += 4) {
         if (bytes[i + 1] != bytes[i + 2] || bytes[i + 2] != bytes[i + 3]) return false;
     }

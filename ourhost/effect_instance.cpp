@@ -265,6 +265,16 @@ std::vector<FrameArea> EffectInstance::FrameAreas(const Image& input, FrameOptio
     return areas;
 }
 
+Image EffectInstance::OutputImage(int32_t width, int32_t height) const {
+    // The module writes every pixel of the output it is given, whatever the
+    // render's result: a host that serves renders leaves it as it comes, and
+    // a testing one fills it as it fills new blocks, so that a pixel the
+    // module left would show.
+    if (!host_.FillsFreshHandles()) return Image::Unwritten(width, height);
+    const uint8_t f = host_.FreshFill();
+    return Image(width, height, Pixel{f, f, f, f});
+}
+
 FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& options) {
     Image shrunk;
     const Image& draft = Draft(input, options, shrunk);
@@ -280,7 +290,7 @@ FrameResult EffectInstance::RenderFrame(const Image& input, const FrameOptions& 
         return frame;
     }
     if (frame.code == kHostNoError) {
-        frame.image = expands ? Image(out_.width, out_.height) : Image(draft.Width(), draft.Height());
+        frame.image = OutputImage(expands ? out_.width : draft.Width(), expands ? out_.height : draft.Height());
         frame.originX = expands ? out_.originH : 0;
         frame.originY = expands ? out_.originV : 0;
         frame.code = Render(draft, frame.image, options);

@@ -157,6 +157,8 @@ public:
     void PrepareTime(const FrameOptions& options);
 
 private:
+    // The image a frame renders into.
+    Image OutputImage(int32_t width, int32_t height) const;
     // A rectangle in the input's coordinates, of any size.
     struct Area {
         int64_t left = 0, top = 0, right = 0, bottom = 0;

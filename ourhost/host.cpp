@@ -108,7 +108,7 @@ uint64_t Host::HandlesMade() const {
     return handlesMade_;
 }
 
-uint64_t Host::Polls() const { return polls_.load(); }
+uint64_t Host::Polls() const { return polls_.Total(); }
 
 void Host::SetCallingOutput(HostOutputRecord* out) { tCallingOutput = out; }
 
@@ -132,7 +132,7 @@ void Host::FailAllocation(uint64_t n, uint64_t count) {
     failAllocationEnd_ = failAllocationAt_ + count;
 }
 
-void Host::CancelFromPoll(uint64_t n) { cancelFromPoll_.store(n == 0 ? 0 : polls_.load() + n); }
+void Host::CancelFromPoll(uint64_t n) { cancelFromPoll_.store(n == 0 ? 0 : polls_.Total() + n); }
 
 void Host::CancelAfter(double seconds) {
     const std::lock_guard<std::mutex> hold(lock_);
@@ -282,9 +282,9 @@ void Host::KeepBlock(Block& block) {
 }
 
 HostError Host::AbortQuery() {
-    const uint64_t poll = polls_.fetch_add(1) + 1;
+    polls_.Add();
     const uint64_t cancelFrom = cancelFromPoll_.load();
-    if (cancelFrom != 0 && poll >= cancelFrom) return kHostErrorCancelled;
+    if (cancelFrom != 0 && polls_.Total() >= cancelFrom) return kHostErrorCancelled;
     if (!cancelArmed_.load()) return kHostNoError;
     const std::lock_guard<std::mutex> hold(lock_);
     if (cancelAt_ && std::chrono::steady_clock::now() >= *cancelAt_) return kHostErrorCancelled;

@@ -23,6 +23,7 @@
 
 #include "interface/host_records.h"
 #include "interface/module_exports.h"
+#include "ourhost/poll_count.h"
 #include "ourhost/worker_threads.h"
 
 namespace ourhost {
@@ -50,10 +51,14 @@ public:
     // module that reads what it never wrote gets the same wrong result every
     // time, and a different one with another fill.
     void SetFreshFill(uint8_t fill) { freshFill_ = fill; }
+    uint8_t FreshFill() const { return freshFill_; }
     // Whether new handle memory is filled at all (on by default). A
     // benchmark turns it off so that it times the module, not the test aid;
     // the memory is then left as the system gives it.
+    // RenderFrame's output images get the same fill while this is on, and
+    // are left unwritten while it is off.
     void SetFillsFreshHandles(bool fills) { fillsFresh_ = fills; }
+    bool FillsFreshHandles() const { return fillsFresh_; }
     // Keeps freed blocks of at least 64 KiB, up to bytes in all, and hands
     // them out again for new handles of the same size, as a host's own frame
     // memory would: the blocks of each frame then come back without the
@@ -147,7 +152,7 @@ private:
     // A render's threads poll often and at once: the count and the poll
     // number to cancel from are read without the lock, which a poll takes
     // only when a deadline or a check is armed.
-    std::atomic<uint64_t> polls_{0};
+    PollCount polls_;
     std::atomic<uint64_t> cancelFromPoll_{0};
     std::atomic<bool> cancelArmed_{false};
     std::optional<std::chrono::steady_clock::time_point> cancelAt_;

@@ -19,9 +19,19 @@ std::string SizeRefusal(const std::string& what, int64_t width, int64_t height) 
 Image::Image(int32_t width, int32_t height, Pixel fill)
     : width_(std::max(width, 0)), height_(std::max(height, 0)),
       bytes_(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4) {
-    // The bytes start at 0: only another fill needs writing.
-    if (fill == Pixel{0, 0, 0, 0}) return;
+    if (fill == Pixel{0, 0, 0, 0}) {
+        std::memset(bytes_.data(), 0, bytes_.size());
+        return;
+    }
     for (size_t i = 0; i < bytes_.size(); i += 4) std::memcpy(&bytes_[i], &fill, 4);
+}
+
+Image Image::Unwritten(int32_t width, int32_t height) {
+    Image image;
+    image.width_ = std::max(width, 0);
+    image.height_ = std::max(height, 0);
+    image.bytes_.resize(static_cast<size_t>(image.width_) * static_cast<size_t>(image.height_) * 4);
+    return image;
 }
 
 Pixel Image::At(int32_t x, int32_t y) const {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "interface/host_records.h"
@@ -21,6 +23,29 @@ bool SizeAllowed(int64_t width, int64_t height);
 // "the output would be WxH pixels; ..." for a size beyond the limits.
 std::string SizeRefusal(const std::string& what, int64_t width, int64_t height);
 
+// Allocates as std::allocator does but leaves new bytes as they come, so an
+// image can be made without writing it first when all of it is written next.
+template <typename T>
+struct UnwrittenAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UnwrittenAllocator<U>;
+    };
+    UnwrittenAllocator() = default;
+    template <typename U>
+    explicit UnwrittenAllocator(const UnwrittenAllocator<U>&) {}
+    template <typename U>
+    void construct(U* p) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using ImageBytes = std::vector<uint8_t, UnwrittenAllocator<uint8_t>>;
+
 struct Pixel {
     uint8_t a, r, g, b;
     friend bool operator==(const Pixel&, const Pixel&) = default;
@@ -30,6 +55,9 @@ class Image {
 public:
     Image() = default;
     Image(int32_t width, int32_t height, Pixel fill = Pixel{0, 0, 0, 0});
+    // An image whose pixels are left unwritten, for one its maker writes in
+    // full before anyone reads it.
+    static Image Unwritten(int32_t width, int32_t height);
 
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
@@ -40,7 +68,7 @@ public:
     void Set(int32_t x, int32_t y, Pixel p);
     uint8_t* Data() { return bytes_.data(); }
     const uint8_t* Data() const { return bytes_.data(); }
-    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    const ImageBytes& Bytes() const { return bytes_; }
 
     // A layer record over these pixels (no pixels: null data). The module
     // writes only through the output layer it is given.
@@ -55,7 +83,7 @@ public:
 private:
     int32_t width_ = 0;
     int32_t height_ = 0;
-    std::vector<uint8_t> bytes_;
+    ImageBytes bytes_;
 };
 
 // Copies the overlap of source into destination at the top-left corner and

@@ -105,7 +105,7 @@ constexpr Golden kGoldens[] = {
     {"Glass", "PhaseVelocity", "200", 400, 300, 0x08935566bf0800a4, 0.75},
 };
 
-uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+uint64_t Fnv1a(const ourhost::ImageBytes& bytes) {
     uint64_t hash = 1469598103934665603ull;
     for (const uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
     return hash;

@@ -32,7 +32,7 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
-uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+uint64_t Fnv1a(const ourhost::ImageBytes& bytes) {
     uint64_t hash = 1469598103934665603ull;
     for (const uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
     return hash;

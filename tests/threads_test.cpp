@@ -1,7 +1,8 @@
 // Bands on worker threads and renders on several threads at once: each
 // effect's declaration that its bands agree, held to its kernel; frames at
-// several workers equal to frames at one; every effect rendered on several
-// threads of one process at once, each frame as it is alone.
+// several workers equal to frames at one, and every byte of their output
+// written; every effect rendered on several threads of one process at once,
+// each frame as it is alone.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -88,9 +89,11 @@ std::vector<FrameCase> EveryEffectInFourFrames() {
     return cases;
 }
 
-ourhost::FrameResult RenderCase(const FrameCase& c, int32_t workers) {
+// The frame, its output image filled with outputFill beforehand.
+ourhost::FrameResult RenderCase(const FrameCase& c, int32_t workers, uint8_t outputFill = 0xA5) {
     zoka_test::AppliedEffect effect(c.entryName);
     effect.host.UseWorkers(zoka_test::LoadedModule().WorkerOffer(), workers);
+    effect.host.SetFreshFill(outputFill);
     if (c.changed >= 0) ChangeEveryParameter(effect.instance, c.changed);
     if (c.selection) effect.instance.SetSelection(zoka_test::TestLayer(23, 17), 5.5, 3.25);
     ourhost::FrameResult frame =
@@ -142,6 +145,21 @@ TEST(Bands, EveryFrameAtSeveralWorkersIsTheFrameAtOne) {
     }
 }
 
+// A frame writes every byte of the output it is handed, so that a host that
+// serves renders need not clear it: the frame is the same over an output
+// filled with any byte beforehand, at one worker and at several.
+TEST(Bands, EveryFrameWritesEveryByteOfItsOutput) {
+    for (const FrameCase& c : EveryEffectInFourFrames()) {
+        for (const int32_t workers : {1, 3}) {
+            const ourhost::FrameResult zeroes = RenderCase(c, workers, 0x00);
+            ASSERT_EQ(zeroes.code, kHostNoError) << c.entryName;
+            const ourhost::FrameResult other = RenderCase(c, workers, 0x5A);
+            EXPECT_TRUE(other.image == zeroes.image)
+                << c.entryName << (c.selection ? " with a selection" : "") << " at " << workers << " workers";
+        }
+    }
+}
+
 // Four threads of one process render every effect at once, each effect in
 // its own host at two workers, in different frames; each frame is the same
 // frame rendered alone on one thread.
@@ -182,17 +200,20 @@ TEST(Threads, TheFailureSweepHoldsWhenABlursLinesAreShared) {
     zoka_test::RunFailureSweepAt(2, "Gaussian Blur", zoka_test::TestLayer(150, 130));
 }
 
-// Chrome's rows, painted in runs on the render's threads (unblurred, so
-// that every poll is a row's): a cancel at any poll of a run gives what it
-// gives with one worker. Not under ThreadSanitizer, where it takes minutes:
-// the runs stop as bands do, through the same flag, which the sweep at
-// several workers checks there.
+// The rows of Chrome's band (unblurred, so that every poll is a row's),
+// Antimatter's and Star's, painted in runs on the render's threads, each of
+// Antimatter's runs with a colour table of its own: an allocation failed in
+// turn or a cancel at any poll of a run gives what it gives with one worker.
+// Not under ThreadSanitizer, where it takes minutes: the runs stop as bands
+// do, through the same flag, which the sweep at several workers checks there.
 TEST(Threads, TheFailureSweepHoldsWhenAKernelsRowsAreShared) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "swept in the release and sanitizer builds";
 #endif
-    zoka_test::RunFailureSweepAt(2, "Chrome", zoka_test::TestLayer(364, 362),
-                                 [](zoka_test::AppliedEffect& e) { e.Set("Softness", "0"); });
+    const ourhost::Image layer = zoka_test::TestLayer(364, 362);
+    zoka_test::RunFailureSweepAt(2, "Chrome", layer, [](zoka_test::AppliedEffect& e) { e.Set("Softness", "0"); });
+    zoka_test::RunFailureSweepAt(2, "Antimatter", layer);
+    zoka_test::RunFailureSweepAt(2, "Star", layer);
 }
 
 }  // namespace
