@@ -19,6 +19,7 @@ std::string SizeRefusal(const std::string& what, int64_t width, int64_t height) 
 Image::Image(int32_t width, int32_t height, Pixel fill)
     : width_(std::max(width, 0)), height_(std::max(height, 0)),
       bytes_(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4) {
+    if (bytes_.empty()) return;
     if (fill == Pixel{0, 0, 0, 0}) {
         std::memset(bytes_.data(), 0, bytes_.size());
         return;
