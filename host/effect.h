@@ -99,10 +99,6 @@ public:
     // Whether splitting the output area into bands changes no pixel: only
     // then does the driver render several bands, each on a thread of its own.
     bool BandsAgree() const { return bandsAgree_; }
-    // With several workers, the bands each worker takes on average: more
-    // than one for an effect whose cost varies across the frame, so that a
-    // worker done early takes another band instead of waiting.
-    int BandsPerWorker() const { return bandsPerWorker_; }
     // Whether the kernel shares its band's rows among the threads itself
     // (ShareBandRows), so that the driver gives it one band: a short kernel
     // that streams through the layer runs faster over whole rows than over
@@ -117,7 +113,6 @@ public:
 protected:
     Effect(int paramCount, int nameStringId, int descriptionStringId);
     void DeclareBandsAgree(bool agree) { bandsAgree_ = agree; }
-    void DeclareBandsPerWorker(int bands) { bandsPerWorker_ = bands; }
     void DeclareSharesRows(bool shares) { sharesRows_ = shares; }
 
 private:
@@ -130,7 +125,6 @@ private:
     int32_t stage_ = 3;  // 0 develop, 1 alpha, 2 beta, 3 release
     int32_t build_ = 38;
     bool bandsAgree_ = false;
-    int bandsPerWorker_ = 1;
     bool sharesRows_ = false;
 };
 

@@ -4,8 +4,6 @@
 //   kParams                           its parameter table,
 //   kKey                              its effect key,
 //   kBandsAgree                       whether a band split changes no pixel,
-//   kBandsPerWorker (optional)        bands per worker when bands run on
-//                                     several, for a cost uneven across the frame,
 //   kSharesRows (optional)            one band whose rows the kernel shares
 //                                     among the threads, for bands that agree,
 //   Block                             its parameter block (defaults as member
@@ -56,9 +54,6 @@ protected:
         : Base(static_cast<int>(std::size(Derived::kParams)), Derived::kNameId,
                Derived::kDescriptionId) {
         this->DeclareBandsAgree(Derived::kBandsAgree);
-        if constexpr (requires { Derived::kBandsPerWorker; }) {
-            this->DeclareBandsPerWorker(Derived::kBandsPerWorker);
-        }
         if constexpr (requires { Derived::kSharesRows; }) {
             static_assert(Derived::kBandsAgree, "a kernel shares the rows of bands that agree");
             this->DeclareSharesRows(Derived::kSharesRows);

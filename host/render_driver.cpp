@@ -275,8 +275,7 @@ int RenderAllBands(Effect& effect, RenderContext& context, HostInputRecord* in) 
     int count = 0;
     PixelRect band;
     const int workers = WorkerCount(effect);
-    const int bands =
-        workers > 1 && !effect.SharesRows() ? std::min(workers * effect.BandsPerWorker(), kMaxBands) : 1;
+    const int bands = workers > 1 && !effect.SharesRows() ? std::min(workers, kMaxBands) : 1;
     for (NextBand(*context.outputArea, band, bands); !IsEmpty(band) && count < kMaxBands;
          NextBand(*context.outputArea, band, bands)) {
         table[count++] = BandEntry{band, &effect, &context};

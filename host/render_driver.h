@@ -14,9 +14,9 @@ namespace zoka {
 
 class Effect;
 
-// Bands are vertical strips of the output area, one per worker (or the
-// effect's BandsPerWorker each). Without a host's offer of workers there is
-// one, and the render runs on the host's thread alone.
+// Bands are vertical strips of the output area, one per worker (one in all
+// for an effect that shares its band's rows). Without a host's offer of
+// workers there is one, and the render runs on the host's thread alone.
 inline constexpr int kMaxBands = kZokaMaxWorkers;
 
 // Keeps the offer for the renders the calling thread asks for; null
